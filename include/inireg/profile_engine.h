@@ -1,0 +1,91 @@
+// The profile engine: reads and writes settings in sectioned text files
+// ("INI files") through a process-wide cache of parsed files.
+//
+// Each function names its file by path (compared without regard to case).
+// The first use of a path loads the file into the cache, which holds at most
+// five files: adding a sixth evicts the one added earliest, writing it back
+// first if it changed.  Reads are answered from memory; writes change the
+// cached copy and reach the disk when the file leaves the cache (eviction,
+// ProfileClose) or when the process exits normally.  A write-back replaces the
+// file atomically: the old contents stay intact if it fails.
+//
+// Names of sections and keys compare without regard to case and the first
+// match in file order wins.  Writes trim section names and keys; reads look
+// them up as given.  Writes that the file format could not carry back (a key
+// holding "=" or a line break, a value holding a line break, ...) are refused
+// with 0 and change nothing.
+//
+// All functions are thread-safe: one lock guards the cache.  A caller that
+// makes several calls on one ProfileSection holds a ProfileEngineLock across
+// them, so that no other thread can evict the file in between.
+#ifndef INIREG_PROFILE_ENGINE_H_
+#define INIREG_PROFILE_ENGINE_H_
+
+#include <cstdint>
+
+namespace inireg {
+
+struct ProfileSection;
+
+// Copies the text for `section` and `key` of the file `path` into `buffer`
+// (at most size - 1 characters and a terminator) and returns the number of
+// characters copied; with size 0 nothing is copied and the result is the
+// text's length.  The text is the entry's value (quoted values with their
+// quotes when the file's quote option is on), or `defaultText` when the
+// section or entry does not exist.  A null or empty section lists all section
+// names instead, a null or empty key the section's keys: each name followed by
+// a NUL, the list ending with a second NUL when there is room.
+uint32_t ProfileGetString(const char* section, const char* key, const char* defaultText,
+                          char* buffer, uint32_t size, const char* path);
+
+// The entry's value read as an unsigned decimal (ProfileGetInt) or
+// hexadecimal (ProfileGetHex, "0x" allowed) number, taken as a signed 32-bit
+// integer, or `defaultValue` when there is no such entry.
+int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
+                      const char* path);
+int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue,
+                      const char* path);
+
+// Sets the entry, creating section and entry as needed; a null or empty key
+// deletes the first section of that name.  Returns 1 on success, 0 when the
+// write is refused.
+int32_t ProfileWriteString(const char* section, const char* key, const char* value,
+                           const char* path);
+
+// The length of the name of the section at `index` (0 first), or 0 past the
+// end.  When a buffer is given, min(size, length) characters of the name are
+// copied into it without a terminator.
+int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path);
+
+// The first section of that name (untrimmed), or null.  The pointer stays
+// valid only while the file stays cached: hold a ProfileEngineLock.
+ProfileSection* ProfileFindSection(const char* name, const char* path);
+
+// As ProfileSectionNameAt, over the keys of a section from ProfileFindSection.
+int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
+                         const ProfileSection* section);
+
+// Writes the file back if it changed and drops it from the cache.
+void ProfileClose(const char* path);
+
+// Adds an empty record for `path` that is loaded at its next use.
+void ProfileAddUnloaded(const char* path);
+
+// Sets both options of the cached record of `path` to `value`: joining lines
+// that end in a backslash (from the next load on) and returning quoted values
+// with their quotes (at once).
+void ProfileSetFlags(const char* path, int32_t value);
+
+// Holds the engine's lock for its lifetime.  The lock is recursive, so the
+// engine's functions may be called while it is held.
+class ProfileEngineLock {
+ public:
+  ProfileEngineLock();
+  ~ProfileEngineLock();
+  ProfileEngineLock(const ProfileEngineLock&) = delete;
+  ProfileEngineLock& operator=(const ProfileEngineLock&) = delete;
+};
+
+}  // namespace inireg
+
+#endif  // INIREG_PROFILE_ENGINE_H_

@@ -1,0 +1,119 @@
+// The Windows registry interface that RegistryStore is written against.
+//
+// On Windows this is the system's own header: the functions are advapi32's.
+// Elsewhere the library brings a registry of its own, kept in an SQLite
+// database, behind functions with the same names, signatures, status codes
+// and behaviour.  They live in namespace inireg so that they never clash with
+// another Win32 layer linked into the same program; code inside namespace
+// inireg calls them unqualified on both platforms.
+//
+// The Linux registry's database is the file named by the environment variable
+// INIREG_REGISTRY, or else $XDG_CONFIG_HOME/inireg/registry.db (falling back
+// to ~/.config/inireg/registry.db).  SetRegistryDatabasePath overrides both.
+#ifndef INIREG_WIN32_REGISTRY_H_
+#define INIREG_WIN32_REGISTRY_H_
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else  // !_WIN32
+
+#include <cstdint>
+#include <string>
+
+namespace inireg {
+
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint8_t BYTE;
+typedef DWORD REGSAM;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+
+// A key handle.  The predefined roots have the fixed values below; every other
+// handle is an opaque token handed out by RegOpenKeyExA and RegCreateKeyExA.
+struct RegistryKeyHandle;
+typedef RegistryKeyHandle* HKEY;
+typedef HKEY* PHKEY;
+
+#define INIREG_PREDEFINED_KEY(value) \
+  (reinterpret_cast<::inireg::HKEY>(static_cast<uintptr_t>(static_cast<uint32_t>(value))))
+#define HKEY_CLASSES_ROOT INIREG_PREDEFINED_KEY(0x80000000u)
+#define HKEY_CURRENT_USER INIREG_PREDEFINED_KEY(0x80000001u)
+#define HKEY_LOCAL_MACHINE INIREG_PREDEFINED_KEY(0x80000002u)
+#define HKEY_USERS INIREG_PREDEFINED_KEY(0x80000003u)
+
+// Access rights.
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_NOTIFY = 0x0010;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+constexpr REGSAM READ_CONTROL = 0x00020000;
+constexpr REGSAM KEY_READ = 0x00020019;
+constexpr REGSAM KEY_WRITE = 0x00020006;
+constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+
+// Value types.
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+constexpr DWORD REG_LINK = 6;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_QWORD = 11;
+
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Status codes.
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_OUTOFMEMORY = 14;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_BAD_PATHNAME = 161;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+// The database could not be opened or is not a registry database.
+constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+// The database could not be read or written (I/O error, lock timeout).
+constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM desired, void* securityAttributes, PHKEY result, LPDWORD disposition);
+LONG RegCloseKey(HKEY key);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// Points the registry at another database file (empty: back to the
+// environment's choice).  Handles already open keep working on the database
+// they were opened in until they are closed.  Meant for tools and tests.
+void SetRegistryDatabasePath(const std::string& path);
+
+}  // namespace inireg
+
+#endif  // _WIN32
+
+#endif  // INIREG_WIN32_REGISTRY_H_

@@ -1,0 +1,40 @@
+// Character-set helpers that the profile reader needs from the platform.
+//
+// On Windows these are the system's: WideCharToMultiByte with the ANSI and
+// OEM code pages, CharPrevA, and the runtime's _stricmp.  Elsewhere both code
+// pages are UTF-8, so UTF-16 text converts without loss; a code unit that
+// cannot be converted (a lone surrogate) becomes the default character.
+#ifndef INIREG_PLATFORM_CODE_PAGE_H_
+#define INIREG_PLATFORM_CODE_PAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace inireg {
+
+enum class CodePage { kAnsi, kOem };
+
+// Converts `count` UTF-16 code units to the code page.  With a null `output`
+// nothing is written and the result is the number of bytes the conversion
+// needs; otherwise at most `capacity` bytes are written (no terminator is
+// added) and the result is the number written.  Characters the code page
+// cannot show become `defaultChar`.
+size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, char* output,
+                       size_t capacity, char defaultChar);
+
+// The start of the character before `current` in the ANSI code page, never
+// before `start`.
+const char* PreviousCharacter(const char* start, const char* current);
+
+// Compares two texts without regard to the case of the letters A to Z, as the
+// classic locale folds them; other bytes compare as unsigned values.
+int CompareNoCase(const char* a, const char* b);
+
+// The lower-case form of an ASCII letter; other bytes unchanged.
+inline unsigned char FoldCase(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+}  // namespace inireg
+
+#endif  // INIREG_PLATFORM_CODE_PAGE_H_

@@ -1,0 +1,75 @@
+// The seam between the profile engine and the operating system's files.
+//
+// Every file the engine reads or writes, every rename and every pause between
+// retries goes through the current FileSystem.  The default one talks to the
+// real system; tests install a subclass (usually forwarding to the default)
+// that fails chosen calls, so that unreadable files and write-backs that break
+// half way can be tested without permission tricks.
+//
+// Files are always opened in binary mode: the engine handles line ends itself.
+#ifndef INIREG_PLATFORM_FILE_SYSTEM_H_
+#define INIREG_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace inireg {
+
+// An open file.  Closing happens in the destructor if Close was not called.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to `size` bytes; returns how many were read (0 at the end).
+  // A read error also returns 0 and makes Failed() true.
+  virtual size_t Read(void* buffer, size_t size) = 0;
+  // Appends all `size` bytes; false when they could not all be written.
+  virtual bool Write(const void* data, size_t size) = 0;
+  // Pushes written data through to the disk (fsync); false on failure.
+  virtual bool Sync() = 0;
+  // Closes the file; false when buffered data could not be written.
+  virtual bool Close() = 0;
+  // True once a read has failed with an error (not merely reached the end).
+  virtual bool Failed() const = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True when something exists at `path` (the runtime's _access).
+  virtual bool Exists(const std::string& path) = 0;
+  // Opens an existing file for reading, or returns null.
+  virtual std::unique_ptr<File> OpenForReading(const std::string& path) = 0;
+  // Creates or empties `path` and opens it for writing, or returns null.
+  virtual std::unique_ptr<File> OpenForWriting(const std::string& path) = 0;
+  // Creates a new, unique file in the folder of `path` for writing and
+  // stores its name in `temporaryPath`.  The file takes the permission bits
+  // of `path` when that exists.  Null when no such file can be made there.
+  virtual std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
+                                                      std::string* temporaryPath) = 0;
+  // Atomically replaces `target` with `source` and makes the rename durable.
+  virtual bool Replace(const std::string& source, const std::string& target) = 0;
+  // Deletes a file; failures are ignored.
+  virtual void Remove(const std::string& path) = 0;
+  // The file that a write to `path` should replace: the final target of a
+  // symbolic link, or `path` itself.
+  virtual std::string ResolveLinks(const std::string& path) = 0;
+  // Pauses the calling thread.
+  virtual void Sleep(unsigned milliseconds) = 0;
+};
+
+// The real file system of the platform.  Never null; lives for the process.
+FileSystem* DefaultFileSystem();
+
+// The file system the engine uses now: the default unless a test set another.
+FileSystem* CurrentFileSystem();
+
+// Installs `fileSystem` (null: the default again).  The caller keeps
+// ownership and must restore the default before destroying it.  Not to be
+// called while another thread uses the engine.
+void SetFileSystemForTesting(FileSystem* fileSystem);
+
+}  // namespace inireg
+
+#endif  // INIREG_PLATFORM_FILE_SYSTEM_H_

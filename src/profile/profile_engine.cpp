@@ -1,0 +1,350 @@
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "inireg/profile_engine.h"
+#include "platform/code_page.h"
+#include "profile/profile_cache.h"
+#include "profile/profile_file.h"
+#include "text/numbers.h"
+
+namespace inireg {
+
+namespace {
+
+// The cache, its lock and the exit handler that writes it back.  Made on
+// first use and never destroyed, so that stores destroyed during process exit
+// (objects with static storage duration) still find it.
+struct ProfileCache {
+  std::recursive_timed_mutex mutex;
+  std::list<std::unique_ptr<ProfileFile>> files;  // Earliest added first.
+};
+
+void FlushAtExit();
+
+ProfileCache& Cache() {
+  static ProfileCache* const cache = [] {
+    auto* created = new ProfileCache;
+    std::atexit(FlushAtExit);
+    return created;
+  }();
+  return *cache;
+}
+
+void FlushAtExit() {
+  // Another thread may still be inside the engine when the process exits; do
+  // not wait for it forever.
+  ProfileCache& cache = Cache();
+  if (!cache.mutex.try_lock_for(std::chrono::seconds(2))) return;
+  for (auto& file : cache.files) {
+    if (file->dirty && !file->unreadable && ProfileSave(*file) == 1) file->dirty = false;
+  }
+  cache.mutex.unlock();
+}
+
+using Guard = std::lock_guard<std::recursive_timed_mutex>;
+
+bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
+
+std::string CachePath(const char* path) {
+  size_t length = std::strlen(path);
+  return std::string(path, length < kMaxPathLength ? length : kMaxPathLength);
+}
+
+std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
+  auto& files = Cache().files;
+  std::string wanted = CachePath(path);
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    if (CompareNoCase((*it)->path.c_str(), wanted.c_str()) == 0) return it;
+  }
+  return files.end();
+}
+
+// Writes a dirty record back and frees it.
+void Release(std::unique_ptr<ProfileFile> file) {
+  if (file->dirty && !file->unreadable) ProfileSave(*file);
+}
+
+void AddToCache(std::unique_ptr<ProfileFile> file) {
+  auto& files = Cache().files;
+  if (files.size() >= kProfileCacheCapacity) {
+    std::unique_ptr<ProfileFile> evicted = std::move(files.front());
+    files.pop_front();
+    Release(std::move(evicted));
+  }
+  files.push_back(std::move(file));
+}
+
+ProfileSection* FindSection(ProfileFile* file, const char* name) {
+  for (ProfileSection& section : file->sections) {
+    if (CompareNoCase(section.name.c_str(), name) == 0) return &section;
+  }
+  return nullptr;
+}
+
+ProfileEntry* FindEntry(ProfileSection* section, const char* key) {
+  for (ProfileEntry& entry : section->entries) {
+    if (CompareNoCase(entry.key.c_str(), key) == 0) return &entry;
+  }
+  return nullptr;
+}
+
+// Copies `text` into a buffer of `size` characters, cut to size - 1 and
+// terminated; with size 0 only measures.  Returns the characters copied (or
+// the length, when measuring).
+uint32_t CopyText(const char* text, size_t length, char* buffer, uint32_t size) {
+  if (size == 0 || buffer == nullptr) return static_cast<uint32_t>(length);
+  size_t copied = length < size - 1 ? length : size - 1;
+  std::memcpy(buffer, text, copied);
+  buffer[copied] = '\0';
+  return static_cast<uint32_t>(copied);
+}
+
+// Copies names into the buffer, each followed by a NUL; a name that does not
+// fit is cut to the room left and ends the list.
+template <typename Names, typename NameOf>
+uint32_t CopyList(const Names& names, NameOf nameOf, char* buffer, uint32_t size) {
+  if (buffer == nullptr) return 0;
+  std::memset(buffer, 0, size);
+  int64_t room = static_cast<int64_t>(size) - 1;
+  char* position = buffer;
+  for (const auto& item : names) {
+    if (room <= 0) break;
+    const std::string& name = nameOf(item);
+    int64_t length = static_cast<int64_t>(name.size());
+    if (room < length) {
+      std::memcpy(position, name.data(), static_cast<size_t>(room));
+      break;
+    }
+    std::memcpy(position, name.data(), name.size());
+    position += length + 1;
+    room -= length + 1;
+  }
+  return static_cast<uint32_t>(static_cast<int64_t>(size) - room - 1);
+}
+
+// The length a header or entry line may have and still be read back whole.
+constexpr size_t kMaxLineLength = kLineBufferSize - 1;
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// Whether the file format can carry the write back: the entry must read back
+// from the file exactly as it is stored in memory.
+bool IsWritable(const ProfileFile& file, const std::string& sectionName, const std::string& key,
+                const std::string& value, bool quoted) {
+  if (HasLineBreak(sectionName) || sectionName.size() + 2 > kMaxLineLength) return false;
+  if (key.empty() || key[0] == '[' || key.find_first_of("=\r\n") != std::string::npos) {
+    return false;
+  }
+  if (HasLineBreak(value)) return false;
+  if (file.joinContinuations && !value.empty() && value.back() == '\\') return false;
+  size_t lineLength = key.size() + 1 + value.size() + (quoted ? 2 : 0);
+  return lineLength <= kMaxLineLength;
+}
+
+int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, const char* path,
+                   int radix) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = ProfileOpen(path);
+  if (file == nullptr || IsEmpty(section)) return defaultValue;
+  ProfileSection* found = FindSection(file, section);
+  if (found == nullptr || IsEmpty(key)) return defaultValue;
+  ProfileEntry* entry = FindEntry(found, key);
+  if (entry == nullptr) return defaultValue;
+  return static_cast<int32_t>(ParseUnsigned32(entry->value.c_str(), radix));
+}
+
+void DeleteSection(ProfileFile* file, const char* name) {
+  for (auto it = file->sections.begin(); it != file->sections.end(); ++it) {
+    if (CompareNoCase(it->name.c_str(), name) == 0) {
+      file->sections.erase(it);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+ProfileEngineLock::ProfileEngineLock() { Cache().mutex.lock(); }
+ProfileEngineLock::~ProfileEngineLock() { Cache().mutex.unlock(); }
+
+ProfileFile* ProfileOpen(const char* path) {
+  if (IsEmpty(path)) return nullptr;
+  Guard guard(Cache().mutex);
+  auto it = FindCached(path);
+  if (it != Cache().files.end()) {
+    ProfileFile* file = it->get();
+    if (!file->loaded) LoadProfileFile(file);
+    return file;
+  }
+  auto file = std::make_unique<ProfileFile>();
+  file->path = CachePath(path);
+  LoadProfileFile(file.get());
+  ProfileFile* result = file.get();
+  AddToCache(std::move(file));
+  return result;
+}
+
+std::vector<std::string> ProfileCachedPaths() {
+  Guard guard(Cache().mutex);
+  std::vector<std::string> paths;
+  for (const auto& file : Cache().files) paths.push_back(file->path);
+  return paths;
+}
+
+void ProfileFlushAll() {
+  Guard guard(Cache().mutex);
+  for (auto& file : Cache().files) {
+    if (file->dirty && !file->unreadable && ProfileSave(*file) == 1) file->dirty = false;
+  }
+}
+
+void ProfileClose(const char* path) {
+  if (IsEmpty(path)) return;
+  Guard guard(Cache().mutex);
+  auto it = FindCached(path);
+  if (it == Cache().files.end()) return;
+  std::unique_ptr<ProfileFile> file = std::move(*it);
+  Cache().files.erase(it);
+  Release(std::move(file));
+}
+
+void ProfileAddUnloaded(const char* path) {
+  if (IsEmpty(path)) return;
+  Guard guard(Cache().mutex);
+  auto file = std::make_unique<ProfileFile>();
+  file->path = CachePath(path);
+  AddToCache(std::move(file));
+}
+
+void ProfileSetFlags(const char* path, int32_t value) {
+  if (IsEmpty(path)) return;
+  Guard guard(Cache().mutex);
+  auto it = FindCached(path);
+  if (it == Cache().files.end()) return;
+  (*it)->joinContinuations = value != 0;
+  (*it)->keepQuotes = value != 0;
+}
+
+uint32_t ProfileGetString(const char* section, const char* key, const char* defaultText,
+                          char* buffer, uint32_t size, const char* path) {
+  if (defaultText == nullptr) defaultText = "";
+  Guard guard(Cache().mutex);
+  ProfileFile* file = ProfileOpen(path);
+  if (file == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+  if (IsEmpty(section)) {
+    return CopyList(file->sections, [](const ProfileSection& s) -> const std::string& { return s.name; },
+                    buffer, size);
+  }
+  ProfileSection* found = FindSection(file, section);
+  if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+  if (IsEmpty(key)) {
+    return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
+                    buffer, size);
+  }
+  ProfileEntry* entry = FindEntry(found, key);
+  if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+  if (!(file->keepQuotes && entry->quoted)) {
+    return CopyText(entry->value.data(), entry->value.size(), buffer, size);
+  }
+  std::string quotedValue = '"' + entry->value + '"';
+  return CopyText(quotedValue.data(), quotedValue.size(), buffer, size);
+}
+
+int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
+                      const char* path) {
+  return ReadNumber(section, key, defaultValue, path, 10);
+}
+
+int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue,
+                      const char* path) {
+  return ReadNumber(section, key, defaultValue, path, 16);
+}
+
+int32_t ProfileWriteString(const char* section, const char* key, const char* value,
+                           const char* path) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = ProfileOpen(path);
+  if (file == nullptr || IsEmpty(section)) return 0;
+  // Nothing of an unreadable file is known: writing it back would destroy it.
+  if (file->unreadable) return 0;
+
+  if (IsEmpty(key)) {
+    file->dirty = true;
+    DeleteSection(file, section);
+    return 1;
+  }
+
+  std::string sectionText = section;
+  std::string sectionName = TrimText(&sectionText[0], true, true);
+  if (sectionName.empty()) return 0;
+  std::string keyText = key;
+  std::string keyName = TrimText(&keyText[0], true, true);
+
+  ProfileSection* found = FindSection(file, sectionName.c_str());
+  ProfileEntry* entry =
+      found != nullptr && !keyName.empty() ? FindEntry(found, keyName.c_str()) : nullptr;
+
+  // The value as a file line's value is read.  Replacing a value by an empty
+  // one keeps the entry's quoting.
+  std::string valueText = value != nullptr ? value : "";
+  bool quoted = false;
+  std::string parsedValue = ParseValue(&valueText[0], &quoted);
+  if (parsedValue.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
+
+  if (!IsWritable(*file, sectionName, keyName, parsedValue, quoted)) return 0;
+
+  if (found == nullptr) {
+    file->sections.emplace_back();
+    found = &file->sections.back();
+    found->name = sectionName;
+  }
+  if (entry == nullptr) {
+    found->entries.push_back(ProfileEntry{keyName, parsedValue, quoted});
+  } else {
+    entry->value = parsedValue;
+    entry->quoted = quoted;
+  }
+  file->dirty = true;
+  return 1;
+}
+
+int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = ProfileOpen(path);
+  if (file == nullptr || index < 0) return 0;
+  for (const ProfileSection& section : file->sections) {
+    if (index-- > 0) continue;
+    int32_t length = static_cast<int32_t>(section.name.size());
+    int32_t copied = size < length ? size : length;
+    if (buffer != nullptr && copied > 0) std::memcpy(buffer, section.name.data(), copied);
+    return length;
+  }
+  return 0;
+}
+
+ProfileSection* ProfileFindSection(const char* name, const char* path) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = ProfileOpen(path);
+  if (file == nullptr || name == nullptr) return nullptr;
+  return FindSection(file, name);
+}
+
+int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
+                         const ProfileSection* section) {
+  if (section == nullptr || index < 0 || static_cast<size_t>(index) >= section->entries.size()) {
+    return 0;
+  }
+  const std::string& key = section->entries[static_cast<size_t>(index)].key;
+  int32_t length = static_cast<int32_t>(key.size());
+  int32_t copied = size < length ? size : length;
+  if (buffer != nullptr && copied > 0) std::memcpy(buffer, key.data(), copied);
+  return length;
+}
+
+}  // namespace inireg
