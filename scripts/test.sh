@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds inireg and runs every test: the normal
+# build, the sanitized builds (AddressSanitizer with UndefinedBehaviorSanitizer,
+# and ThreadSanitizer for the threaded tests) and the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh test
+jobs=$(nproc)
+
+run_suite() {  # run_suite NAME BUILD_DIR [ctest arguments...] -- [cmake arguments...]
+  local name=$1 dir=$2
+  shift 2
+  local ctest_args=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do ctest_args+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  echo "=== $name"
+  cmake -S . -B "$dir" -DINIREG_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs" >/dev/null
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
+}
+
+run_suite "Linux" build/test
+run_suite "Linux, AddressSanitizer and UndefinedBehaviorSanitizer" build/asan -- -DINIREG_SANITIZE=ON
+run_suite "Linux, ThreadSanitizer (threaded tests)" build/tsan -R Thread -- -DINIREG_TSAN=ON
+if [ -f scripts/test-windows.sh ]; then
+  bash scripts/test-windows.sh
+fi
+echo "=== all test suites passed"
