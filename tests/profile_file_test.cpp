@@ -1,0 +1,258 @@
+// The profile file format: what the reader keeps, and how a file is written back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "profile/profile_file.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace inireg {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::Lines;
+using testing::ReadFile;
+using testing::ScopedFileSystem;
+using testing::TempDir;
+using testing::WriteFile;
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  ProfileFile Load(const std::string& contents, bool joinContinuations = false) {
+    std::string path = dir_.File("load.ini");
+    WriteFile(path, contents);
+    ProfileFile file;
+    file.path = path;
+    file.joinContinuations = joinContinuations;
+    LoadProfileFile(&file);
+    return file;
+  }
+
+  // Sections and entries as one text, for compact comparisons:
+  // "[name]key=value;key=\"quoted\";".
+  static std::string Describe(const ProfileFile& file) {
+    std::string text;
+    for (const ProfileSection& section : file.sections) {
+      text += "[" + section.name + "]";
+      for (const ProfileEntry& entry : section.entries) {
+        text += entry.key + "=" + (entry.quoted ? "\"" + entry.value + "\"" : entry.value) + ";";
+      }
+    }
+    return text;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ProfileFileTest, HeadersKeepTheirTextUpToTheLastBracket) {
+  EXPECT_EQ(Describe(Load("[ s ]\nk=1\n")), "[ s ]k=1;");
+  EXPECT_EQ(Describe(Load("[a]b]\n[c] trailing text\n  [d]\n")), "[a]b][c][d]");
+  EXPECT_EQ(Describe(Load("[]\n[a\nk=1\n[x]=1\nj=2\n")), "[x]j=2;");
+}
+
+TEST_F(ProfileFileTest, DropsWhatIsNotAHeaderOrEntry) {
+  ProfileFile file = Load(Lines({"before=header", "[s]", "", "; comment", ";k=v", "noequals",
+                                 "k = v ", "e="}));
+  EXPECT_EQ(Describe(file), "[s];k=v;k=v;e=;");
+  EXPECT_FALSE(file.sections.front().entries[2].quoted);
+}
+
+TEST_F(ProfileFileTest, RemovesOneEnclosingPairOfQuotes) {
+  EXPECT_EQ(Describe(Load("[s]\na='x y'\nb=\"\nc=\"\"\nd=\"x'\ne= \" z \" \n")),
+            "[s]a=\"x y\";b=\";c=\"\";d=\"x';e=\" z \";");
+}
+
+TEST_F(ProfileFileTest, AnEmptyKeyOrABadHeaderEndsTheSection) {
+  EXPECT_EQ(Describe(Load("[s]\na=1\n=v\nb=2\n[t]\nc=3\n")), "[s]a=1;[t]c=3;");
+  EXPECT_EQ(Describe(Load("[s]\na=1\n[x\nb=2\n[t]\nc=3\n")), "[s]a=1;[t]c=3;");
+}
+
+TEST_F(ProfileFileTest, KeepsDuplicateSectionsAndKeys) {
+  ProfileFile file = Load("[s]\nk=1\nk=2\n[S]\nk=3\n");
+  EXPECT_EQ(Describe(file), "[s]k=1;k=2;[S]k=3;");
+  EXPECT_EQ(RenderProfileFile(file), Lines({"[s]", "k=1", "k=2", "", "[S]", "k=3", ""}));
+}
+
+TEST_F(ProfileFileTest, JoinsContinuationLinesOnlyWhenAsked) {
+  const std::string text = "[s]\na=1\\\n2\nb=x\\\r\ny\n";
+  EXPECT_EQ(Describe(Load(text, true)), "[s]a=12;b=xy;");
+  EXPECT_EQ(Describe(Load(text, false)), "[s]a=1\\;b=x\\;");
+  // A backslash on the last line has nothing to join.
+  EXPECT_EQ(Describe(Load("[s]\na=1\\\n", true)), "[s]a=1\\;");
+}
+
+TEST_F(ProfileFileTest, CarriageReturnLineFeedReadsAsLineFeed) {
+  ProfileFile file = Load("[s]\r\nk=v\r\nlone=a\rb\r\n");
+  EXPECT_EQ(Describe(file), "[s]k=v;lone=a\rb;");
+}
+
+TEST_F(ProfileFileTest, ReadsAnOverlongLineAsSeveralLines) {
+  std::string value(40000, 'v');
+  ProfileFile file = Load("[s]\nk=" + value + "\nnext=1\n");
+  ASSERT_EQ(file.sections.size(), 1u);
+  const auto& entries = file.sections.front().entries;
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].value.size(), kLineBufferSize - 1 - 2);
+  EXPECT_EQ(entries[1].key, "next");
+}
+
+TEST_F(ProfileFileTest, ANulByteEndsItsLine) {
+  EXPECT_EQ(Describe(Load(std::string("[s]\nk=a\0b=c\nj=2\n", 16))), "[s]k=a;j=2;");
+}
+
+std::string Utf16(const std::u16string& text, bool byteOrderMark = true) {
+  std::string bytes = byteOrderMark ? "\xFF\xFE" : "";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST_F(ProfileFileTest, ReadsUtf16LittleEndianByCodeUnits) {
+  // U+040A holds the byte 0x0A and U+041A the byte 0x1A (Ctrl-Z): neither may
+  // end a line or the file.
+  ProfileFile file = Load(Utf16(u"[\u040A]\r\nk=\u041A\u040Ax\r\nn=\U0001F600\r\n"));
+  EXPECT_TRUE(file.wideText);
+#ifndef _WIN32
+  EXPECT_EQ(Describe(file), "[\xD0\x8A]k=\xD0\x9A\xD0\x8Ax;n=\xF0\x9F\x98\x80;");
+  // Written back as 8-bit text without a byte-order mark.
+  EXPECT_EQ(RenderProfileFile(file),
+            Lines({"[\xD0\x8A]", "k=\xD0\x9A\xD0\x8Ax", "n=\xF0\x9F\x98\x80", ""}));
+#endif
+  EXPECT_EQ(Describe(Load(Utf16(u"[s]\r\nk=v\r\n"))), Describe(Load("[s]\r\nk=v\r\n")));
+}
+
+TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
+  // A lone surrogate becomes a space; an odd last byte is dropped.
+  std::string bytes = Utf16(u"[s]\nk=a\xD800z\nj=1\n") + "\x41";
+  ProfileFile file = Load(bytes);
+  EXPECT_EQ(Describe(file), "[s]k=a z;j=1;");
+}
+
+TEST_F(ProfileFileTest, Utf16LineCutForRoomContinuesOnTheNextLine) {
+  // Three-byte characters: the converted line outgrows the line buffer, and
+  // what does not fit is read as the next line, whole characters only.
+  const size_t count = 10925;
+  std::u16string line = u"k=" + std::u16string(count, u'\u4E2D') + u"=tail\n";
+  ProfileFile file = Load(Utf16(u"[s]\n" + line + u"j=1\n"));
+  ASSERT_EQ(file.sections.size(), 1u);
+  const auto& entries = file.sections.front().entries;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_LE(entries[0].value.size() + 2, kLineBufferSize - 1);
+  EXPECT_EQ(entries[1].value, "tail");
+  EXPECT_EQ(entries[2].key, "j");
+#ifndef _WIN32
+  EXPECT_EQ(entries[0].value.size() % 3, 0u);
+  EXPECT_EQ(entries[0].value.size() + entries[1].key.size(), 3 * count);
+#endif
+}
+
+TEST_F(ProfileFileTest, AFileWithoutSectionsIsWrittenEmpty) {
+  EXPECT_EQ(RenderProfileFile(Load("no sections here\n")), "");
+}
+
+TEST_F(ProfileFileTest, TrimTextTrimsTheAskedSides) {
+  char both[] = " \t a b \r\n";
+  EXPECT_STREQ(TrimText(both, true, true), "a b");
+  char leading[] = "  a ";
+  EXPECT_STREQ(TrimText(leading, true, false), "a ");
+  char trailing[] = "  a ";
+  EXPECT_STREQ(TrimText(trailing, false, true), "  a");
+  char spaces[] = "   ";
+  EXPECT_STREQ(TrimText(spaces, true, true), "");
+  EXPECT_EQ(TrimText(nullptr, true, true), nullptr);
+}
+
+// --- Writing back -------------------------------------------------------------
+
+class ProfileSaveTest : public ProfileFileTest {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("save.ini");
+    WriteFile(path_, "[old]\nk=1\n");
+    file_.path = path_;
+    LoadProfileFile(&file_);
+    file_.sections.front().entries.front().value = "2";
+  }
+  size_t FilesInFolder() {
+    size_t count = 0;
+    for (auto& item : std::filesystem::directory_iterator(dir_.path())) {
+      (void)item;
+      ++count;
+    }
+    return count;
+  }
+
+  std::string path_;
+  ProfileFile file_;
+  FaultyFileSystem faulty_;
+};
+
+TEST_F(ProfileSaveTest, ReplacesTheFileWhole) {
+  EXPECT_EQ(ProfileSave(file_), 1);
+  EXPECT_EQ(ReadFile(path_), Lines({"[old]", "k=2", ""}));
+  EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+TEST_F(ProfileSaveTest, AFailedWriteBackLeavesTheOriginalAsItWas) {
+  ScopedFileSystem scoped(&faulty_);
+  struct Fault {
+    const char* what;
+    std::atomic<bool>* flag;
+  } faults[] = {{"sync", &faulty_.failSync}, {"rename", &faulty_.failReplace}};
+  for (const Fault& fault : faults) {
+    *fault.flag = true;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ProfileSave(file_), 0) << fault.what;
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "COULDN'T OPEN FILE\n");
+    EXPECT_EQ(ReadFile(path_), "[old]\nk=1\n") << fault.what;
+    EXPECT_EQ(FilesInFolder(), 1u) << "temporary file left behind after " << fault.what;
+    *fault.flag = false;
+  }
+  faulty_.writeLimit = 5;  // The disk fills up half way.
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(ProfileSave(file_), 0);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ReadFile(path_), "[old]\nk=1\n");
+}
+
+TEST_F(ProfileSaveTest, WritesInPlaceWhenNoFileCanBeMadeBeside) {
+  ScopedFileSystem scoped(&faulty_);
+  faulty_.failTemporary = true;
+  EXPECT_EQ(ProfileSave(file_), 1);
+  EXPECT_EQ(ReadFile(path_), Lines({"[old]", "k=2", ""}));
+
+  faulty_.failOpenForWriting = true;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(ProfileSave(file_), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "COULDN'T OPEN FILE\n");
+  EXPECT_EQ(faulty_.writeOpens, 1 + 10);  // Ten tries, each followed by a pause.
+  EXPECT_EQ(faulty_.pauses, 10);
+}
+
+#ifndef _WIN32
+TEST_F(ProfileSaveTest, KeepsPermissionsAndWritesThroughSymbolicLinks) {
+  ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
+  std::string link = dir_.File("link.ini");
+  ASSERT_EQ(symlink("save.ini", link.c_str()), 0);
+  file_.path = link;
+  EXPECT_EQ(ProfileSave(file_), 1);
+
+  struct stat info;
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadFile(path_), Lines({"[old]", "k=2", ""}));
+}
+#endif
+
+}  // namespace
+}  // namespace inireg
