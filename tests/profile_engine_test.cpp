@@ -1,15 +1,25 @@
 // The profile engine: its cache, reads, writes and the writes it refuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "inireg/profile_engine.h"
+#include "inireg/profile_store.h"
 #include "profile/profile_cache.h"
 #include "test_support.h"
 
 namespace inireg {
 namespace {
 
+using testing::FaultyFileSystem;
 using testing::Lines;
 using testing::ReadFile;
+using testing::ScopedFileSystem;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -17,6 +27,28 @@ class ProfileEngineTest : public ::testing::Test {
  protected:
   void SetUp() override { testing::ResetProfileCache(); }
   void TearDown() override { testing::ResetProfileCache(); }
+
+  std::string Get(const char* section, const char* key, const std::string& path,
+                  const char* defaultText = "<none>") {
+    char buffer[256];
+    ProfileGetString(section, key, defaultText, buffer, sizeof buffer, path.c_str());
+    return buffer;
+  }
+
+  // Every section, entry and quote of the cached record, as one text.
+  static std::string Snapshot(const std::string& path) {
+    ProfileEngineLock lock;
+    ProfileFile* file = ProfileOpen(path.c_str());
+    std::string text;
+    for (const ProfileSection& section : file->sections) {
+      text += "[" + section.name + "]\n";
+      for (const ProfileEntry& entry : section.entries) {
+        text += entry.key + "=" + (entry.quoted ? "Q" : "U") + entry.value + "\n";
+      }
+    }
+    return text;
+  }
+
   TempDir dir_;
 };
 
@@ -26,6 +58,309 @@ TEST_F(ProfileEngineTest, WritesReachTheFileWhenItIsClosed) {
   EXPECT_FALSE(testing::FileExists(path));
   ProfileClose(path.c_str());
   EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=v", ""}));
+}
+
+TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
+  std::vector<std::string> paths;
+  for (char name = 'A'; name <= 'F'; ++name) paths.push_back(dir_.File(std::string(1, name)));
+  EXPECT_EQ(ProfileWriteString("s", "k", "changed", paths[0].c_str()), 1);
+  for (size_t i = 1; i < 5; ++i) {
+    Get("s", "k", paths[i]);
+    Get("s", "k", paths[0]);  // Using A does not save it from eviction.
+  }
+  EXPECT_FALSE(testing::FileExists(paths[0]));
+  Get("s", "k", paths[5]);
+  EXPECT_EQ(ProfileCachedPaths(),
+            (std::vector<std::string>{paths[1], paths[2], paths[3], paths[4], paths[5]}));
+  EXPECT_EQ(ReadFile(paths[0]), Lines({"[s]", "k=changed", ""}));  // Written back on eviction.
+
+  EXPECT_EQ(Get("s", "k", paths[0]), "changed");  // Loaded again from disk...
+  EXPECT_EQ(ProfileCachedPaths().front(), paths[2]);  // ...evicting B.
+  EXPECT_FALSE(testing::FileExists(paths[1]));         // B was clean: nothing written.
+}
+
+TEST_F(ProfileEngineTest, PathsCompareWithoutCase) {
+  std::string path = dir_.File("Case.ini");
+  std::string upper = path.substr(0, path.size() - 8) + "CASE.INI";
+  ProfileWriteString("s", "k", "v", path.c_str());
+  EXPECT_EQ(Get("S", "K", upper), "v");
+  EXPECT_EQ(ProfileCachedPaths().size(), 1u);
+}
+
+TEST_F(ProfileEngineTest, WritesTrimNamesAndReadsTakeThemAsGiven) {
+  std::string path = dir_.File("trim.ini");
+  EXPECT_EQ(ProfileWriteString(" s ", " k ", "  v  ", path.c_str()), 1);
+  EXPECT_EQ(Get(" s ", "k", path), "<none>");
+  EXPECT_EQ(Get("s", "k", path), "v");
+  EXPECT_EQ(ProfileWriteString("   ", "k", "v", path.c_str()), 0);
+  EXPECT_EQ(ProfileWriteString("", "k", "v", path.c_str()), 0);
+}
+
+TEST_F(ProfileEngineTest, TheFirstOfDuplicateKeysIsReadAndReplaced) {
+  std::string path = dir_.File("dup.ini");
+  WriteFile(path, "[s]\nk=1\nk=2\n");
+  EXPECT_EQ(Get("s", "k", path), "1");
+  EXPECT_EQ(ProfileWriteString("s", "K", "3", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=3", "k=2", ""}));
+}
+
+TEST_F(ProfileEngineTest, QuotingFollowsTheValueWritten) {
+  std::string path = dir_.File("q.ini");
+  WriteFile(path, "[s]\nq=\"a b\"\n");
+  EXPECT_EQ(ProfileWriteString("s", "q", "", path.c_str()), 1);  // Stays quoted.
+  EXPECT_EQ(ProfileWriteString("s", "p", "'x'", path.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("s", "u", "\"y", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), Lines({"[s]", "q=\"\"", "p=\"x\"", "u=\"y", ""}));
+}
+
+TEST_F(ProfileEngineTest, DeletingASectionAlwaysRewritesTheFile) {
+  std::string path = dir_.File("del.ini");
+  WriteFile(path, "; comment\n[a]\nk=1\n[b]\nk=2\n");
+  EXPECT_EQ(ProfileWriteString("missing", nullptr, nullptr, path.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("A", "", nullptr, path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), Lines({"[b]", "k=2", ""}));
+}
+
+TEST_F(ProfileEngineTest, ListCopiesCutTheLastNameThatDoesNotFit) {
+  std::string path = dir_.File("list.ini");
+  WriteFile(path, "[abc]\n[de]\n[s]\nabc=1\ndefgh=2\n[t]\nabc=1\ndefghij=2\n");
+  char buffer[20];
+  EXPECT_EQ(ProfileGetString(nullptr, nullptr, "", buffer, 8, path.c_str()), 7u);
+  EXPECT_EQ(std::string(buffer, 8), std::string("abc\0de\0\0", 8));
+  EXPECT_EQ(ProfileGetString("s", "", "", buffer, 10, path.c_str()), 10u);
+  EXPECT_EQ(std::string(buffer, 10), std::string("abc\0defgh\0", 10));
+  EXPECT_EQ(ProfileGetString("t", "", "", buffer, 10, path.c_str()), 4u);
+  EXPECT_EQ(std::string(buffer, 10), std::string("abc\0defgh\0", 10));
+  EXPECT_EQ(ProfileGetString("t", "", "", nullptr, 10, path.c_str()), 0u);
+  EXPECT_EQ(ProfileGetString("none", "", "dflt", buffer, 10, path.c_str()), 4u);
+}
+
+TEST_F(ProfileEngineTest, LengthQueriesAndCutCopies) {
+  std::string path = dir_.File("len.ini");
+  WriteFile(path, "[s]\nq=\"abc\"\n");
+  EXPECT_EQ(ProfileGetString("s", "q", "", nullptr, 0, path.c_str()), 3u);
+  EXPECT_EQ(ProfileGetString("s", "x", "dflt", nullptr, 0, path.c_str()), 4u);
+  ProfileSetFlags(path.c_str(), 1);  // Quotes show at once.
+  EXPECT_EQ(ProfileGetString("s", "q", "", nullptr, 0, path.c_str()), 5u);
+  char buffer[4];
+  EXPECT_EQ(ProfileGetString("s", "q", "", buffer, sizeof buffer, path.c_str()), 3u);
+  EXPECT_STREQ(buffer, "\"ab");
+}
+
+TEST_F(ProfileEngineTest, NumbersReadInTheirRadix) {
+  std::string path = dir_.File("num.ini");
+  WriteFile(path, "[s]\nh=0x10\nn=-1\nbig=4294967295\n");
+  EXPECT_EQ(ProfileGetInt("s", "h", 5, path.c_str()), 0);
+  EXPECT_EQ(ProfileGetHex("s", "h", 5, path.c_str()), 16);
+  EXPECT_EQ(ProfileGetInt("s", "n", 5, path.c_str()), -1);
+  EXPECT_EQ(ProfileGetInt("s", "big", 5, path.c_str()), -1);
+  EXPECT_EQ(ProfileGetInt("s", "missing", 5, path.c_str()), 5);
+  EXPECT_EQ(ProfileGetInt("s", "", 5, path.c_str()), 5);
+  EXPECT_EQ(ProfileGetInt("", "h", 5, path.c_str()), 5);
+  EXPECT_EQ(ProfileGetInt("s", "h", 5, ""), 5);
+}
+
+TEST_F(ProfileEngineTest, NamesByIndexAndSectionLookup) {
+  std::string path = dir_.File("names.ini");
+  WriteFile(path, "[first]\na=1\nbb=2\n[second]\n");
+  char buffer[8] = "xxxxxxx";
+  EXPECT_EQ(ProfileSectionNameAt(1, buffer, 3, path.c_str()), 6);
+  EXPECT_EQ(std::string(buffer, 4), "secx");  // No terminator is added.
+  EXPECT_EQ(ProfileSectionNameAt(2, buffer, 8, path.c_str()), 0);
+  ProfileEngineLock lock;
+  ProfileSection* section = ProfileFindSection("FIRST", path.c_str());
+  ASSERT_NE(section, nullptr);
+  EXPECT_EQ(ProfileKeyNameAt(1, nullptr, 0, section), 2);
+  EXPECT_EQ(ProfileKeyNameAt(2, nullptr, 0, section), 0);
+  EXPECT_EQ(ProfileFindSection("third", path.c_str()), nullptr);
+}
+
+TEST_F(ProfileEngineTest, FlagsChangeOnlyACachedRecord) {
+  std::string path = dir_.File("flags.ini");
+  WriteFile(path, "[s]\na=1\\\n2\n");
+  ProfileSetFlags(path.c_str(), 1);  // Not cached: nothing happens.
+  EXPECT_EQ(Get("s", "a", path), "1\\");
+  ProfileClose(path.c_str());
+  ProfileAddUnloaded(path.c_str());
+  ProfileSetFlags(path.c_str(), 1);
+  EXPECT_EQ(Get("s", "a", path), "12");  // Loaded under the new flags.
+}
+
+// Writes that could not be read back as written are refused and change
+// nothing, not even the dirty state.
+TEST_F(ProfileEngineTest, RefusesWritesTheFileCannotCarryBack) {
+  std::string path = dir_.File("refuse.ini");
+  const std::string original = "; kept only if nothing is written\n[s]\nk=1\n";
+  WriteFile(path, original);
+  struct Write {
+    std::string section;
+    const char* key;
+    std::string value;
+  } refused[] = {
+      {"s", "  ", "v"},           {"s", "a=b", "v"},         {"s", "a\nb", "v"},
+      {"s", "a\rb", "v"},         {"s", "[x]", "v"},         {"s", "k", "1\n[other]\nk=v"},
+      {"s", "k", "a\rb"},         {"s\nt", "k", "v"},        {"s\rt", "k", "v"},
+      {"s", "k", std::string(32766, 'v')},  {std::string(32766, 's'), "k", "v"},
+  };
+  for (const Write& write : refused) {
+    EXPECT_EQ(ProfileWriteString(write.section.c_str(), write.key, write.value.c_str(), path.c_str()), 0)
+        << "key [" << write.key << "] value of " << write.value.size();
+  }
+  EXPECT_EQ(Get("s", "k", path), "1");
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), original);
+
+  // The longest line that can be read back is accepted.
+  std::string longest(32767 - 2, 'v');
+  EXPECT_EQ(ProfileWriteString("s", "k", longest.c_str(), path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(Get("s", "k", path, "").size(), 255u);  // Cut by the buffer of Get.
+  EXPECT_EQ(ProfileGetString("s", "k", "", nullptr, 0, path.c_str()), longest.size());
+}
+
+TEST_F(ProfileEngineTest, ATrailingBackslashIsRefusedOnlyWhileLinesAreJoined) {
+  std::string path = dir_.File("join.ini");
+  EXPECT_EQ(ProfileWriteString("s", "k", "dir\\", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  ProfileAddUnloaded(path.c_str());
+  ProfileSetFlags(path.c_str(), 1);
+  EXPECT_EQ(ProfileWriteString("s", "j", "dir\\", path.c_str()), 0);
+  EXPECT_EQ(ProfileWriteString("s", "j", "dir\\x", path.c_str()), 1);
+}
+
+TEST_F(ProfileEngineTest, AnUnreadableFileIsNeverWrittenOver) {
+  std::string path = dir_.File("locked.ini");
+  WriteFile(path, "[s]\nk=1\n");
+  FaultyFileSystem faulty;
+  ScopedFileSystem scoped(&faulty);
+  faulty.failOpenForReading = true;
+  EXPECT_EQ(Get("s", "k", path), "<none>");
+  EXPECT_EQ(faulty.readOpens, 10);
+  EXPECT_EQ(faulty.pauses, 10);
+  EXPECT_EQ(ProfileWriteString("s", "k", "2", path.c_str()), 0);
+  EXPECT_EQ(ProfileWriteString("s", nullptr, nullptr, path.c_str()), 0);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), "[s]\nk=1\n");
+
+  // A file that opens but fails while it is read is just as unknown.
+  faulty.failOpenForReading = false;
+  faulty.failReads = true;
+  EXPECT_EQ(Get("s", "k", path), "<none>");
+  EXPECT_EQ(ProfileWriteString("s", "k", "2", path.c_str()), 0);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), "[s]\nk=1\n");
+
+  // An absent file is read at once, without tries.
+  faulty.readOpens = 0;
+  EXPECT_EQ(Get("s", "k", dir_.File("absent.ini")), "<none>");
+  EXPECT_EQ(faulty.readOpens, 0);
+}
+
+TEST_F(ProfileEngineTest, ChangesAreWrittenBackAtNormalExit) {
+  // The child process may run this test body anew (it does on Windows), so the
+  // files have names that do not depend on the process.
+  std::string folder = std::filesystem::temp_directory_path().string();
+  std::string path = folder + "/inireg-exit-test.ini";
+  std::string staticPath = folder + "/inireg-exit-test-static.ini";
+  std::remove(path.c_str());
+  std::remove(staticPath.c_str());
+  EXPECT_EXIT(
+      {
+        ProfileWriteString("s", "k", "cached", path.c_str());
+        // A store with static storage duration is destroyed during exit,
+        // after the engine's own exit handler has run: it must still work.
+        static ProfileStore store(staticPath);
+        store.SetString("static", "k", "s");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=cached", ""}));
+  EXPECT_EQ(ReadFile(staticPath), Lines({"[s]", "k=static", ""}));
+  std::remove(path.c_str());
+  std::remove(staticPath.c_str());
+}
+
+// A random sequence of writes, then a write-back and a fresh load, gives back
+// exactly the sections, keys, values and quoting held in memory; refused
+// writes change nothing.
+TEST_F(ProfileEngineTest, RandomWritesSurviveAWriteBackAndReload) {
+  std::mt19937 random(20261208);
+  const std::vector<std::string> pieces = {"a", "B", " ", "\t", "=", "[", "]", "\"", "'", ";",
+                                           "\\", "\n", "\r", "x y", "\xC3\xA9", "#", "0x1F"};
+  auto randomText = [&](size_t maxPieces) {
+    std::string text;
+    size_t count = random() % (maxPieces + 1);
+    for (size_t i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
+    return text;
+  };
+  for (int round = 0; round < 20; ++round) {
+    std::string path = dir_.File("random" + std::to_string(round) + ".ini");
+    if (round % 2 == 1) {
+      ProfileAddUnloaded(path.c_str());
+      ProfileSetFlags(path.c_str(), 1);  // Half the rounds join continuation lines.
+    }
+    for (int i = 0; i < 200; ++i) {
+      std::string section = random() % 4 == 0 ? randomText(3) : std::string(1, 'p' + random() % 4);
+      std::string key = random() % 10 == 0 ? std::string() : randomText(3);
+      std::string value = randomText(4);
+      std::string before = Snapshot(path);
+      int32_t result = ProfileWriteString(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+      if (result == 0) {
+        EXPECT_EQ(Snapshot(path), before) << "a refused write changed the record";
+      }
+    }
+    std::string written = Snapshot(path);
+    ProfileClose(path.c_str());
+    if (round % 2 == 1) {
+      ProfileAddUnloaded(path.c_str());
+      ProfileSetFlags(path.c_str(), 1);
+    }
+    EXPECT_EQ(Snapshot(path), written) << "round " << round;
+    ProfileClose(path.c_str());
+  }
+}
+
+// Stores on several threads: each thread has its own files and all share one,
+// while more files than the cache holds force evictions throughout.
+TEST(ProfileEngineThreads, ConcurrentStoresLoseNoWrites) {
+  testing::ResetProfileCache();
+  TempDir dir;
+  const std::string shared = dir.File("shared.ini");
+  constexpr int kThreads = 4;
+  constexpr int kWrites = 100;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ProfileStore sharedStore(shared);
+      std::vector<std::unique_ptr<ProfileStore>> own;
+      for (int f = 0; f < 2; ++f) {
+        own.push_back(std::make_unique<ProfileStore>(dir.File("t" + std::to_string(t) + "-" +
+                                                              std::to_string(f) + ".ini")));
+      }
+      std::string section = "thread" + std::to_string(t);
+      for (int i = 0; i < kWrites; ++i) {
+        std::string key = "k" + std::to_string(i);
+        EXPECT_EQ(sharedStore.SetInt(i, key, section), 1);
+        EXPECT_EQ(own[i % 2]->SetInt(i, key, "s"), 1);
+        int32_t count = 0;
+        delete[] sharedStore.GetKeyNames(&count, section);
+        EXPECT_EQ(count, i + 1);
+        EXPECT_EQ(sharedStore.GetInt(key, section, -1), i);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  testing::ResetProfileCache();
+  for (int t = 0; t < kThreads; ++t) {
+    std::string section = "thread" + std::to_string(t);
+    EXPECT_EQ(ProfileGetInt(section.c_str(), "k99", -1, shared.c_str()), kWrites - 1);
+    std::string own = dir.File("t" + std::to_string(t) + "-1.ini");
+    EXPECT_EQ(ProfileGetInt("s", "k99", -1, own.c_str()), kWrites - 1);
+  }
+  testing::ResetProfileCache();
 }
 
 }  // namespace
