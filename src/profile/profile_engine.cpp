@@ -4,6 +4,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "inireg/profile_engine.h"
 #include "platform/code_page.h"
@@ -19,7 +20,7 @@ namespace {
 // first use and never destroyed, so that stores destroyed during process exit
 // (objects with static storage duration) still find it.
 struct ProfileCache {
-  std::recursive_timed_mutex mutex;
+  std::recursive_mutex mutex;
   std::list<std::unique_ptr<ProfileFile>> files;  // Earliest added first.
 };
 
@@ -38,14 +39,18 @@ void FlushAtExit() {
   // Another thread may still be inside the engine when the process exits; do
   // not wait for it forever.
   ProfileCache& cache = Cache();
-  if (!cache.mutex.try_lock_for(std::chrono::seconds(2))) return;
+  int waited = 0;
+  while (!cache.mutex.try_lock()) {
+    if (++waited > 200) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   for (auto& file : cache.files) {
     if (file->dirty && !file->unreadable && ProfileSave(*file) == 1) file->dirty = false;
   }
   cache.mutex.unlock();
 }
 
-using Guard = std::lock_guard<std::recursive_timed_mutex>;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
 
