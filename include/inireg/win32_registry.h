@@ -10,6 +10,10 @@
 // The Linux registry's database is the file named by the environment variable
 // INIREG_REGISTRY, or else $XDG_CONFIG_HOME/inireg/registry.db (falling back
 // to ~/.config/inireg/registry.db).  SetRegistryDatabasePath overrides both.
+// The file is created on first use with mode 0600, missing folders with 0700.
+// Several processes may use one database at once; each write is atomic and
+// survives a crash of the writing process.  As with SQLite itself, a child
+// forked while the registry is open must not use it before exec.
 #ifndef INIREG_WIN32_REGISTRY_H_
 #define INIREG_WIN32_REGISTRY_H_
 
@@ -88,10 +92,13 @@ constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_BAD_PATHNAME = 161;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
-// The database could not be opened or is not a registry database.
+// The database could not be opened, is not a registry database or is
+// damaged.  Such a file is left exactly as it is.
 constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
 // The database could not be read or written (I/O error, lock timeout).
 constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+// The key behind an open handle has been deleted.
+constexpr LONG ERROR_KEY_DELETED = 1018;
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,

@@ -1,0 +1,473 @@
+// The SQLite file behind the Linux registry: opening and recognising it, its
+// schema, and the key and value operations as transactions.
+//
+// Names are stored as bytes twice: as first written, and folded to ASCII upper
+// case for lookups.  The folded form is also the enumeration order of
+// subkeys, which is Windows' order.  Values enumerate by their row id, which
+// grows with every new value and is kept by an overwrite: creation order.
+#include "platform/registry_database.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace inireg {
+
+namespace {
+
+// "INRG": marks a database as ours, next to the schema version.
+constexpr int64_t kApplicationId = 0x494E5247;
+constexpr int64_t kSchemaVersion = 1;
+// Concurrent writers wait this long for each other before giving up.
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* const kSchema = R"(
+CREATE TABLE keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER REFERENCES keys(id),
+  name BLOB NOT NULL,
+  name_folded BLOB NOT NULL);
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, name_folded);
+CREATE TABLE vals(
+  id INTEGER PRIMARY KEY,
+  key_id INTEGER NOT NULL REFERENCES keys(id),
+  name BLOB NOT NULL,
+  name_folded BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX vals_by_name ON vals(key_id, name_folded);
+CREATE INDEX vals_by_order ON vals(key_id, id);
+INSERT INTO keys(id, parent, name, name_folded) VALUES
+  (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),
+  (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),
+  (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), CAST('HKEY_LOCAL_MACHINE' AS BLOB)),
+  (4, NULL, CAST('HKEY_USERS' AS BLOB), CAST('HKEY_USERS' AS BLOB)),
+  (5, 2, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB)),
+  (6, 3, CAST('SOFTWARE' AS BLOB), CAST('SOFTWARE' AS BLOB));
+)";
+
+// A failed SQLite call, carried to the public method that maps it to a status.
+struct SqliteError {
+  int code;
+};
+
+void Check(int code) {
+  if (code != SQLITE_OK) throw SqliteError{code};
+}
+
+LONG StatusOf(int code) {
+  switch (code & 0xff) {
+    case SQLITE_NOMEM:
+    case SQLITE_TOOBIG:
+      return ERROR_OUTOFMEMORY;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN:
+    case SQLITE_ERROR:  // Our fixed SQL failing means a schema that is not ours.
+    case SQLITE_SCHEMA:
+      return ERROR_REGISTRY_CORRUPT;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+template <typename Body>
+LONG Guarded(Body&& body) {
+  try {
+    return body();
+  } catch (const SqliteError& error) {
+    return StatusOf(error.code);
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
+}
+
+std::string Fold(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Creates the missing folders above `path`, each with mode 0700.
+bool MakeParentFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string folder = path.substr(0, slash);
+    if (mkdir(folder.c_str(), 0700) == 0) {
+      chmod(folder.c_str(), 0700);  // Whatever the umask took away.
+    } else if (errno != EEXIST) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes sure `path` exists, creating it empty with mode 0600, and that it is
+// empty or an SQLite file.  This is decided before SQLite sees the file, so
+// that nothing else is ever handed to it, let alone written.
+LONG PrepareFile(const std::string& path) {
+  FileDescriptor existing(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (existing.get() < 0 && errno == ENOENT) {
+    if (!MakeParentFolders(path)) return ERROR_REGISTRY_CORRUPT;
+    FileDescriptor created(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (created.get() >= 0) {
+      fchmod(created.get(), 0600);
+      return ERROR_SUCCESS;
+    }
+    if (errno != EEXIST) return ERROR_REGISTRY_CORRUPT;
+    return PrepareFile(path);  // Another process made it first.
+  }
+  if (existing.get() < 0) return ERROR_REGISTRY_CORRUPT;
+  static const char kMagic[16] = "SQLite format 3";  // With its NUL: 16 bytes.
+  char header[sizeof kMagic];
+  ssize_t got = read(existing.get(), header, sizeof header);
+  if (got == 0) return ERROR_SUCCESS;
+  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, kMagic, sizeof header) != 0) {
+    return ERROR_REGISTRY_CORRUPT;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Every statement the database runs more than once, prepared on first use.
+enum RegistryDatabase::Statement : int {
+  kBegin,
+  kCommit,
+  kKeyExists,
+  kFindChild,
+  kInsertKey,
+  kHasChildren,
+  kDeleteKeyRow,
+  kDeleteValuesOf,
+  kSubkeyAt,
+  kGetValue,
+  kValueAt,
+  kSetValue,
+  kDeleteValue,
+  kStatementCount
+};
+
+
+// One run of a cached statement: binds, steps, and resets it when done so
+// that it holds no read lock and no bound data afterwards.
+class RegistryDatabase::Query {
+ public:
+  Query(RegistryDatabase& database, Statement statement)
+      : statement_(database.Prepared(statement)) {}
+  ~Query() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  Query& Bind(int index, int64_t number) {
+    Check(sqlite3_bind_int64(statement_, index, number));
+    return *this;
+  }
+  Query& Bind(int index, const std::string& bytes) {
+    Check(sqlite3_bind_blob64(statement_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT));
+    return *this;
+  }
+  // `bytes` must stay valid until the query is done.
+  Query& BindBorrowed(int index, const void* bytes, size_t size) {
+    Check(sqlite3_bind_blob64(statement_, index, size == 0 ? "" : bytes, size, SQLITE_STATIC));
+    return *this;
+  }
+  // True for a row, false when done.
+  bool Step() {
+    int code = sqlite3_step(statement_);
+    if (code == SQLITE_ROW) return true;
+    if (code == SQLITE_DONE) return false;
+    throw SqliteError{code};
+  }
+  void Run() { Step(); }
+  // The columns name, type, data.
+  void ReadValue(RegistryValue* value) {
+    value->name = Bytes(0);
+    value->type = static_cast<DWORD>(Integer(1));
+    value->data = Bytes(2);
+  }
+  int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
+  std::string Bytes(int column) {
+    const void* bytes = sqlite3_column_blob(statement_, column);
+    int size = sqlite3_column_bytes(statement_, column);
+    return bytes == nullptr ? std::string() : std::string(static_cast<const char*>(bytes), size);
+  }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+// A write transaction, rolled back unless committed.  IMMEDIATE takes the
+// write lock up front, so a concurrent writer waits in the busy handler
+// instead of failing half way through.
+class RegistryDatabase::Transaction {
+ public:
+  explicit Transaction(RegistryDatabase& database) : database_(database) {
+    Query(database_, kBegin).Run();
+  }
+  ~Transaction() {
+    // SQLite may already have rolled back after an I/O error.
+    if (!sqlite3_get_autocommit(database_.connection_.get())) {
+      sqlite3_exec(database_.connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Commit() { Query(database_, kCommit).Run(); }
+
+ private:
+  RegistryDatabase& database_;
+};
+
+void RegistryDatabase::Closer::operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+void RegistryDatabase::Finalizer::operator()(sqlite3_stmt* statement) const {
+  sqlite3_finalize(statement);
+}
+
+RegistryDatabase::RegistryDatabase(sqlite3* connection)
+    : connection_(connection), statements_(kStatementCount) {}
+
+RegistryDatabase::~RegistryDatabase() = default;
+
+LONG RegistryDatabase::Open(const std::string& path, std::shared_ptr<RegistryDatabase>* database) {
+  return Guarded([&] {
+    LONG status = PrepareFile(path);
+    if (status != ERROR_SUCCESS) return status;
+    sqlite3* raw = nullptr;
+    int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    std::shared_ptr<RegistryDatabase> opened(new RegistryDatabase(raw));
+    if (code != SQLITE_OK) return ERROR_REGISTRY_CORRUPT;
+    opened->Claim();
+    *database = std::move(opened);
+    return ERROR_SUCCESS;
+  });
+}
+
+// Recognises the database as ours, or initialises it when it is empty.
+// Nothing is written before the file has been recognised.
+void RegistryDatabase::Claim() {
+  Check(sqlite3_busy_timeout(connection_.get(), kBusyTimeoutMs));
+  if (!IsOurs() && !IsEmpty()) throw SqliteError{SQLITE_NOTADB};
+  // WAL lets readers run beside a writer; NORMAL still keeps every commit
+  // once the writing process dies, and loses at most the last ones when the
+  // whole machine does.
+  Execute("PRAGMA journal_mode=WAL");
+  Execute("PRAGMA synchronous=NORMAL");
+  if (IsOurs()) return;
+  Transaction transaction(*this);
+  // Another process may have initialised it since the check above.
+  if (IsEmpty()) {
+    CreateSchema();
+  } else if (!IsOurs()) {
+    throw SqliteError{SQLITE_NOTADB};
+  }
+  transaction.Commit();
+}
+
+bool RegistryDatabase::IsOurs() {
+  return Scalar("PRAGMA application_id") == kApplicationId &&
+         Scalar("PRAGMA user_version") == kSchemaVersion;
+}
+
+bool RegistryDatabase::IsEmpty() {
+  return Scalar("PRAGMA application_id") == 0 && Scalar("PRAGMA user_version") == 0 &&
+         Scalar("SELECT count(*) FROM sqlite_master") == 0;
+}
+
+void RegistryDatabase::CreateSchema() {
+  Execute(kSchema);
+  Execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+  Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+}
+
+sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
+  static const char* const kSql[] = {
+      "BEGIN IMMEDIATE",
+      "COMMIT",
+      "SELECT 1 FROM keys WHERE id = ?1",
+      "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2",
+      "INSERT INTO keys(parent, name, name_folded) VALUES(?1, ?2, ?3)",
+      "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
+      "DELETE FROM keys WHERE id = ?1",
+      "DELETE FROM vals WHERE key_id = ?1",
+      "SELECT name FROM keys WHERE parent = ?1 ORDER BY name_folded LIMIT 1 OFFSET ?2",
+      "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2",
+      "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+      "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
+      "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
+  };
+  static_assert(sizeof kSql / sizeof kSql[0] == kStatementCount, "one SQL text per statement");
+  auto& slot = statements_[statement];
+  if (!slot) {
+    sqlite3_stmt* prepared = nullptr;
+    Check(sqlite3_prepare_v3(connection_.get(), kSql[statement], -1,
+                             SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
+    slot.reset(prepared);
+  }
+  return slot.get();
+}
+
+void RegistryDatabase::Execute(const char* sql) {
+  Check(sqlite3_exec(connection_.get(), sql, nullptr, nullptr, nullptr));
+}
+
+int64_t RegistryDatabase::Scalar(const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  Check(sqlite3_prepare_v2(connection_.get(), sql, -1, &raw, nullptr));
+  std::unique_ptr<sqlite3_stmt, Finalizer> statement(raw);
+  int code = sqlite3_step(raw);
+  if (code != SQLITE_ROW) throw SqliteError{code == SQLITE_DONE ? SQLITE_CORRUPT : code};
+  return sqlite3_column_int64(raw, 0);
+}
+
+bool RegistryDatabase::KeyExists(int64_t key) { return Query(*this, kKeyExists).Bind(1, key).Step(); }
+
+// Follows `path` from `base` as far as it exists; `resolved` counts the
+// components found, and the id of the last one found is returned.
+int64_t RegistryDatabase::ResolvePath(int64_t base, const KeyPath& path, size_t* resolved) {
+  int64_t id = base;
+  for (*resolved = 0; *resolved < path.size(); ++*resolved) {
+    Query find(*this, kFindChild);
+    if (!find.Bind(1, id).Bind(2, Fold(path[*resolved])).Step()) break;
+    id = find.Integer(0);
+  }
+  return id;
+}
+
+LONG RegistryDatabase::CheckKey(int64_t key) {
+  return Guarded([&] { return KeyExists(key) ? ERROR_SUCCESS : ERROR_KEY_DELETED; });
+}
+
+LONG RegistryDatabase::FindKey(int64_t base, const KeyPath& path, int64_t* id) {
+  return Guarded([&] {
+    size_t resolved = 0;
+    int64_t found = ResolvePath(base, path, &resolved);
+    if (resolved < path.size() || path.empty()) {
+      if (!KeyExists(base)) return ERROR_KEY_DELETED;
+      if (resolved < path.size()) return ERROR_FILE_NOT_FOUND;
+    }
+    *id = found;
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::CreateKey(int64_t base, const KeyPath& path, int64_t* id, bool* created) {
+  return Guarded([&] {
+    Transaction transaction(*this);
+    if (!KeyExists(base)) return ERROR_KEY_DELETED;
+    size_t resolved = 0;
+    int64_t parent = ResolvePath(base, path, &resolved);
+    for (size_t i = resolved; i < path.size(); ++i) {
+      Query(*this, kInsertKey).Bind(1, parent).Bind(2, path[i]).Bind(3, Fold(path[i])).Run();
+      parent = sqlite3_last_insert_rowid(connection_.get());
+    }
+    transaction.Commit();
+    *id = parent;
+    *created = resolved < path.size();
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::DeleteKey(int64_t base, const KeyPath& path) {
+  return Guarded([&] {
+    Transaction transaction(*this);
+    if (!KeyExists(base)) return ERROR_KEY_DELETED;
+    size_t resolved = 0;
+    int64_t id = ResolvePath(base, path, &resolved);
+    if (resolved < path.size()) return ERROR_FILE_NOT_FOUND;
+    if (id < kFirstRootId + kRootCount) return ERROR_ACCESS_DENIED;
+    if (Query(*this, kHasChildren).Bind(1, id).Step()) return ERROR_ACCESS_DENIED;
+    Query(*this, kDeleteValuesOf).Bind(1, id).Run();
+    Query(*this, kDeleteKeyRow).Bind(1, id).Run();
+    transaction.Commit();
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name) {
+  return Guarded([&] {
+    Query query(*this, kSubkeyAt);
+    if (query.Bind(1, key).Bind(2, index).Step()) {
+      *name = query.Bytes(0);
+      return ERROR_SUCCESS;
+    }
+    return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+  });
+}
+
+LONG RegistryDatabase::GetValue(int64_t key, const std::string& name, RegistryValue* value) {
+  return Guarded([&] {
+    Query query(*this, kGetValue);
+    if (query.Bind(1, key).Bind(2, Fold(name)).Step()) {
+      query.ReadValue(value);
+      return ERROR_SUCCESS;
+    }
+    return KeyExists(key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+  });
+}
+
+LONG RegistryDatabase::ValueAt(int64_t key, DWORD index, RegistryValue* value) {
+  return Guarded([&] {
+    Query query(*this, kValueAt);
+    if (query.Bind(1, key).Bind(2, index).Step()) {
+      query.ReadValue(value);
+      return ERROR_SUCCESS;
+    }
+    return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+  });
+}
+
+LONG RegistryDatabase::SetValue(int64_t key, const std::string& name, DWORD type, const BYTE* data,
+                                DWORD size) {
+  return Guarded([&] {
+    Transaction transaction(*this);
+    if (!KeyExists(key)) return ERROR_KEY_DELETED;
+    Query(*this, kSetValue)
+        .Bind(1, key)
+        .Bind(2, name)
+        .Bind(3, Fold(name))
+        .Bind(4, type)
+        .BindBorrowed(5, data, size)
+        .Run();
+    transaction.Commit();
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::DeleteValue(int64_t key, const std::string& name) {
+  return Guarded([&] {
+    Transaction transaction(*this);
+    if (!KeyExists(key)) return ERROR_KEY_DELETED;
+    Query(*this, kDeleteValue).Bind(1, key).Bind(2, Fold(name)).Run();
+    if (sqlite3_changes(connection_.get()) == 0) return ERROR_FILE_NOT_FOUND;
+    transaction.Commit();
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace inireg

@@ -1,0 +1,102 @@
+// The store behind the Linux registry: keys and values in one SQLite file.
+//
+// A RegistryDatabase is one connection to one database file.  It knows keys
+// by id and names by their bytes; handles, access rights and the Win32
+// argument rules belong to the caller (registry_sqlite.cpp).  Every method
+// answers a Win32 status code and never throws.
+//
+// Promises: a file that is not a registry database (or is damaged) is never
+// written to; every change is one IMMEDIATE transaction, so concurrent
+// processes serialise their writes instead of losing them; key ids are never
+// reused, so an id whose key was deleted stays dead (ERROR_KEY_DELETED).
+//
+// Not thread-safe: the caller serialises all use of one object.
+#ifndef INIREG_PLATFORM_REGISTRY_DATABASE_H_
+#define INIREG_PLATFORM_REGISTRY_DATABASE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inireg/win32_registry.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace inireg {
+
+// A key path relative to some key, already split into non-empty components.
+using KeyPath = std::vector<std::string>;
+
+struct RegistryValue {
+  std::string name;  // As first written.
+  DWORD type = REG_NONE;
+  std::string data;  // Exactly the bytes written.
+};
+
+class RegistryDatabase {
+ public:
+  // Ids of the four root keys, in the order of HKEY_CLASSES_ROOT..HKEY_USERS.
+  static constexpr int64_t kFirstRootId = 1;
+  static constexpr int kRootCount = 4;
+
+  // Opens the database at `path`, creating the file (0600) and its missing
+  // folders (0700) when absent.  ERROR_REGISTRY_CORRUPT when the file cannot
+  // be opened or is not a registry database.
+  static LONG Open(const std::string& path, std::shared_ptr<RegistryDatabase>* database);
+  ~RegistryDatabase();
+  RegistryDatabase(const RegistryDatabase&) = delete;
+  RegistryDatabase& operator=(const RegistryDatabase&) = delete;
+
+  // 0 when the key exists, else ERROR_KEY_DELETED.
+  LONG CheckKey(int64_t key);
+  // The key at `path` below `base`: ERROR_FILE_NOT_FOUND when missing.
+  LONG FindKey(int64_t base, const KeyPath& path, int64_t* id);
+  // Like FindKey, creating what is missing; `created` tells whether the last
+  // component was made by this call.
+  LONG CreateKey(int64_t base, const KeyPath& path, int64_t* id, bool* created);
+  // Deletes the key at `path` (the base itself when empty) with its values.
+  // ERROR_ACCESS_DENIED for a root or a key that has subkeys.
+  LONG DeleteKey(int64_t base, const KeyPath& path);
+  // The `index`th subkey name in upper-cased byte order; ERROR_NO_MORE_ITEMS
+  // past the end.
+  LONG SubkeyAt(int64_t key, DWORD index, std::string* name);
+
+  LONG GetValue(int64_t key, const std::string& name, RegistryValue* value);
+  // The `index`th value in creation order; ERROR_NO_MORE_ITEMS past the end.
+  LONG ValueAt(int64_t key, DWORD index, RegistryValue* value);
+  // Creates or overwrites a value; an overwrite keeps its name and position.
+  LONG SetValue(int64_t key, const std::string& name, DWORD type, const BYTE* data, DWORD size);
+  LONG DeleteValue(int64_t key, const std::string& name);
+
+ private:
+  enum Statement : int;
+  class Query;
+  class Transaction;
+
+  explicit RegistryDatabase(sqlite3* connection);
+  void Claim();
+  void CreateSchema();
+  sqlite3_stmt* Prepared(Statement statement);
+  void Execute(const char* sql);
+  int64_t Scalar(const char* sql);
+  bool IsEmpty();
+  bool IsOurs();
+  bool KeyExists(int64_t key);
+  int64_t ResolvePath(int64_t base, const KeyPath& path, size_t* resolved);
+
+  struct Closer {
+    void operator()(sqlite3* connection) const;
+  };
+  struct Finalizer {
+    void operator()(sqlite3_stmt* statement) const;
+  };
+  // Declared first so that it outlives the statements prepared on it.
+  std::unique_ptr<sqlite3, Closer> connection_;
+  std::vector<std::unique_ptr<sqlite3_stmt, Finalizer>> statements_;  // By Statement.
+};
+
+}  // namespace inireg
+
+#endif  // INIREG_PLATFORM_REGISTRY_DATABASE_H_
