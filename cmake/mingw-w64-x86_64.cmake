@@ -25,13 +25,14 @@ if(INIREG_WINE64)
   # Everything through env, so ctest, test discovery and a plain `ctest` by hand
   # all use the build's own prefix, quietly and without needing a display.
   # mscoree and mshtml are disabled so that Wine never offers to install Mono
-  # or Gecko when it creates the prefix.
+  # or Gecko when it creates the prefix, and winemenubuilder so that it writes
+  # no menu entries into the user's home.
   set(CMAKE_CROSSCOMPILING_EMULATOR
       /usr/bin/env
       "WINEPREFIX=${INIREG_WINEPREFIX}"
       WINEDEBUG=-all
       DISPLAY=
-      WINEDLLOVERRIDES=mscoree,mshtml=
+      WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
       "${INIREG_WINE64}")
 endif()
 

@@ -19,8 +19,9 @@ if [ ! -x "$wine64" ] || [ ! -x "$wineserver" ]; then
 fi
 
 # The same environment the toolchain gives the test programs: CI has no
-# display, and Wine must never offer to install Mono or Gecko.
-export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml="
+# display, Wine must never offer to install Mono or Gecko, and nothing may be
+# written outside the build folder (winemenubuilder would add menu entries).
+export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 unset WAYLAND_DISPLAY
 
 # Wine's background programs (services.exe and the rest) inherit the output
