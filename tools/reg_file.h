@@ -1,0 +1,99 @@
+// The .reg text format of the Windows registry editor, read into and written
+// from an in-memory document.  Nothing here touches the registry.
+//
+// Reading accepts "Windows Registry Editor Version 5.00" and "REGEDIT4"
+// files, as UTF-16LE with a byte-order mark or as 8-bit text (a UTF-8
+// byte-order mark is skipped), with CR LF or LF line ends.  Lines are
+// "[ROOT\path]" (a key to create), "[-ROOT\path]" (a key tree to delete),
+// "@=" or "\"name\"=" followed by "\"text\"", "dword:", "hex:", "hex(N):" or
+// "-" (delete the value), comments starting with ";" and blank lines.  Hex
+// lists continue on the next line after a trailing backslash.  Roots are
+// HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, or
+// HKCR, HKCU, HKLM and HKU, in any case.
+//
+// Data in a document is what the registry's A functions take: a quoted
+// string is its registry text followed by one NUL.  In a Version 5.00 file
+// the bytes of hex(1), hex(2) and hex(7) are UTF-16LE, as the registry
+// editor writes them; they are converted from and to registry text.  In a
+// REGEDIT4 file they are the bytes themselves.
+//
+// Writing always gives a Version 5.00 file with CR LF line ends, chosen so
+// that reading it back gives the same data byte for byte:
+// - REG_SZ is a quoted string only when its data is text without line breaks
+//   or NULs followed by exactly one NUL (see IsPortableRegistryText);
+//   anything else, such as text stored without its terminator, is hex(1).
+// - REG_DWORD is "dword:" when it has exactly four bytes, else hex(4).
+// - REG_EXPAND_SZ and REG_MULTI_SZ are hex(2) and hex(7); REG_BINARY hex:;
+//   every other type, REG_NONE and REG_QWORD included, hex(N) with N in
+//   lower-case hexadecimal and the bytes as they are.
+#ifndef INIREG_TOOLS_REG_FILE_H_
+#define INIREG_TOOLS_REG_FILE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace inireg::tool {
+
+enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers };
+
+// Value types the format treats specially (the registry's REG_* numbers).
+constexpr uint32_t kTypeNone = 0;
+constexpr uint32_t kTypeString = 1;
+constexpr uint32_t kTypeExpandString = 2;
+constexpr uint32_t kTypeBinary = 3;
+constexpr uint32_t kTypeDword = 4;
+constexpr uint32_t kTypeMultiString = 7;
+constexpr uint32_t kTypeQword = 11;
+
+struct RegValue {
+  std::string name;     // Empty for the unnamed value ("@").
+  bool remove = false;  // "name"=-
+  uint32_t type = kTypeNone;
+  std::string data;
+  int line = 0;  // Where it was read; 0 when it was not.
+};
+
+struct RegKey {
+  RegRoot root = RegRoot::kCurrentUser;
+  std::string subkey;   // Components joined by single backslashes; may be empty.
+  bool remove = false;  // [-...]: the key and everything below it.
+  std::vector<RegValue> values;
+  int line = 0;
+};
+
+struct RegDocument {
+  bool regedit4 = false;  // The header read; writing ignores it.
+  std::vector<RegKey> keys;
+};
+
+struct RegParseError {
+  int line = 0;
+  std::string message;  // What was wrong and what was expected.
+};
+
+// "HKEY_CURRENT_USER" and so on.
+const char* RegRootName(RegRoot root);
+// The root's long name, a backslash and the subkey (just the name when empty).
+std::string RegKeyPath(RegRoot root, const std::string& subkey);
+
+// Splits "ROOT\path" with a long or short root name in any case.  Empty
+// components ("a\\b", a trailing backslash) and components longer than 255
+// characters are refused with a message.
+bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey,
+                     std::string* error);
+
+// Reads a whole file's bytes.  On failure `document` is left unspecified and
+// `error` names the first malformed line.
+bool ParseRegFile(const std::string& content, RegDocument* document, RegParseError* error);
+
+enum class RegEncoding { kUtf8, kUtf16 };
+
+// Writes the document.  Fails with a message when a key or value name holds a
+// line break, which no .reg line can carry.
+bool FormatRegFile(const RegDocument& document, RegEncoding encoding, std::string* content,
+                   std::string* error);
+
+}  // namespace inireg::tool
+
+#endif  // INIREG_TOOLS_REG_FILE_H_
