@@ -1,0 +1,26 @@
+// Uses both stores of an installed inireg: writes a setting to a profile
+// file and one to the registry, reads them back and prints them.
+#include <cstdio>
+#include <string>
+
+#include "inireg/profile_store.h"
+#include "inireg/registry_store.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: consumer FILE.ini\n");
+    return 2;
+  }
+  {
+    inireg::ProfileStore profile(argv[1]);
+    profile.SetString("from consumer", "Greeting", "Example");
+  }  // Written back here.
+  inireg::ProfileStore profile(argv[1]);
+  std::string greeting;
+  profile.GetString(greeting, "", "Greeting", "Example");
+
+  inireg::RegistryStore registry("CU\\Software\\inireg consumer", 0, 0);
+  registry.SetDword(42, "Answer", "Example");
+  std::printf("%s %d\n", greeting.c_str(), registry.GetInt("Answer", "Example", 0));
+  return 0;
+}
