@@ -12,7 +12,8 @@ prefix=$root/wineprefix
 
 # Debian puts wine64 on PATH only with the recommended "wine" package.
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo "$(dirname "$wine64")/wineserver")
+wineserver=$(dirname "$wine64")/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
 if [ ! -x "$wine64" ] || [ ! -x "$wineserver" ]; then
   echo "wine64 not found: run scripts/install-deps.sh test" >&2
   exit 1
