@@ -329,6 +329,13 @@ std::string RenderProfileFile(const ProfileFile& file) {
       if (entry.quoted) text += '"';
       text += entry.value;
       if (entry.quoted) text += '"';
+      // A file's last line may end in a backslash that had nothing to join.
+      // Written as it is, it would swallow the line after it at the next
+      // load; a space stops the join and is trimmed off again.
+      if (!entry.quoted && file.joinContinuations && !entry.value.empty() &&
+          entry.value.back() == '\\') {
+        text += ' ';
+      }
       text += kLineEnd;
     }
     text += kLineEnd;

@@ -1,0 +1,239 @@
+// Random sequences of ProfileWriteString with hostile sections, keys and
+// values.  Each write is checked against a model of what it must do: an
+// accepted write changes exactly its entry (or deletes its section), a
+// refused one changes nothing at all, and the model decides which writes the
+// file format can carry.  At the end the file is written back and reloaded,
+// and must hold exactly what the cache held.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "inireg/profile_engine.h"
+#include "memory_file_system.h"
+#include "profile/profile_cache.h"
+#include "profile/profile_file.h"
+
+namespace inireg {
+namespace fuzz {
+namespace {
+
+const char kPath[] = "/fuzz/write.ini";
+constexpr size_t kLongestLine = 32767;
+
+struct Entry {
+  std::string key, value;
+  bool quoted;
+  bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
+};
+struct Section {
+  std::string name;
+  std::vector<Entry> entries;
+  bool operator==(const Section& o) const { return name == o.name && entries == o.entries; }
+};
+struct Model {
+  std::list<Section> sections;
+  bool dirty = false;
+  bool operator==(const Model& o) const { return sections == o.sections && dirty == o.dirty; }
+};
+
+Model Snapshot() {
+  ProfileEngineLock lock;
+  ProfileFile* file = ProfileOpen(kPath);
+  Model model;
+  model.dirty = file->dirty;
+  for (const ProfileSection& section : file->sections) {
+    Section copy{section.name, {}};
+    for (const ProfileEntry& entry : section.entries) {
+      copy.entries.push_back(Entry{entry.key, entry.value, entry.quoted});
+    }
+    model.sections.push_back(std::move(copy));
+  }
+  return model;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+std::string Trim(const std::string& text) {
+  size_t start = 0, end = text.size();
+  while (start < end && IsSpace(text[start])) ++start;
+  while (end > start && IsSpace(text[end - 1])) --end;
+  return text.substr(start, end - start);
+}
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// What the write must do to `model`; returns the result it must give.
+int32_t Apply(Model* model, const std::string* section, const std::string* key,
+              const std::string* value, bool joinContinuations) {
+  if (section == nullptr || section->empty()) return 0;
+  if (key == nullptr || key->empty()) {
+    // Deletes the first section of exactly that (untrimmed) name, if any.
+    for (auto it = model->sections.begin(); it != model->sections.end(); ++it) {
+      if (SameName(it->name, *section)) {
+        model->sections.erase(it);
+        break;
+      }
+    }
+    model->dirty = true;
+    return 1;
+  }
+  std::string name = Trim(*section), keyName = Trim(*key);
+  std::string text = Trim(value != nullptr ? *value : "");
+  bool quoted = text.size() > 1 && text.front() == text.back() &&
+                (text.front() == '"' || text.front() == '\'');
+  if (quoted) text = text.substr(1, text.size() - 2);
+  if (name.empty()) return 0;
+
+  Section* found = nullptr;
+  for (Section& candidate : model->sections) {
+    if (SameName(candidate.name, name)) {
+      found = &candidate;
+      break;
+    }
+  }
+  Entry* entry = nullptr;
+  if (found != nullptr && !keyName.empty()) {
+    for (Entry& candidate : found->entries) {
+      if (SameName(candidate.key, keyName)) {
+        entry = &candidate;
+        break;
+      }
+    }
+  }
+  if (text.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
+
+  // What the file cannot carry back.
+  if (HasLineBreak(name) || name.size() + 2 > kLongestLine) return 0;
+  if (keyName.empty() || keyName[0] == '[' || keyName.find_first_of("=\r\n") != std::string::npos) return 0;
+  if (HasLineBreak(text)) return 0;
+  if (joinContinuations && !text.empty() && text.back() == '\\') return 0;
+  if (keyName.size() + 1 + text.size() + (quoted ? 2 : 0) > kLongestLine) return 0;
+
+  if (found == nullptr) {
+    model->sections.push_back(Section{name, {}});
+    found = &model->sections.back();
+  }
+  if (entry == nullptr) {
+    found->entries.push_back(Entry{keyName, text, quoted});
+  } else {
+    entry->value = text;
+    entry->quoted = quoted;
+  }
+  model->dirty = true;
+  return 1;
+}
+
+const char* const kPieces[] = {"\n", "\r", "\r\n", "=", "[", "]", "\"", "'", " ", "\t", "\v",
+                               "\f", "\\", ";", "#", "a", "B", "s", "k", "x y", "\xC3\xA9", "\xFF"};
+
+std::string HostileText(FuzzedDataProvider& input) {
+  std::string text;
+  int pieces = input.ConsumeIntegralInRange(0, 6);
+  for (int i = 0; i < pieces; ++i) {
+    switch (input.ConsumeIntegralInRange(0, 4)) {
+      case 0:
+        text += input.PickValueInArray(kPieces);
+        break;
+      case 1:
+        text += input.ConsumeBytesAsString(input.ConsumeIntegralInRange(0, 4));
+        break;
+      case 2: {
+        // Long runs around the line limit and past it.
+        size_t length = input.ConsumeBool() ? 40000 : input.ConsumeIntegralInRange<size_t>(32750, 32770);
+        text += std::string(length, input.PickValueInArray({'v', ' ', '=', '\\', '"'}));
+        break;
+      }
+      default:
+        text += static_cast<char>('a' + input.ConsumeIntegralInRange(0, 3));
+        break;
+    }
+  }
+  // The engine takes C strings: a NUL would only cut the text short.
+  for (char& c : text) {
+    if (c == '\0') c = '0';
+  }
+  return text;
+}
+
+// Sections and keys from a small set, so that writes meet existing entries
+// (in other cases and with surrounding whitespace), or hostile text.
+std::string Name(FuzzedDataProvider& input, const char* const* names, size_t count) {
+  if (input.ConsumeBool()) return names[input.ConsumeIntegralInRange<size_t>(0, count - 1)];
+  return HostileText(input);
+}
+
+void Run(FuzzedDataProvider& input) {
+  MemoryFileSystem& disk = InstallMemoryFileSystem();
+  disk.files.clear();
+  bool join = input.ConsumeBool();
+  // A file to start from; that a reload reads it the same is the load
+  // harness's concern, that writes keep it intact is this one's.
+  if (input.ConsumeBool()) disk.files[kPath] = input.ConsumeRandomLengthString(2000);
+  if (join) {
+    ProfileAddUnloaded(kPath);
+    ProfileSetFlags(kPath, 1);
+  }
+  static const char* const kSections[] = {"s", "S", " s ", "t", "[t]", "u]"};
+  static const char* const kKeys[] = {"k", "K", " k ", "j", "\"q\""};
+
+  Model model = Snapshot();
+  int writes = input.ConsumeIntegralInRange(1, 24);
+  for (int i = 0; i < writes && input.remaining_bytes() > 0; ++i) {
+    std::string section = Name(input, kSections, 6), key = Name(input, kKeys, 5);
+    std::string value = HostileText(input);
+    bool nullKey = input.ConsumeIntegralInRange(0, 15) == 0;
+    bool nullValue = input.ConsumeIntegralInRange(0, 15) == 0;
+    const std::string* keyArgument = nullKey ? nullptr : &key;
+    const std::string* valueArgument = nullValue ? nullptr : &value;
+
+    Model expected = model;
+    int32_t want = Apply(&expected, &section, keyArgument, valueArgument, join);
+    int32_t got = ProfileWriteString(section.c_str(), nullKey ? nullptr : key.c_str(),
+                                     nullValue ? nullptr : value.c_str(), kPath);
+    if (got != want) {
+      Fail("write " + std::to_string(i) + " answered " + std::to_string(got) + ", expected " +
+           std::to_string(want) + " (section of " + std::to_string(section.size()) + ", key of " +
+           std::to_string(key.size()) + ", value of " + std::to_string(value.size()) + " bytes)");
+    }
+    Model actual = Snapshot();
+    if (!(actual == expected)) {
+      Fail(std::string(got == 0 ? "a refused write changed the record" : "an accepted write did not do what it should") +
+           " (write " + std::to_string(i) + ")");
+    }
+    model = std::move(actual);
+  }
+
+  // Written back whole, and read back the same.
+  ProfileClose(kPath);
+  if (disk.files.size() > 1) Fail("write-back left a temporary file behind");
+  if (join) {
+    ProfileAddUnloaded(kPath);
+    ProfileSetFlags(kPath, 1);
+  }
+  Model reloaded = Snapshot();
+  model.dirty = false;
+  if (!(reloaded.sections == model.sections)) Fail("the reloaded file differs from what was written");
+  ProfileClose(kPath);
+}
+
+}  // namespace
+}  // namespace fuzz
+}  // namespace inireg
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  inireg::fuzz::Run(input);
+  return 0;
+}

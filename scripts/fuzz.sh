@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the fuzz harnesses (fuzz/) with clang, libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer, and runs each for a bounded time, starting
+# from the seed corpus in fuzz/corpus.  Prints each harness's executions.
+#
+# Usage: fuzz.sh [SECONDS_PER_HARNESS]   (default: $FUZZ_SECONDS, else 60)
+# A failing input is saved under build/fuzz/artifacts/ and the script fails;
+# replay it with: build/fuzz/HARNESS build/fuzz/artifacts/crash-...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-${FUZZ_SECONDS:-60}}
+build=build/fuzz
+harnesses=(profile_load_fuzzer profile_write_fuzzer registry_path_fuzzer)
+declare -A max_len=([profile_load_fuzzer]=70000 [profile_write_fuzzer]=4096 [registry_path_fuzzer]=1024)
+
+echo "=== fuzzing, ${seconds} s per harness"
+mkdir -p "$build/artifacts" "$build/logs"
+if ! { CC=clang CXX=clang++ cmake -S fuzz -B "$build" && cmake --build "$build" -j "$(nproc)"; } \
+    >"$build/logs/build.log" 2>&1; then
+  tail -n 40 "$build/logs/build.log"
+  echo "building the fuzz harnesses failed"
+  exit 1
+fi
+for harness in "${harnesses[@]}"; do
+  seeds=fuzz/corpus/${harness%_fuzzer}
+  corpus=$build/corpus/${harness%_fuzzer}
+  mkdir -p "$corpus"
+  cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+done
+# Lines longer than the reader's 32767-character buffer, generated rather
+# than kept in the repository.
+corpus=$build/corpus/profile_load
+{ printf '[s]\nk='; head -c 40000 /dev/zero | tr '\0' v; printf '\\\nnext=1\n'; } >"$corpus/long_line.ini"
+{ printf '\xff\xfe'; printf '[\0s\0]\0\n\0k\0=\0'; head -c 24000 /dev/zero | tr '\0' '\055' | sed 's/-/\x2d\x4e/g'; printf '\n\0'; } >"$corpus/long_utf16.ini"
+
+for harness in "${harnesses[@]}"; do
+  log=$build/logs/$harness.log
+  status=0
+  "$build/$harness" -max_total_time="$seconds" -timeout=30 -max_len="${max_len[$harness]}" \
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
+    "$build/corpus/${harness%_fuzzer}" >"$log" 2>&1 || status=$?
+  executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  echo "$harness: ${executions:-?} executions (${rate:-?}/s)"
+  if [ "$status" -ne 0 ]; then
+    grep -E "oracle failed|ERROR:|SUMMARY:|Test unit written" "$log" || tail -n 30 "$log"
+    echo "fuzzing failed: $harness (log: $log)"
+    exit 1
+  fi
+done
