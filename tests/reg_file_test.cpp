@@ -211,6 +211,7 @@ TEST(RegFileWriteTest, RepresentationOfEachType) {
                 "[HKEY_CURRENT_USER\\Software\\Test]\r\n"
                 "@=\"text\"\r\n"
                 "\"q\\\"b\\\\\"=\"a \\\"quoted\\\" C:\\\\path\"\r\n"
+                "; \"ab\" without a terminating NUL:\r\n"
                 "\"no terminator\"=hex(1):61,00,62,00\r\n"
                 "\"inner nul\"=hex(1):61,00,00,00,62,00,00,00\r\n"
                 "\"line break\"=hex(1):61,00,0a,00,62,00,00,00\r\n"

@@ -363,6 +363,9 @@ void AppendValue(std::string* out, const RegValue& value) {
         *out += name + "=" + Quote(data.substr(0, data.size() - 1)) + "\r\n";
         return;
       }
+      // RegistryStore writes text without a terminator; a comment keeps such
+      // a value readable.
+      if (IsQuotableString(data + '\0')) *out += "; " + Quote(data) + " without a terminating NUL:\r\n";
       break;
     case kTypeDword:
       if (data.size() == 4) {

@@ -21,7 +21,8 @@
 // that reading it back gives the same data byte for byte:
 // - REG_SZ is a quoted string only when its data is text without line breaks
 //   or NULs followed by exactly one NUL (see IsPortableRegistryText);
-//   anything else, such as text stored without its terminator, is hex(1).
+//   anything else, such as text stored without its terminator, is hex(1)
+//   (text without a terminator gets a comment line showing it).
 // - REG_DWORD is "dword:" when it has exactly four bytes, else hex(4).
 // - REG_EXPAND_SZ and REG_MULTI_SZ are hex(2) and hex(7); REG_BINARY hex:;
 //   every other type, REG_NONE and REG_QWORD included, hex(N) with N in
