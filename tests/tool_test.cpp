@@ -196,6 +196,8 @@ TEST_F(ToolTest, RegistryVerbs) {
 }
 
 TEST_F(ToolTest, UsageErrorsSayWhatWasExpected) {
+  std::string garbage = dir_.File("garbage.db");
+  WriteFile(garbage, "not a database");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{}, "Usage:"},
       {{"fetch"}, "unknown verb \"fetch\""},
@@ -213,6 +215,9 @@ TEST_F(ToolTest, UsageErrorsSayWhatWasExpected) {
       {{"set", "reg:CU\\X", "S", "(Default)", "1", "--int"}, "as text only"},
       {{"export", "CU\\Nowhere"}, "there is no key HKEY_CURRENT_USER\\Nowhere"},
       {{"import", "/nonexistent/file.reg"}, "cannot open"},
+      // What the stores would show as empty is reported.
+      {{"sections", dir_.path()}, "cannot read"},
+      {{"keys", "reg:CU\\X", "S", "--registry", garbage}, "cannot use the registry"},
   };
   for (const auto& [arguments, fragment] : cases) {
     Result result = Run(arguments);

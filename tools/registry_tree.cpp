@@ -184,6 +184,11 @@ LONG ApplyRegDocument(const RegDocument& document, int* failedLine) {
   return ERROR_SUCCESS;
 }
 
+LONG CheckRegistry(RegRoot root) {
+  KeyHandle handle;
+  return RegOpenKeyExA(RootKey(root), "", 0, KEY_READ, handle.Out());
+}
+
 std::string DescribeStatus(LONG status) {
   switch (status) {
     case ERROR_FILE_NOT_FOUND: return "not found";

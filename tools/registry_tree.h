@@ -33,6 +33,10 @@ LONG DeleteKeyTree(HKEY parent, const std::string& subkey);
 // that failed; what came before it stays applied.
 LONG ApplyRegDocument(const RegDocument& document, int* failedLine);
 
+// ERROR_SUCCESS when the registry behind `root` can be read; on Linux, an
+// error when its database cannot be opened.
+LONG CheckRegistry(RegRoot root);
+
 // A short description of a status code for messages.
 std::string DescribeStatus(LONG status);
 
