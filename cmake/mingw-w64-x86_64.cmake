@@ -1,6 +1,11 @@
 # Cross-compiles for 64-bit Windows with mingw-w64 and runs the results under
 # wine64.  Usage: cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake ...
 #
+# scripts/test-windows.sh builds and tests with it.  Running ctest by hand
+# works too (Wine makes the prefix on first use), but each test then waits a
+# few seconds for Wine's background programs to leave; starting a persistent
+# session first, as the script does, avoids that.
+#
 # The -posix compilers are required: the -win32 thread model has no
 # std::mutex or std::thread, which the engine and GoogleTest use.
 
