@@ -170,6 +170,7 @@ TEST_F(ToolTest, RegistryVerbs) {
   EXPECT_EQ(Expect(0, {"get", target, "Window", "Blob"}), "hex:01,fe\n");
   EXPECT_EQ(Expect(0, {"get", target, "Other", "q"}), "2\n");
   Expect(1, {"get", target, "Window", "Nothing"});
+  EXPECT_NE(Expect(1, {"get", target, "Window", "Blob", "--int"}).find("shows as hex:01,fe"), std::string::npos);
   Expect(1, {"get", "reg:CU\\Software\\Absent", "Window", "Title"});
   EXPECT_EQ(Expect(0, {"sections", target}), "Other\nWindow\n");
   EXPECT_EQ(Expect(0, {"keys", target, "Window"}), "Title\nWidth\nFlags\n(Default)\nBlob\n");

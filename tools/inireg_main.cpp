@@ -205,6 +205,12 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
   return true;
 }
 
+// Reading needs no write access, so registry targets open read-only.
+std::unique_ptr<ProfileStore> OpenForReading(const Target& target) {
+  if (target.registry) return std::make_unique<ToolRegistryStore>(target.Location(), 1, 0);
+  return std::make_unique<ProfileStore>(target.path);
+}
+
 int RunGet(const Invocation& in) {
   const std::string& section = in.arguments[1];
   const std::string& key = in.arguments[2];
@@ -226,12 +232,7 @@ int RunGet(const Invocation& in) {
   std::string text;
   bool found = false;
   if (in.asInt || in.asHex) {
-    std::unique_ptr<ProfileStore> store;
-    if (target.registry) {
-      store = std::make_unique<ToolRegistryStore>(target.Location(), 1, 0);
-    } else {
-      store = std::make_unique<ProfileStore>(target.path);
-    }
+    std::unique_ptr<ProfileStore> store = OpenForReading(target);
     auto read = [&](int32_t fallback) {
       return in.asHex ? store->GetHex(key, section, fallback) : store->GetInt(key, section, fallback);
     };
@@ -247,8 +248,17 @@ int RunGet(const Invocation& in) {
   }
   if (!found) {
     if (!in.defaultText) {
-      std::fprintf(stderr, "inireg: get: no value \"%s\" in section \"%s\" of %s (--default TEXT prints TEXT instead)\n",
-                   key.c_str(), section.c_str(), target.Name().c_str());
+      std::string what = "no value \"" + key + "\" in section \"" + section + "\" of " + target.Name();
+      bool present = false;  // As a value of another type than GetInt reads.
+      if (target.registry && in.asInt) {
+        ToolRegistryStore store(target.Location(), 1, 0);
+        present = ReadRegistryText(store, section, key, &text);
+      }
+      if (present) {
+        what = "the value \"" + key + "\" in section \"" + section + "\" of " + target.Name() +
+               " is not REG_SZ or REG_DWORD, which --int reads; without --int it shows as " + text;
+      }
+      std::fprintf(stderr, "inireg: get: %s (--default TEXT prints TEXT instead)\n", what.c_str());
       return kNotFound;
     }
     text = in.asInt || in.asHex ? std::to_string(defaultNumber) : *in.defaultText;
@@ -344,12 +354,7 @@ int RunSections(const Invocation& in) {
   Target target;
   int status = kSuccess;
   if (!ResolveTarget(in, &target, &status)) return status;
-  std::unique_ptr<ProfileStore> store;
-  if (target.registry) {
-    store = std::make_unique<ToolRegistryStore>(target.Location(), 1, 0);
-  } else {
-    store = std::make_unique<ProfileStore>(target.path);
-  }
+  std::unique_ptr<ProfileStore> store = OpenForReading(target);
   NameList sections = SectionNames(*store);
   for (int32_t i = 0; i < sections.count; ++i) Print(sections.names[i] + "\n");
   return kSuccess;
@@ -360,12 +365,7 @@ int RunKeys(const Invocation& in) {
   Target target;
   int status = kSuccess;
   if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, nullptr, &status)) return status;
-  std::unique_ptr<ProfileStore> store;
-  if (target.registry) {
-    store = std::make_unique<ToolRegistryStore>(target.Location(), 1, 0);
-  } else {
-    store = std::make_unique<ProfileStore>(target.path);
-  }
+  std::unique_ptr<ProfileStore> store = OpenForReading(target);
   NameList keys = KeyNames(*store, section);
   for (int32_t i = 0; i < keys.count; ++i) {
     Print((keys.names[i].empty() ? std::string(kDefaultValueName) : keys.names[i]) + "\n");
