@@ -136,6 +136,7 @@ TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
   EXPECT_EQ(Describe(file), "[s]k=a z;j=1;");
 }
 
+#ifndef _WIN32  // Needs a code page of multi-byte characters (UTF-8 here).
 TEST_F(ProfileFileTest, Utf16LineCutForRoomContinuesOnTheNextLine) {
   // Three-byte characters: the converted line outgrows the line buffer, and
   // what does not fit is read as the next line, whole characters only.
@@ -148,11 +149,11 @@ TEST_F(ProfileFileTest, Utf16LineCutForRoomContinuesOnTheNextLine) {
   EXPECT_LE(entries[0].value.size() + 2, kLineBufferSize - 1);
   EXPECT_EQ(entries[1].value, "tail");
   EXPECT_EQ(entries[2].key, "j");
-#ifndef _WIN32
   EXPECT_EQ(entries[0].value.size() % 3, 0u);
   EXPECT_EQ(entries[0].value.size() + entries[1].key.size(), 3 * count);
-#endif
 }
+
+#endif
 
 TEST_F(ProfileFileTest, AFileWithoutSectionsIsWrittenEmpty) {
   EXPECT_EQ(RenderProfileFile(Load("no sections here\n")), "");
