@@ -237,10 +237,14 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
     }
   } else {
     // Raw bytes.  Without a size to read into, this is a size-only query.
-    if (size != nullptr) *size = dataSize + 1;
+    // When no buffer can be had, nothing of the caller's changes.
+    BYTE* buffer = nullptr;
     if (data != nullptr && size != nullptr) {
-      BYTE* buffer = new (std::nothrow) BYTE[static_cast<size_t>(dataSize) + 1];
+      buffer = new (std::nothrow) BYTE[static_cast<size_t>(dataSize) + 1];
       if (buffer == nullptr) return static_cast<uint32_t>(out.size());
+    }
+    if (size != nullptr) *size = dataSize + 1;
+    if (buffer != nullptr) {
       *data = buffer;
       Registry().queryValue(sectionKey, name, nullptr, &type, buffer, size);
     }
