@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -52,6 +53,46 @@ void FlushAtExit() {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
+// The last read that found an entry, so that reading the same entry again
+// (GetString asks for the length, then for the text) skips the search.  A
+// hit needs the same file and byte-for-byte the same section and key, and
+// every change of a file's sections or entries forgets it.  Guarded by the
+// cache's lock.
+struct LookupMemo {
+  const ProfileFile* file = nullptr;  // Null: nothing remembered.
+  ProfileSection* section = nullptr;
+  ProfileEntry* entry = nullptr;
+  size_t sectionLength = 0;
+  size_t keyLength = 0;
+  // Names longer than these are not remembered.
+  char sectionText[96];
+  char keyText[64];
+};
+
+LookupMemo& Memo() {
+  static LookupMemo memo;
+  return memo;
+}
+
+// Where the last ProfileSectionNameAt stopped, so that listing all names
+// takes one pass rather than one pass per name.  Forgotten with the memo.
+struct SectionCursor {
+  const ProfileFile* file = nullptr;  // Null: nothing remembered.
+  size_t sectionCount = 0;            // The list's size then.
+  int32_t index = 0;
+  std::list<ProfileSection>::iterator position;
+};
+
+SectionCursor& Cursor() {
+  static SectionCursor cursor;
+  return cursor;
+}
+
+void Forget() {
+  Memo().file = nullptr;
+  Cursor().file = nullptr;
+}
+
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
 
 std::string CachePath(const char* path) {
@@ -59,17 +100,29 @@ std::string CachePath(const char* path) {
   return std::string(path, length < kMaxPathLength ? length : kMaxPathLength);
 }
 
+// Whether a cached record is the one for `path` (cut to kMaxPathLength
+// characters, as CachePath cuts it), without building the cut path.  Callers
+// nearly always spell a path the same way each time, so bytes are compared
+// before case is folded.
+bool IsCachedAs(const ProfileFile& file, const char* path, size_t length) {
+  if (file.path.size() != length) return false;
+  return std::memcmp(file.path.data(), path, length) == 0 ||
+         NamesEqual(file.path.data(), length, path, length);
+}
+
 std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
   auto& files = Cache().files;
-  std::string wanted = CachePath(path);
+  size_t length = std::strlen(path);
+  if (length > kMaxPathLength) length = kMaxPathLength;
   for (auto it = files.begin(); it != files.end(); ++it) {
-    if (CompareNoCase((*it)->path.c_str(), wanted.c_str()) == 0) return it;
+    if (IsCachedAs(**it, path, length)) return it;
   }
   return files.end();
 }
 
 // Writes a dirty record back and frees it.
 void Release(std::unique_ptr<ProfileFile> file) {
+  Forget();
   if (file->dirty && !file->unreadable) ProfileSave(*file);
 }
 
@@ -84,17 +137,11 @@ void AddToCache(std::unique_ptr<ProfileFile> file) {
 }
 
 ProfileSection* FindSection(ProfileFile* file, const char* name) {
-  for (ProfileSection& section : file->sections) {
-    if (CompareNoCase(section.name.c_str(), name) == 0) return &section;
-  }
-  return nullptr;
+  return inireg::FindSection(file, name, std::strlen(name));
 }
 
 ProfileEntry* FindEntry(ProfileSection* section, const char* key) {
-  for (ProfileEntry& entry : section->entries) {
-    if (CompareNoCase(entry.key.c_str(), key) == 0) return &entry;
-  }
-  return nullptr;
+  return inireg::FindEntry(section, key, std::strlen(key));
 }
 
 // Copies `text` into a buffer of `size` characters, cut to size - 1 and
@@ -152,10 +199,78 @@ bool IsWritable(const ProfileFile& file, const std::string& sectionName, const s
   return lineLength <= kMaxLineLength;
 }
 
+ProfileEntry* Recall(const ProfileFile* file, const char* section, size_t sectionLength,
+                     const char* key, size_t keyLength) {
+  const LookupMemo& memo = Memo();
+  if (memo.file != file || memo.sectionLength != sectionLength || memo.keyLength != keyLength ||
+      std::memcmp(memo.sectionText, section, sectionLength) != 0 ||
+      std::memcmp(memo.keyText, key, keyLength) != 0) {
+    return nullptr;
+  }
+  // Sections or entries added or removed other than through the engine may
+  // have moved the entry.
+  const std::vector<ProfileEntry>& entries = memo.section->entries;
+  if (file->indexedSections + file->shadowedSections != file->sections.size() ||
+      memo.section->keyHashes.size() != entries.size() ||
+      std::less<const ProfileEntry*>()(memo.entry, entries.data()) ||
+      !std::less<const ProfileEntry*>()(memo.entry, entries.data() + entries.size())) {
+    return nullptr;
+  }
+  return memo.entry;
+}
+
+void Remember(const ProfileFile* file, ProfileSection* section, ProfileEntry* entry,
+              const char* sectionText, size_t sectionLength, const char* keyText, size_t keyLength) {
+  LookupMemo& memo = Memo();
+  if (sectionLength > sizeof memo.sectionText || keyLength > sizeof memo.keyText) {
+    memo.file = nullptr;
+    return;
+  }
+  memo.file = file;
+  memo.section = section;
+  memo.entry = entry;
+  memo.sectionLength = sectionLength;
+  memo.keyLength = keyLength;
+  std::memcpy(memo.sectionText, sectionText, sectionLength);
+  std::memcpy(memo.keyText, keyText, keyLength);
+}
+
+// Copies the value as the file holds it between double quotes.
+uint32_t CopyQuoted(const std::string& value, char* buffer, uint32_t size) {
+  size_t length = value.size() + 2;
+  if (size == 0 || buffer == nullptr) return static_cast<uint32_t>(length);
+  size_t copied = length < size - 1 ? length : size - 1;
+  for (size_t i = 0; i < copied; ++i) {
+    buffer[i] = i == 0 || i == length - 1 ? '"' : value[i - 1];
+  }
+  buffer[copied] = '\0';
+  return static_cast<uint32_t>(copied);
+}
+
+// ProfileOpen for a caller that holds the lock.
+ProfileFile* OpenLocked(const char* path) {
+  if (IsEmpty(path)) return nullptr;
+  auto it = FindCached(path);
+  if (it != Cache().files.end()) {
+    ProfileFile* file = it->get();
+    if (!file->loaded) {
+      Forget();
+      LoadProfileFile(file);
+    }
+    return file;
+  }
+  auto file = std::make_unique<ProfileFile>();
+  file->path = CachePath(path);
+  LoadProfileFile(file.get());
+  ProfileFile* result = file.get();
+  AddToCache(std::move(file));
+  return result;
+}
+
 int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, const char* path,
                    int radix) {
   Guard guard(Cache().mutex);
-  ProfileFile* file = ProfileOpen(path);
+  ProfileFile* file = OpenLocked(path);
   if (file == nullptr || IsEmpty(section)) return defaultValue;
   ProfileSection* found = FindSection(file, section);
   if (found == nullptr || IsEmpty(key)) return defaultValue;
@@ -165,12 +280,8 @@ int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, c
 }
 
 void DeleteSection(ProfileFile* file, const char* name) {
-  for (auto it = file->sections.begin(); it != file->sections.end(); ++it) {
-    if (CompareNoCase(it->name.c_str(), name) == 0) {
-      file->sections.erase(it);
-      return;
-    }
-  }
+  Forget();
+  EraseSection(file, name, std::strlen(name));
 }
 
 }  // namespace
@@ -179,20 +290,8 @@ ProfileEngineLock::ProfileEngineLock() { Cache().mutex.lock(); }
 ProfileEngineLock::~ProfileEngineLock() { Cache().mutex.unlock(); }
 
 ProfileFile* ProfileOpen(const char* path) {
-  if (IsEmpty(path)) return nullptr;
   Guard guard(Cache().mutex);
-  auto it = FindCached(path);
-  if (it != Cache().files.end()) {
-    ProfileFile* file = it->get();
-    if (!file->loaded) LoadProfileFile(file);
-    return file;
-  }
-  auto file = std::make_unique<ProfileFile>();
-  file->path = CachePath(path);
-  LoadProfileFile(file.get());
-  ProfileFile* result = file.get();
-  AddToCache(std::move(file));
-  return result;
+  return OpenLocked(path);
 }
 
 std::vector<std::string> ProfileCachedPaths() {
@@ -240,25 +339,29 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
                           char* buffer, uint32_t size, const char* path) {
   if (defaultText == nullptr) defaultText = "";
   Guard guard(Cache().mutex);
-  ProfileFile* file = ProfileOpen(path);
+  ProfileFile* file = OpenLocked(path);
   if (file == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(section)) {
     return CopyList(file->sections, [](const ProfileSection& s) -> const std::string& { return s.name; },
                     buffer, size);
   }
-  ProfileSection* found = FindSection(file, section);
-  if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
-  if (IsEmpty(key)) {
-    return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
-                    buffer, size);
+  size_t sectionLength = std::strlen(section);
+  size_t keyLength = IsEmpty(key) ? 0 : std::strlen(key);
+  ProfileEntry* entry =
+      keyLength > 0 ? Recall(file, section, sectionLength, key, keyLength) : nullptr;
+  if (entry == nullptr) {
+    ProfileSection* found = inireg::FindSection(file, section, sectionLength);
+    if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+    if (keyLength == 0) {
+      return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
+                      buffer, size);
+    }
+    entry = inireg::FindEntry(found, key, keyLength);
+    if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+    Remember(file, found, entry, section, sectionLength, key, keyLength);
   }
-  ProfileEntry* entry = FindEntry(found, key);
-  if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
-  if (!(file->keepQuotes && entry->quoted)) {
-    return CopyText(entry->value.data(), entry->value.size(), buffer, size);
-  }
-  std::string quotedValue = '"' + entry->value + '"';
-  return CopyText(quotedValue.data(), quotedValue.size(), buffer, size);
+  if (file->keepQuotes && entry->quoted) return CopyQuoted(entry->value, buffer, size);
+  return CopyText(entry->value.data(), entry->value.size(), buffer, size);
 }
 
 int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
@@ -274,7 +377,8 @@ int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue
 int32_t ProfileWriteString(const char* section, const char* key, const char* value,
                            const char* path) {
   Guard guard(Cache().mutex);
-  ProfileFile* file = ProfileOpen(path);
+  Forget();
+  ProfileFile* file = OpenLocked(path);
   if (file == nullptr || IsEmpty(section)) return 0;
   // Nothing of an unreadable file is known: writing it back would destroy it.
   if (file->unreadable) return 0;
@@ -304,13 +408,9 @@ int32_t ProfileWriteString(const char* section, const char* key, const char* val
 
   if (!IsWritable(*file, sectionName, keyName, parsedValue, quoted)) return 0;
 
-  if (found == nullptr) {
-    file->sections.emplace_back();
-    found = &file->sections.back();
-    found->name = sectionName;
-  }
+  if (found == nullptr) found = AppendSection(file, sectionName);
   if (entry == nullptr) {
-    found->entries.push_back(ProfileEntry{keyName, parsedValue, quoted});
+    AppendEntry(found, ProfileEntry{keyName, parsedValue, quoted});
   } else {
     entry->value = parsedValue;
     entry->quoted = quoted;
@@ -321,21 +421,30 @@ int32_t ProfileWriteString(const char* section, const char* key, const char* val
 
 int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path) {
   Guard guard(Cache().mutex);
-  ProfileFile* file = ProfileOpen(path);
+  ProfileFile* file = OpenLocked(path);
   if (file == nullptr || index < 0) return 0;
-  for (const ProfileSection& section : file->sections) {
-    if (index-- > 0) continue;
-    int32_t length = static_cast<int32_t>(section.name.size());
-    int32_t copied = size < length ? size : length;
-    if (buffer != nullptr && copied > 0) std::memcpy(buffer, section.name.data(), copied);
-    return length;
+  // Listings ask for the names in order: go on from the last one asked for.
+  SectionCursor& cursor = Cursor();
+  if (cursor.file != file || cursor.sectionCount != file->sections.size() || cursor.index > index) {
+    cursor.file = file;
+    cursor.sectionCount = file->sections.size();
+    cursor.index = 0;
+    cursor.position = file->sections.begin();
   }
-  return 0;
+  for (; cursor.index < index && cursor.position != file->sections.end(); ++cursor.index) {
+    ++cursor.position;
+  }
+  if (cursor.position == file->sections.end()) return 0;
+  const std::string& name = cursor.position->name;
+  int32_t length = static_cast<int32_t>(name.size());
+  int32_t copied = size < length ? size : length;
+  if (buffer != nullptr && copied > 0) std::memcpy(buffer, name.data(), copied);
+  return length;
 }
 
 ProfileSection* ProfileFindSection(const char* name, const char* path) {
   Guard guard(Cache().mutex);
-  ProfileFile* file = ProfileOpen(path);
+  ProfileFile* file = OpenLocked(path);
   if (file == nullptr || name == nullptr) return nullptr;
   return FindSection(file, name);
 }

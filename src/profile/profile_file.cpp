@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <random>
 
 #include "platform/code_page.h"
@@ -34,6 +35,137 @@ class RetryPauses {
   std::minstd_rand generator_;
 };
 
+// --- The key index of a section ---------------------------------------------
+
+// Adds entry `index` to the key table unless an earlier entry has its key.
+void InsertKey(ProfileSection* section, uint32_t index) {
+  const std::vector<uint32_t>& hashes = section->keyHashes;
+  const std::string& key = section->entries[index].key;
+  std::vector<uint32_t>& table = section->keyTable;
+  size_t mask = table.size() - 1;
+  for (size_t slot = hashes[index] & mask;; slot = (slot + 1) & mask) {
+    if (table[slot] == 0) {
+      table[slot] = index + 1;
+      return;
+    }
+    uint32_t other = table[slot] - 1;
+    if (hashes[other] == hashes[index] &&
+        NamesEqual(section->entries[other].key.data(), section->entries[other].key.size(), key.data(),
+                   key.size())) {
+      return;
+    }
+  }
+}
+
+// Makes the key table fit the entries (at most half full), or drops it for a
+// section small enough to scan.
+void RebuildKeyTable(ProfileSection* section) {
+  size_t count = section->entries.size();
+  section->keyTable.clear();
+  if (count <= kKeyTableThreshold) {
+    section->keyTable.shrink_to_fit();
+    return;
+  }
+  size_t capacity = 2 * kKeyTableThreshold;
+  while (capacity < 2 * count) capacity *= 2;
+  section->keyTable.assign(capacity, 0);
+  for (size_t i = 0; i < count; ++i) InsertKey(section, static_cast<uint32_t>(i));
+}
+
+// Indexes entries pushed onto the vector directly rather than through
+// AppendEntry, so that the index covers every entry whatever added it.
+void CatchUpKeys(ProfileSection* section) {
+  if (section->keyHashes.size() == section->entries.size()) return;
+  section->keyHashes.clear();
+  for (const ProfileEntry& entry : section->entries) {
+    section->keyHashes.push_back(HashName(entry.key.data(), entry.key.size()));
+  }
+  RebuildKeyTable(section);
+}
+
+// Gives the section the entries and their key hashes, moved, in a vector of
+// exactly their number; empties both.
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
+                std::vector<uint32_t>* hashes) {
+  section->entries.assign(std::make_move_iterator(entries->begin()),
+                          std::make_move_iterator(entries->end()));
+  section->keyHashes.assign(hashes->begin(), hashes->end());
+  entries->clear();
+  hashes->clear();
+  RebuildKeyTable(section);
+}
+
+// --- The section index of a file --------------------------------------------
+
+using SectionSlot = ProfileFile::SectionSlot;
+
+// The slot holding the section named `name`, or the free slot where it
+// would go.  The table must not be empty.
+size_t ProbeSection(const ProfileFile& file, const char* name, size_t length, uint32_t hash) {
+  size_t mask = file.sectionTable.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const SectionSlot& candidate = file.sectionTable[slot];
+    if (candidate.section == nullptr) return slot;
+    if (candidate.hash == hash &&
+        NamesEqual(candidate.section->name.data(), candidate.section->name.size(), name, length)) {
+      return slot;
+    }
+  }
+}
+
+// Indexes a section that was just appended: the first of its name takes a
+// slot, a later one is only counted.
+void IndexSection(ProfileFile* file, ProfileSection* section) {
+  uint32_t hash = HashName(section->name.data(), section->name.size());
+  if (file->sectionTable.empty() || (file->indexedSections + 1) * 4 > file->sectionTable.size() * 3) {
+    size_t capacity = 16;
+    while ((file->indexedSections + 1) * 4 > capacity * 3) capacity *= 2;
+    std::vector<SectionSlot> old(capacity);
+    old.swap(file->sectionTable);
+    for (const SectionSlot& slot : old) {
+      if (slot.section == nullptr) continue;
+      size_t mask = capacity - 1;
+      size_t target = slot.hash & mask;
+      while (file->sectionTable[target].section != nullptr) target = (target + 1) & mask;
+      file->sectionTable[target] = slot;
+    }
+  }
+  size_t slot = ProbeSection(*file, section->name.data(), section->name.size(), hash);
+  if (file->sectionTable[slot].section != nullptr) {
+    ++file->shadowedSections;
+    return;
+  }
+  file->sectionTable[slot] = SectionSlot{section, hash};
+  ++file->indexedSections;
+}
+
+// Indexes the sections again when the list was changed directly rather than
+// through AppendSection and EraseSection, so that the index covers every
+// section whatever added it.
+void CatchUpSections(ProfileFile* file) {
+  if (file->indexedSections + file->shadowedSections == file->sections.size()) return;
+  file->sectionTable.clear();
+  file->indexedSections = 0;
+  file->shadowedSections = 0;
+  for (ProfileSection& section : file->sections) IndexSection(file, &section);
+}
+
+// Frees a slot of a linearly probed table, moving later entries of its
+// cluster back so that every entry stays reachable from its home slot.
+void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
+  size_t mask = table->size() - 1;
+  (*table)[hole] = SectionSlot{};
+  for (size_t next = (hole + 1) & mask; (*table)[next].section != nullptr; next = (next + 1) & mask) {
+    size_t home = (*table)[next].hash & mask;
+    // The entry may stay when its home lies cyclically in (hole, next].
+    bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+    if (stays) continue;
+    (*table)[hole] = (*table)[next];
+    (*table)[next] = SectionSlot{};
+    hole = next;
+  }
+}
+
 // Reads one file's lines.  Files are opened in binary mode, so this class does
 // what a text-mode stream would: a CR LF pair is delivered as a single LF (a
 // lone CR stays).  UTF-16LE files are read by code units, a line ending at
@@ -51,12 +183,15 @@ class ProfileReader {
     }
   }
 
-  // The next section of the file, or false at the end.
-  bool ReadSection(ProfileSection* section);
+  // Reads every section of the file into the profile.
+  void ReadAll();
 
   bool Failed() const { return file_->Failed(); }
 
  private:
+  // Sets [*begin, *end) to the next line as ReadLine would deliver it, cut
+  // at its first NUL; false at the end of the file.
+  bool NextLine(const char** begin, const char** end);
   bool ReadLine(char* buffer, size_t size);
   bool ReadRawLine(char* buffer, size_t size) {
     return profile_->wideText ? ReadWideLine(buffer, size) : ReadNarrowLine(buffer, size);
@@ -64,9 +199,11 @@ class ProfileReader {
   bool ReadNarrowLine(char* buffer, size_t size);
   bool ReadWideLine(char* buffer, size_t size);
   bool NextUnit(char16_t* unit);
-  void PushBackLine(const char* text) {
-    if (*text != '\0') pushedBack_.emplace_back(text);
-  }
+  // Adds the entry of a line that belongs to a section.  False for a line
+  // whose key is empty, which ends the section.
+  bool ReadEntry(const char* line, const char* end);
+  // Hands the entries read so far to the current section.
+  void FinishSection();
 
   // Makes buffered bytes available; false at the end of the file.
   bool Fill() {
@@ -86,9 +223,12 @@ class ProfileReader {
   std::u16string pendingUnits_;
   size_t pendingPosition_ = 0;
   std::u16string lineUnits_;
-  // Lines handed back by ReadSection, taken last-in first-out.
-  std::vector<std::string> pushedBack_;
   char line_[kLineBufferSize];
+  // The section being read and its entries so far, collected here so that
+  // the section's own vector is allocated once, at its final size.
+  ProfileSection* section_ = nullptr;
+  std::vector<ProfileEntry> entries_;
+  std::vector<uint32_t> hashes_;
 };
 
 bool ProfileReader::ReadNarrowLine(char* buffer, size_t size) {
@@ -130,7 +270,6 @@ bool ProfileReader::NextUnit(char16_t* unit) {
   *unit = static_cast<char16_t>(low | (high << 8));
   return true;
 }
-
 bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   if (size < 2) return false;
   size_t room = size - 1;
@@ -177,14 +316,6 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
 }
 
 bool ProfileReader::ReadLine(char* buffer, size_t size) {
-  if (!pushedBack_.empty()) {
-    const std::string& line = pushedBack_.back();
-    size_t length = line.size() < size - 1 ? line.size() : size - 1;
-    std::memcpy(buffer, line.data(), length);
-    buffer[length] = '\0';
-    pushedBack_.pop_back();
-    return true;
-  }
   if (!ReadRawLine(buffer, size)) return false;
   if (!profile_->joinContinuations) return true;
   while (true) {
@@ -200,38 +331,91 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
   return true;
 }
 
-bool ProfileReader::ReadSection(ProfileSection* section) {
-  char* line = line_;
-  // The header: a "[" after optional whitespace, the name up to the last "]".
-  while (true) {
-    if (!ReadLine(line, sizeof line_)) return false;
+bool ProfileReader::NextLine(const char** begin, const char** end) {
+  // A narrow line that lies whole in the buffer is used where it is.  Its
+  // CR LF stays two bytes: every use of a line trims trailing whitespace
+  // or looks at characters before it, so the CR changes nothing there.
+  if (!profile_->wideText && !profile_->joinContinuations && Fill()) {
+    size_t available = end_ - position_;
+    size_t limit = available < kLineBufferSize - 1 ? available : kLineBufferSize - 1;
+    const char* start = buffer_ + position_;
+    const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', limit));
+    if (lineFeed != nullptr) {
+      position_ += static_cast<size_t>(lineFeed - start) + 1;
+      const char* nul = static_cast<const char*>(std::memchr(start, '\0', static_cast<size_t>(lineFeed - start)));
+      *begin = start;
+      *end = nul != nullptr ? nul : lineFeed + 1;
+      return true;
+    }
+  }
+  if (!ReadLine(line_, sizeof line_)) return false;
+  *begin = line_;
+  *end = line_ + std::strlen(line_);
+  return true;
+}
+
+bool ProfileReader::ReadEntry(const char* line, const char* end) {
+  const char* equals = static_cast<const char*>(std::memchr(line, '=', static_cast<size_t>(end - line)));
+  if (equals == nullptr) return true;
+  const char* keyBegin = line;
+  const char* keyEnd = equals;
+  while (keyBegin < keyEnd && IsProfileSpace(*keyBegin)) ++keyBegin;
+  while (keyEnd > keyBegin && IsProfileSpace(keyEnd[-1])) --keyEnd;
+  if (keyBegin == keyEnd) return false;
+  const char* valueBegin = equals + 1;
+  const char* valueEnd = end;
+  while (valueBegin < valueEnd && IsProfileSpace(*valueBegin)) ++valueBegin;
+  while (valueEnd > valueBegin && IsProfileSpace(valueEnd[-1])) --valueEnd;
+  bool quoted = false;
+  if (valueEnd - valueBegin > 1 && *valueBegin == valueEnd[-1] &&
+      (*valueBegin == '"' || *valueBegin == '\'')) {
+    ++valueBegin;
+    --valueEnd;
+    quoted = true;
+  }
+  entries_.emplace_back();
+  ProfileEntry& entry = entries_.back();
+  entry.key.assign(keyBegin, keyEnd);
+  entry.value.assign(valueBegin, valueEnd);
+  entry.quoted = quoted;
+  hashes_.push_back(HashName(keyBegin, static_cast<size_t>(keyEnd - keyBegin)));
+  return true;
+}
+
+void ProfileReader::FinishSection() {
+  SetEntries(section_, &entries_, &hashes_);
+  section_ = nullptr;
+}
+
+void ProfileReader::ReadAll() {
+  const char* line;
+  const char* end;
+  while (NextLine(&line, &end)) {
     const char* p = line;
-    while (IsProfileSpace(*p)) ++p;
-    if (*p != '[') continue;
-    const char* close = std::strrchr(p + 1, ']');
+    while (p < end && IsProfileSpace(*p)) ++p;
+    if (section_ != nullptr) {
+      // The entries, up to an empty key or the next line that starts with
+      // "[", which is then read as a header.
+      if (p == end) continue;
+      if (*p != '[') {
+        if (!ReadEntry(line, end)) FinishSection();  // Lines up to the next header are skipped.
+        continue;
+      }
+      FinishSection();
+    }
+    // A header: a "[" after optional whitespace, the name up to the last "]".
+    if (p == end || *p != '[') continue;
+    const char* close = nullptr;
+    for (const char* q = end; q > p + 1;) {
+      if (*--q == ']') {
+        close = q;
+        break;
+      }
+    }
     if (close == nullptr || close == p + 1) continue;
-    section->name.assign(p + 1, close);
-    break;
+    section_ = AppendSection(profile_, std::string(p + 1, close));
   }
-  // The entries, up to the next line that starts with "[".
-  while (true) {
-    if (!ReadLine(line, sizeof line_)) return true;
-    const char* p = line;
-    while (IsProfileSpace(*p)) ++p;
-    if (*p == '[') {
-      PushBackLine(line);
-      return true;
-    }
-    if (*p == '\0') continue;
-    ProfileEntry entry;
-    bool emptyKey = false;
-    if (ParseEntry(line, &entry, &emptyKey)) {
-      section->entries.push_back(std::move(entry));
-    } else if (emptyKey) {
-      // The lines up to the next valid header are skipped.
-      return true;
-    }
-  }
+  if (section_ != nullptr) FinishSection();
 }
 
 }  // namespace
@@ -281,6 +465,90 @@ bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey) {
   return true;
 }
 
+ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length) {
+  CatchUpKeys(section);
+  uint32_t hash = HashName(key, length);
+  const std::vector<uint32_t>& hashes = section->keyHashes;
+  if (section->keyTable.empty()) {
+    for (size_t i = 0; i < hashes.size(); ++i) {
+      ProfileEntry& entry = section->entries[i];
+      if (hashes[i] == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) return &entry;
+    }
+    return nullptr;
+  }
+  const std::vector<uint32_t>& table = section->keyTable;
+  size_t mask = table.size() - 1;
+  for (size_t slot = hash & mask; table[slot] != 0; slot = (slot + 1) & mask) {
+    uint32_t index = table[slot] - 1;
+    ProfileEntry& entry = section->entries[index];
+    if (hashes[index] == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) return &entry;
+  }
+  return nullptr;
+}
+
+void AppendEntry(ProfileSection* section, ProfileEntry entry) {
+  CatchUpKeys(section);
+  section->keyHashes.push_back(HashName(entry.key.data(), entry.key.size()));
+  section->entries.push_back(std::move(entry));
+  if (section->entries.size() <= kKeyTableThreshold) return;
+  if (section->entries.size() * 2 > section->keyTable.size()) {
+    RebuildKeyTable(section);
+  } else {
+    InsertKey(section, static_cast<uint32_t>(section->entries.size() - 1));
+  }
+}
+
+ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) {
+  CatchUpSections(file);
+  if (file->sectionTable.empty()) return nullptr;
+  size_t slot = ProbeSection(*file, name, length, HashName(name, length));
+  return file->sectionTable[slot].section;
+}
+
+ProfileSection* AppendSection(ProfileFile* file, std::string name) {
+  CatchUpSections(file);
+  file->sections.emplace_back();
+  ProfileSection* section = &file->sections.back();
+  section->name = std::move(name);
+  IndexSection(file, section);
+  return section;
+}
+
+bool EraseSection(ProfileFile* file, const char* name, size_t length) {
+  CatchUpSections(file);
+  if (file->sectionTable.empty()) return false;
+  size_t slot = ProbeSection(*file, name, length, HashName(name, length));
+  ProfileSection* first = file->sectionTable[slot].section;
+  if (first == nullptr) return false;
+  auto position = file->sections.begin();
+  while (&*position != first) ++position;
+  auto next = std::next(position);
+  if (file->shadowedSections > 0) {
+    // The next section of that name, if any, becomes the first.
+    for (; next != file->sections.end(); ++next) {
+      if (NamesEqual(next->name.data(), next->name.size(), name, length)) break;
+    }
+  } else {
+    next = file->sections.end();
+  }
+  if (next != file->sections.end()) {
+    file->sectionTable[slot].section = &*next;
+    --file->shadowedSections;
+  } else {
+    RemoveSlot(&file->sectionTable, slot);
+    --file->indexedSections;
+  }
+  file->sections.erase(position);
+  return true;
+}
+
+void ClearSections(ProfileFile* file) {
+  file->sections.clear();
+  file->sectionTable.clear();
+  file->indexedSections = 0;
+  file->shadowedSections = 0;
+}
+
 std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode) {
   FileSystem* fileSystem = CurrentFileSystem();
   if (mode == OpenMode::kRead && !fileSystem->Exists(path)) return nullptr;
@@ -305,19 +573,24 @@ void LoadProfileFile(ProfileFile* file) {
   }
   auto reader = std::make_unique<ProfileReader>(stream.get(), file);
   reader->DetectWideText();
-  ProfileSection section;
-  while (reader->ReadSection(&section)) {
-    file->sections.push_back(std::move(section));
-    section = ProfileSection();
-  }
+  reader->ReadAll();
   if (reader->Failed()) {
-    file->sections.clear();
+    ClearSections(file);
     file->unreadable = true;
   }
 }
 
 std::string RenderProfileFile(const ProfileFile& file) {
+  constexpr size_t kLineEndLength = sizeof kLineEnd - 1;
+  size_t length = 0;
+  for (const ProfileSection& section : file.sections) {
+    length += section.name.size() + 2 + 2 * kLineEndLength;
+    for (const ProfileEntry& entry : section.entries) {
+      length += entry.key.size() + 1 + entry.value.size() + (entry.quoted ? 2 : 0) + kLineEndLength;
+    }
+  }
   std::string text;
+  text.reserve(length);
   for (const ProfileSection& section : file.sections) {
     text += '[';
     text += section.name;
