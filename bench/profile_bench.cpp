@@ -8,6 +8,7 @@
 // of ratios, none of which Google Benchmark's fixtures give directly.
 //
 // Usage: profile_bench [--dir DIR] [--quick] [--sizes S,M,L]
+//                      [--cases load,lookup,write,memory] [--libraries inireg,SimpleIni,...]
 //        profile_bench --memory LIBRARY FILE   (internal: one memory case)
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -503,6 +504,8 @@ int main(int argc, char** argv) {
 
   std::string folder = "bench-files";
   std::string sizeList = "S,M,L";
+  std::string caseList = "load,lookup,write,memory";
+  std::string libraryList = "inireg,SimpleIni,QSettings,inih,Boost";
   bool quick = false;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
@@ -510,10 +513,15 @@ int main(int argc, char** argv) {
       folder = argv[++i];
     } else if (argument == "--sizes" && i + 1 < argc) {
       sizeList = argv[++i];
+    } else if (argument == "--cases" && i + 1 < argc) {
+      caseList = argv[++i];
+    } else if (argument == "--libraries" && i + 1 < argc) {
+      libraryList = argv[++i];
     } else if (argument == "--quick") {
       quick = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--dir DIR] [--quick] [--sizes S,M,L]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--dir DIR] [--quick] [--sizes S,M,L] [--cases load,lookup,write,memory] [--libraries inireg,...]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -521,6 +529,7 @@ int main(int argc, char** argv) {
   folder = fs::absolute(folder).string();
   const std::string self = fs::canonical("/proc/self/exe").string();
   const double budget = quick ? 0.3 : 1.5;
+  auto wanted = [&](const char* name) { return caseList.find(name) != std::string::npos; };
 
   const char* const libraryNames[kColumnCount] = {"inireg", "SimpleIni", "QSettings", "inih", "Boost"};
   struct Growth {
@@ -546,13 +555,14 @@ int main(int argc, char** argv) {
     Row writeNoSync = NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
 
     for (int c = 0; c < kColumnCount; ++c) {
+      if (libraryList.find(libraryNames[c]) == std::string::npos) continue;
       std::unique_ptr<Library> library = MakeLibrary(libraryNames[c]);
       // Each library works on its own copy, so that no format another wrote
       // back is read.
       std::string work = folder + "/" + size.name + "." + libraryNames[c] + ".ini";
       CopyFile(corpus.path, work);
 
-      load.values[c] = 1e3 * Measure([&] {
+      if (wanted("load")) load.values[c] = 1e3 * Measure([&] {
         // A new copy each time: QSettings skips reading a file whose time
         // stamp and size it has seen before.
         CopyFile(corpus.path, work);
@@ -563,7 +573,7 @@ int main(int argc, char** argv) {
         return took;
       }, 5, 200, budget);
 
-      if (library->CanLookUp()) {
+      if (library->CanLookUp() && wanted("lookup")) {
         auto lookups = [&](Library* which, const char* what) {
           which->Prepare(corpus.lookups);
           which->Load(work);
@@ -589,7 +599,7 @@ int main(int argc, char** argv) {
         }
       }
 
-      if (library->CanSave()) {
+      if (library->CanSave() && wanted("write")) {
         library->Prepare(corpus.changes);
         auto changeAndSave = [&](bool noSync) {
           long syncsBefore = syncCalls;
@@ -629,7 +639,8 @@ int main(int argc, char** argv) {
 
     Row memory = NewRow("peak memory " + std::string(size.name) + " (increase by load)", "MB");
     Row wholeMemory = NewRow("peak memory " + std::string(size.name) + " (whole process)", "MB");
-    for (int c = 0; c < kColumnCount; ++c) {
+    for (int c = 0; c < kColumnCount && wanted("memory"); ++c) {
+      if (libraryList.find(libraryNames[c]) == std::string::npos) continue;
       std::string work = folder + "/" + size.name + "." + libraryNames[c] + ".ini";
       CopyFile(corpus.path, work);
       auto [increase, whole] = MeasureMemory(self, libraryNames[c], work);
@@ -637,7 +648,9 @@ int main(int argc, char** argv) {
       wholeMemory.values[c] = whole / 1024.0;
     }
     for (Row* row : {&load, &storeLookup, &engineLookup, &write, &writeNoSync, &memory, &wholeMemory}) {
-      rows.push_back(*row);
+      bool measured = false;
+      for (double value : row->values) measured = measured || !std::isnan(value);
+      if (measured) rows.push_back(*row);
     }
   }
 
@@ -646,7 +659,7 @@ int main(int argc, char** argv) {
                   " peers' columns repeat their normal time");
   notes.push_back("peak memory: VmHWM of a fresh process per case; 'increase' is over its peak before the load");
   PrintTable();
-  if (lookupGrowth.size() >= 2) {
+  if (lookupGrowth.size() >= 2 && wanted("lookup")) {
     const auto& first = lookupGrowth.front();
     const auto& last = lookupGrowth.back();
     std::printf("\nlookup time growth %s -> %s (log(size) grows %.2fx):", first.size.c_str(), last.size.c_str(),
