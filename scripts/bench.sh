@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Benchmarks inireg against peer INI libraries (SimpleIni, QSettings, inih,
-# Boost.PropertyTree) and the registry store, installing the peers when they
-# are missing.  Run as root on Debian 12.  Arguments go to profile_bench
-# (for example --quick or --sizes S,M).
+# Boost.PropertyTree), then RegistryStore on the Linux registry and, when
+# mingw-w64 and wine64 are installed (scripts/install-deps.sh test), on
+# Wine's registry, side by side.  Installs the peers when they are missing.
+# Run as root on Debian 12.  Arguments go to profile_bench (for example
+# --quick or --sizes S,M); --quick also shortens the registry runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,3 +38,44 @@ echo "=== profile files"
 # The files live in the build folder, on the disk the project is on, so that
 # fsync costs what it costs there (a tmpfs would make it free).
 "$build/bench/profile_bench" --dir "$build/files" "$@"
+
+quick=()
+for argument in "$@"; do [ "$argument" = --quick ] && quick=(--quick); done
+
+echo "=== registry store (microseconds per call, median)"
+"$build/bench/registry_bench" --dir "$build/files" "${quick[@]}" >"$build/registry-linux.txt"
+windows=$PWD/build/bench-windows
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo "$(dirname "$wine64")/wineserver")
+: >"$build/registry-windows.txt"
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$wine64" ] && [ -x "$wineserver" ]; then
+  cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DINIREG_BUILD_BENCH=ON -DINIREG_BUILD_TESTS=OFF \
+    -DINIREG_BUILD_TOOLS=OFF >/dev/null
+  cmake --build "$windows" -j 2 --target registry_bench >/dev/null
+  # A prefix of the benchmark's own, quiet and without a display.
+  export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all DISPLAY= \
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+  unset WAYLAND_DISPLAY
+  trap 'timeout 30 "$wineserver" -w 2>/dev/null || "$wineserver" -k 2>/dev/null || true' EXIT
+  if [ ! -f "$WINEPREFIX/.inireg-ready" ]; then
+    timeout 300 "$wine64" wineboot.exe --init >/dev/null 2>&1 && timeout 120 "$wineserver" -w \
+      && touch "$WINEPREFIX/.inireg-ready"
+  fi
+  timeout 600 "$wine64" "$windows/bench/registry_bench.exe" "${quick[@]}" \
+    | tr -d '\r' >"$build/registry-windows.txt" || true
+else
+  echo "(no mingw-w64 or wine64: the Windows column stays empty; scripts/install-deps.sh test installs them)"
+fi
+awk '
+  FNR == 1 { file++ }
+  { value = $NF; $1 = ""; $NF = ""; sub(/^ +/, ""); sub(/ +$/, "") }
+  file == 1 { order[++count] = $0; linux[$0] = value; next }
+  { windows[$0] = value }
+  END {
+    printf "%-30s %14s %22s\n", "operation", "Linux (SQLite)", "Windows (Wine, x86_64)"
+    for (i = 1; i <= count; i++) {
+      name = order[i]
+      printf "%-30s %14s %22s\n", name, linux[name], (name in windows) ? windows[name] : "-"
+    }
+  }' "$build/registry-linux.txt" "$build/registry-windows.txt"
