@@ -621,7 +621,8 @@ TEST_F(RegistryStoreTest, AValueThatGrowsBetweenTheQueriesReadsAsMissing) {
   BYTE* data = nullptr;
   DWORD size = 0;
   EXPECT_EQ(store.GetValue(out, &data, &size, "b", ""), 3u);
-  delete[] data;  // Allocated for the old size; the read itself failed.
+  EXPECT_EQ(size, 0u);  // Not the 4 bytes the registry now needs: the buffer holds 3.
+  delete[] data;        // Allocated for the old size; the read itself failed.
 }
 
 TEST_F(RegistryStoreTest, ADeletedSectionKeyFailsQuietly) {

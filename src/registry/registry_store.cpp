@@ -246,7 +246,12 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
     if (size != nullptr) *size = dataSize + 1;
     if (buffer != nullptr) {
       *data = buffer;
-      Registry().queryValue(sectionKey, name, nullptr, &type, buffer, size);
+      // A value that grew since the size query fails the read, and the
+      // registry then reports the size it would need: more than the buffer
+      // holds.  Report no bytes instead, so that no caller reads past it.
+      if (Registry().queryValue(sectionKey, name, nullptr, &type, buffer, size) != ERROR_SUCCESS) {
+        *size = 0;
+      }
     }
     if (type == REG_BINARY || type == REG_MULTI_SZ) return dataSize + 1;
   }
