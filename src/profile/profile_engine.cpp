@@ -211,7 +211,7 @@ ProfileEntry* Recall(const ProfileFile* file, const char* section, size_t sectio
   // have moved the entry.
   const std::vector<ProfileEntry>& entries = memo.section->entries;
   if (file->indexedSections + file->shadowedSections != file->sections.size() ||
-      memo.section->keyHashes.size() != entries.size() ||
+      memo.section->hashedEntries != entries.size() ||
       std::less<const ProfileEntry*>()(memo.entry, entries.data()) ||
       !std::less<const ProfileEntry*>()(memo.entry, entries.data() + entries.size())) {
     return nullptr;

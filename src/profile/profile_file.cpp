@@ -1,5 +1,7 @@
 #include "profile/profile_file.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -37,21 +39,35 @@ class RetryPauses {
 
 // --- The key index of a section ---------------------------------------------
 
+uint32_t KeyHashAt(const ProfileSection& section, size_t index) {
+  return index < kKeyTableThreshold ? section.smallKeyHashes[index]
+                                    : section.keyHashes[index - kKeyTableThreshold];
+}
+
+void PushKeyHash(ProfileSection* section, uint32_t hash) {
+  if (section->hashedEntries < kKeyTableThreshold) {
+    section->smallKeyHashes[section->hashedEntries] = hash;
+  } else {
+    section->keyHashes.push_back(hash);
+  }
+  ++section->hashedEntries;
+}
+
 // Adds entry `index` to the key table unless an earlier entry has its key.
 void InsertKey(ProfileSection* section, uint32_t index) {
-  const std::vector<uint32_t>& hashes = section->keyHashes;
+  uint32_t hash = KeyHashAt(*section, index);
   const std::string& key = section->entries[index].key;
   std::vector<uint32_t>& table = section->keyTable;
   size_t mask = table.size() - 1;
-  for (size_t slot = hashes[index] & mask;; slot = (slot + 1) & mask) {
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     if (table[slot] == 0) {
       table[slot] = index + 1;
       return;
     }
     uint32_t other = table[slot] - 1;
-    if (hashes[other] == hashes[index] &&
-        NamesEqual(section->entries[other].key.data(), section->entries[other].key.size(), key.data(),
-                   key.size())) {
+    const std::string& otherKey = section->entries[other].key;
+    if (KeyHashAt(*section, other) == hash &&
+        NamesEqual(otherKey.data(), otherKey.size(), key.data(), key.size())) {
       return;
     }
   }
@@ -75,21 +91,27 @@ void RebuildKeyTable(ProfileSection* section) {
 // Indexes entries pushed onto the vector directly rather than through
 // AppendEntry, so that the index covers every entry whatever added it.
 void CatchUpKeys(ProfileSection* section) {
-  if (section->keyHashes.size() == section->entries.size()) return;
+  if (section->hashedEntries == section->entries.size()) return;
+  section->hashedEntries = 0;
   section->keyHashes.clear();
   for (const ProfileEntry& entry : section->entries) {
-    section->keyHashes.push_back(HashName(entry.key.data(), entry.key.size()));
+    PushKeyHash(section, HashName(entry.key.data(), entry.key.size()));
   }
   RebuildKeyTable(section);
 }
 
-// Gives the section the entries and their key hashes, moved, in a vector of
+// Gives the section the entries and their key hashes, moved, in vectors of
 // exactly their number; empties both.
 void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
                 std::vector<uint32_t>* hashes) {
   section->entries.assign(std::make_move_iterator(entries->begin()),
                           std::make_move_iterator(entries->end()));
-  section->keyHashes.assign(hashes->begin(), hashes->end());
+  size_t count = hashes->size();
+  size_t small = count < kKeyTableThreshold ? count : kKeyTableThreshold;
+  std::copy(hashes->begin(), hashes->begin() + static_cast<std::ptrdiff_t>(small),
+            section->smallKeyHashes);
+  section->keyHashes.assign(hashes->begin() + static_cast<std::ptrdiff_t>(small), hashes->end());
+  section->hashedEntries = static_cast<uint32_t>(count);
   entries->clear();
   hashes->clear();
   RebuildKeyTable(section);
@@ -468,11 +490,13 @@ bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey) {
 ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length) {
   CatchUpKeys(section);
   uint32_t hash = HashName(key, length);
-  const std::vector<uint32_t>& hashes = section->keyHashes;
   if (section->keyTable.empty()) {
-    for (size_t i = 0; i < hashes.size(); ++i) {
+    for (size_t i = 0; i < section->hashedEntries; ++i) {
       ProfileEntry& entry = section->entries[i];
-      if (hashes[i] == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) return &entry;
+      if (section->smallKeyHashes[i] == hash &&
+          NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
+        return &entry;
+      }
     }
     return nullptr;
   }
@@ -481,14 +505,17 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
   for (size_t slot = hash & mask; table[slot] != 0; slot = (slot + 1) & mask) {
     uint32_t index = table[slot] - 1;
     ProfileEntry& entry = section->entries[index];
-    if (hashes[index] == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) return &entry;
+    if (KeyHashAt(*section, index) == hash &&
+        NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
+      return &entry;
+    }
   }
   return nullptr;
 }
 
 void AppendEntry(ProfileSection* section, ProfileEntry entry) {
   CatchUpKeys(section);
-  section->keyHashes.push_back(HashName(entry.key.data(), entry.key.size()));
+  PushKeyHash(section, HashName(entry.key.data(), entry.key.size()));
   section->entries.push_back(std::move(entry));
   if (section->entries.size() <= kKeyTableThreshold) return;
   if (section->entries.size() * 2 > section->keyTable.size()) {

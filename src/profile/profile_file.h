@@ -115,21 +115,29 @@ inline bool NamesEqual(const char* a, size_t aLength, const char* b, size_t bLen
   return FoldWord(LoadTail(a, aLength)) == FoldWord(LoadTail(b, aLength));
 }
 
+// Sections of at most this many entries are searched by a scan of their key
+// hashes; larger ones also have a table.
+constexpr size_t kKeyTableThreshold = 16;
+
 struct ProfileSection {
   std::string name;  // As written between the brackets, or trimmed by a write.
-  std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
 
-  // The key index, kept by AppendEntry: keyHashes[i] is the HashName of
-  // entries[i].key.  A section with more than kKeyTableThreshold entries also
-  // has keyTable, an open-addressing table (linear probing, size a power of
-  // two) of entry index + 1 (0: free) holding the first entry of each key.
-  // Entries are never removed, so the table only grows.
+  // The key index, kept by AppendEntry.  The HashName of entries[i].key is
+  // smallKeyHashes[i] for the first kKeyTableThreshold entries and
+  // keyHashes[i - kKeyTableThreshold] after them; hashedEntries counts the
+  // entries hashed.  The first hashes lie beside the name, in the lines a
+  // lookup reads anyway, so that the entry is fetched while the name is
+  // still being compared.  A section of more than kKeyTableThreshold entries
+  // also has keyTable, an open-addressing table (linear probing, size a
+  // power of two) of entry index + 1 (0: free) holding the first entry of
+  // each key.  Entries are never removed, so the index only grows.
+  uint32_t smallKeyHashes[kKeyTableThreshold] = {};
+  uint32_t hashedEntries = 0;
+
+  std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
   std::vector<uint32_t> keyHashes;
   std::vector<uint32_t> keyTable;
 };
-
-// Below this many entries a scan of keyHashes beats a table.
-constexpr size_t kKeyTableThreshold = 16;
 
 // The first entry of the section whose key equals `key` under CompareNoCase,
 // or null.
