@@ -117,6 +117,37 @@ TEST_F(RegistryLinuxTest, ValuesInCreationOrderSubkeysInUpperCaseOrder) {
   RegCloseKey(key);
 }
 
+// Enumeration goes on from where the previous index left off; a change in
+// between (by this process or another) must be seen, not skipped.
+TEST_F(RegistryLinuxTest, EnumerationSeesChangesBetweenIndexes) {
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Enum");
+  for (const char* name : {"a", "b", "c", "d"}) {
+    ASSERT_EQ(ERROR_SUCCESS, Set(key, name, "1"));
+    RegCloseKey(CreateKey(key, name));
+  }
+  auto valueAt = [&](DWORD index) {
+    char name[16];
+    DWORD size = sizeof name;
+    LONG status = RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    return status == ERROR_SUCCESS ? std::string(name) : "<" + std::to_string(status) + ">";
+  };
+  auto subkeyAt = [&](DWORD index) {
+    char name[16];
+    LONG status = RegEnumKeyA(key, index, name, sizeof name);
+    return status == ERROR_SUCCESS ? std::string(name) : "<" + std::to_string(status) + ">";
+  };
+  EXPECT_EQ("a", valueAt(0));
+  EXPECT_EQ("b", valueAt(1));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "a"));
+  EXPECT_EQ("d", valueAt(2));  // Now a list of b, c, d.
+  EXPECT_EQ("<259>", valueAt(3));
+
+  EXPECT_EQ("a", subkeyAt(0));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "a"));
+  EXPECT_EQ("c", subkeyAt(1));  // Now b, c, d.
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryLinuxTest, StringsKeepExactlyTheirBytes) {
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Strings");
   for (const std::string& data : {std::string("abc"), std::string("ab\0cd", 5), std::string()}) {

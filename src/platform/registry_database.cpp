@@ -162,8 +162,11 @@ enum RegistryDatabase::Statement : int {
   kDeleteKeyRow,
   kDeleteValuesOf,
   kSubkeyAt,
+  kSubkeyAfter,
   kGetValue,
   kValueAt,
+  kValueAfter,
+  kDataVersion,
   kSetValue,
   kDeleteValue,
   kStatementCount
@@ -237,7 +240,10 @@ class RegistryDatabase::Transaction {
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  void Commit() { Query(database_, kCommit).Run(); }
+  void Commit() {
+    Query(database_, kCommit).Run();
+    ++database_.localCommits_;
+  }
 
  private:
   RegistryDatabase& database_;
@@ -314,9 +320,13 @@ sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
       "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
       "DELETE FROM keys WHERE id = ?1",
       "DELETE FROM vals WHERE key_id = ?1",
-      "SELECT name FROM keys WHERE parent = ?1 ORDER BY name_folded LIMIT 1 OFFSET ?2",
+      "SELECT name, name_folded FROM keys WHERE parent = ?1 ORDER BY name_folded LIMIT 1 OFFSET ?2",
+      "SELECT name, name_folded FROM keys WHERE parent = ?1 AND name_folded > ?2 "
+      "ORDER BY name_folded LIMIT 1",
       "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2",
-      "SELECT name, type, data FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1",
+      "PRAGMA data_version",
       "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
       "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
       "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
@@ -411,9 +421,20 @@ LONG RegistryDatabase::DeleteKey(int64_t base, const KeyPath& path) {
 
 LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name) {
   return Guarded([&] {
-    Query query(*this, kSubkeyAt);
-    if (query.Bind(1, key).Bind(2, index).Step()) {
+    EnumerationCursor& cursor = subkeyCursor_;
+    bool follows = Follows(cursor, key, index);
+    Query query(*this, follows ? kSubkeyAfter : kSubkeyAt);
+    query.Bind(1, key);
+    if (follows) {
+      query.Bind(2, cursor.lastFolded);
+    } else {
+      query.Bind(2, index);
+    }
+    cursor.valid = false;
+    if (query.Step()) {
       *name = query.Bytes(0);
+      Advance(&cursor, key, index);
+      cursor.lastFolded = query.Bytes(1);
       return ERROR_SUCCESS;
     }
     return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
@@ -433,13 +454,37 @@ LONG RegistryDatabase::GetValue(int64_t key, const std::string& name, RegistryVa
 
 LONG RegistryDatabase::ValueAt(int64_t key, DWORD index, RegistryValue* value) {
   return Guarded([&] {
-    Query query(*this, kValueAt);
-    if (query.Bind(1, key).Bind(2, index).Step()) {
+    EnumerationCursor& cursor = valueCursor_;
+    bool follows = Follows(cursor, key, index);
+    Query query(*this, follows ? kValueAfter : kValueAt);
+    query.Bind(1, key).Bind(2, follows ? cursor.lastId : static_cast<int64_t>(index));
+    cursor.valid = false;
+    if (query.Step()) {
       query.ReadValue(value);
+      Advance(&cursor, key, index);
+      cursor.lastId = query.Integer(3);
       return ERROR_SUCCESS;
     }
     return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
   });
+}
+
+std::pair<int64_t, uint64_t> RegistryDatabase::ChangeStamp() {
+  Query query(*this, kDataVersion);
+  query.Step();
+  return {query.Integer(0), localCommits_};
+}
+
+bool RegistryDatabase::Follows(const EnumerationCursor& cursor, int64_t key, DWORD index) {
+  return cursor.valid && cursor.key == key && index == cursor.index + 1 &&
+         cursor.stamp == ChangeStamp();
+}
+
+void RegistryDatabase::Advance(EnumerationCursor* cursor, int64_t key, DWORD index) {
+  cursor->valid = true;
+  cursor->key = key;
+  cursor->index = index;
+  cursor->stamp = ChangeStamp();
 }
 
 LONG RegistryDatabase::SetValue(int64_t key, const std::string& name, DWORD type, const BYTE* data,

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inireg/win32_registry.h"
@@ -86,6 +87,21 @@ class RegistryDatabase {
   bool KeyExists(int64_t key);
   int64_t ResolvePath(int64_t base, const KeyPath& path, size_t* resolved);
 
+  // Enumeration by index goes on from the row the previous index found, as
+  // long as nothing was committed since (by this connection or another), so
+  // that listing n names costs n steps rather than n * n / 2.
+  struct EnumerationCursor {
+    bool valid = false;
+    int64_t key = 0;
+    DWORD index = 0;
+    std::pair<int64_t, uint64_t> stamp;  // data_version, local commits.
+    int64_t lastId = 0;                  // Values: the row id found.
+    std::string lastFolded;              // Subkeys: the folded name found.
+  };
+  std::pair<int64_t, uint64_t> ChangeStamp();
+  bool Follows(const EnumerationCursor& cursor, int64_t key, DWORD index);
+  void Advance(EnumerationCursor* cursor, int64_t key, DWORD index);
+
   struct Closer {
     void operator()(sqlite3* connection) const;
   };
@@ -95,6 +111,9 @@ class RegistryDatabase {
   // Declared first so that it outlives the statements prepared on it.
   std::unique_ptr<sqlite3, Closer> connection_;
   std::vector<std::unique_ptr<sqlite3_stmt, Finalizer>> statements_;  // By Statement.
+  uint64_t localCommits_ = 0;
+  EnumerationCursor valueCursor_;
+  EnumerationCursor subkeyCursor_;
 };
 
 }  // namespace inireg
