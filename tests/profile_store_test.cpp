@@ -76,6 +76,21 @@ TEST_F(ProfileStoreTest, GetStringGivesValueOrDefaultWithItsLength) {
   EXPECT_EQ(out, "\"a b\"");
 }
 
+TEST_F(ProfileStoreTest, GetStringGivesLongValuesWhole) {
+  ProfileStore store(path_);
+  std::string out;
+  for (size_t length : {254u, 255u, 256u, 5000u}) {
+    std::string value(length, 'v');
+    value.back() = 'e';
+    ASSERT_EQ(store.SetString(value, "long", "s"), 1);
+    EXPECT_EQ(store.GetString(out, "", "long", "s"), static_cast<int32_t>(length));
+    EXPECT_EQ(out, value);
+    std::string longDefault(length, 'd');
+    EXPECT_EQ(store.GetString(out, longDefault, "missing", "s"), static_cast<int32_t>(length));
+    EXPECT_EQ(out, longDefault);
+  }
+}
+
 TEST_F(ProfileStoreTest, GetStringWithoutSectionOrKeyProducesNothing) {
   ProfileStore fresh(path_);
   std::string out = "previous";

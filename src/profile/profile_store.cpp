@@ -64,6 +64,17 @@ int32_t ProfileStore::GetString(std::string& out, std::string defaultValue,
                                 std::string keyArgument, std::string sectionArgument) {
   ApplyKey(keyArgument);
   ApplySection(sectionArgument);
+  if (!section.empty() && !key.empty()) {
+    // Most values are short: one call into a stack buffer does.  A result
+    // that fills the buffer may have been cut, so it takes the long way.
+    char shortText[256];
+    uint32_t produced = ProfileGetString(section.c_str(), key.c_str(), defaultValue.c_str(),
+                                         shortText, sizeof shortText, path.c_str());
+    if (produced < sizeof shortText - 1) {
+      out.assign(shortText, produced);
+      return static_cast<int32_t>(produced);
+    }
+  }
   // Length and text under one lock, so that no other thread changes the
   // entry between the two calls.
   ProfileEngineLock lock;
