@@ -1,6 +1,7 @@
 // The profile engine: its cache, reads, writes and the writes it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -10,6 +11,7 @@
 
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
+#include "platform/code_page.h"
 #include "profile/profile_cache.h"
 #include "test_support.h"
 
@@ -319,6 +321,94 @@ TEST_F(ProfileEngineTest, RandomWritesSurviveAWriteBackAndReload) {
       ProfileSetFlags(path.c_str(), 1);
     }
     EXPECT_EQ(Snapshot(path), written) << "round " << round;
+    ProfileClose(path.c_str());
+  }
+}
+
+// Lookups, writes and deletions against a plain model of the file: lists of
+// sections and entries searched front to back for the first name equal
+// without regard to case.  Names come in case variants, duplicates and
+// lengths on both sides of eight bytes, and sections outgrow sixteen keys.
+TEST_F(ProfileEngineTest, FirstMatchesAgreeWithAPlainModel) {
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  using Model = std::vector<std::pair<std::string, Entries>>;
+  std::mt19937 random(7);
+  const std::vector<std::string> sectionNames = {"a", "A", "b", "Sect", "SECT", "long section one",
+                                                 "LONG SECTION ONE", "long section two"};
+  auto keyName = [&] {
+    std::string key = "key" + std::to_string(random() % 24);
+    if (random() % 2) key[0] = 'K';
+    if (random() % 4 == 0) key += " with a longer tail";
+    return key;
+  };
+  auto equal = [](const std::string& x, const std::string& y) {
+    return CompareNoCase(x.c_str(), y.c_str()) == 0;
+  };
+  auto findSection = [&](Model& model, const std::string& name) -> Entries* {
+    for (auto& section : model) {
+      if (equal(section.first, name)) return &section.second;
+    }
+    return nullptr;
+  };
+
+  for (int round = 0; round < 10; ++round) {
+    Model model;
+    std::string text;
+    for (int i = 0; i < 12; ++i) {
+      model.push_back({sectionNames[random() % sectionNames.size()], {}});
+      text += "[" + model.back().first + "]\n";
+      for (int k = random() % 30; k > 0; --k) {
+        model.back().second.push_back({keyName(), std::to_string(random() % 1000)});
+        text += model.back().second.back().first + "=" + model.back().second.back().second + "\n";
+      }
+    }
+    std::string path = dir_.File("model" + std::to_string(round) + ".ini");
+    WriteFile(path, text);
+
+    for (int op = 0; op < 400; ++op) {
+      const std::string& name = sectionNames[random() % sectionNames.size()];
+      std::string key = keyName();
+      int kind = random() % 10;
+      if (kind < 6) {
+        Entries* entries = findSection(model, name);
+        std::string expected = "<none>";
+        if (entries != nullptr) {
+          for (auto& entry : *entries) {
+            if (equal(entry.first, key)) {
+              expected = entry.second;
+              break;
+            }
+          }
+        }
+        ASSERT_EQ(Get(name.c_str(), key.c_str(), path), expected) << name << "/" << key;
+      } else if (kind < 9) {
+        std::string value = std::to_string(op);
+        ASSERT_EQ(ProfileWriteString(name.c_str(), key.c_str(), value.c_str(), path.c_str()), 1);
+        Entries* entries = findSection(model, name);
+        if (entries == nullptr) {
+          model.push_back({name, {}});
+          entries = &model.back().second;
+        }
+        auto found = std::find_if(entries->begin(), entries->end(),
+                                  [&](const auto& entry) { return equal(entry.first, key); });
+        if (found != entries->end()) {
+          found->second = value;
+        } else {
+          entries->push_back({key, value});
+        }
+      } else {
+        ASSERT_EQ(ProfileWriteString(name.c_str(), nullptr, nullptr, path.c_str()), 1);
+        auto found = std::find_if(model.begin(), model.end(),
+                                  [&](const auto& section) { return equal(section.first, name); });
+        if (found != model.end()) model.erase(found);
+      }
+    }
+    std::string expected;
+    for (const auto& section : model) {
+      expected += "[" + section.first + "]\n";
+      for (const auto& entry : section.second) expected += entry.first + "=U" + entry.second + "\n";
+    }
+    EXPECT_EQ(Snapshot(path), expected) << "round " << round;
     ProfileClose(path.c_str());
   }
 }
