@@ -8,19 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh build
-peers=(libsimpleini-dev qtbase5-dev libinih-dev libboost-dev)
-missing=()
-for package in "${peers[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
-    || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash scripts/install-deps.sh bench
 
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DINIREG_BUILD_BENCH=ON \

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing inireg needs, when it is missing.
-# Idempotent; run as root on Debian 12.  Usage: install-deps.sh [build|test]
+# Recommended packages come along: Wine needs several of them.
+# Idempotent; run as root on Debian 12.  Usage: install-deps.sh [build|test|bench]
+# (bench: the peer libraries the benchmark compares with).
 set -euo pipefail
 
 want=(cmake make g++ pkg-config libsqlite3-dev)
+if [ "${1:-test}" = bench ]; then
+  want+=(libsimpleini-dev qtbase5-dev libinih-dev libboost-dev)
+fi
 if [ "${1:-test}" = test ]; then
   want+=(libgtest-dev libgmock-dev googletest sqlite3 clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
@@ -18,5 +23,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
