@@ -185,6 +185,31 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
   }
 }
 
+// The registry takes names as C strings, so a name cut short at a NUL would
+// name another key: "[-HKCU\<NUL>x]" deleted every key under HKCU.
+TEST(RegFileReadTest, NamesWithNulAreRefused) {
+  const std::string lines[] = {
+      "[-HKEY_CURRENT_USER\\\0x]"s,
+      "[HKCU\\Software\\a\0b]"s,
+      "[HKCU\\A]\r\n\"a\0b\"=\"c\""s,
+      "[HKCU\\A]\r\n\"\0\"=-"s,
+  };
+  for (const std::string& line : lines) {
+    std::u16string wide;
+    for (char c : kHeader + line + "\r\n") wide += static_cast<char16_t>(c);
+    for (const std::string& content : {kHeader + line + "\r\n", Utf16(wide)}) {
+      SCOPED_TRACE(content);
+      RegDocument document;
+      RegParseError error;
+      EXPECT_FALSE(ParseRegFile(content, &document, &error));
+      EXPECT_NE(error.message.find("NUL"), std::string::npos) << error.message;
+    }
+  }
+  RegRoot root;
+  std::string subkey, error;
+  EXPECT_FALSE(SplitRegKeyPath("HKCU\\a\0"s, &root, &subkey, &error));
+}
+
 TEST(RegFileWriteTest, RepresentationOfEachType) {
   RegDocument document = OneKey({
       Value("", kTypeString, "text\0"s),

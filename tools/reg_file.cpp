@@ -225,6 +225,10 @@ class Parser {
       if (value.name.size() > kMaxValueNameLength) {
         return Fail(number, "the value name is longer than 16383 characters");
       }
+      // Cut short at a NUL, the name would set or delete another value.
+      if (value.name.find('\0') != std::string::npos) {
+        return Fail(number, "the value name holds a NUL character, which the registry cannot store");
+      }
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != '=') {
@@ -421,6 +425,12 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
     return false;
   }
   std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+  // The registry takes names as C strings: "[-HKCU\<NUL>x]" would delete
+  // every key below the root.
+  if (rest.find('\0') != std::string::npos) {
+    *error = "a key name holds a NUL character, which the registry cannot store";
+    return false;
+  }
   for (size_t start = 0; !rest.empty() && start <= rest.size();) {
     size_t end = rest.find('\\', start);
     if (end == std::string::npos) end = rest.size();

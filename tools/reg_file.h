@@ -79,8 +79,8 @@ const char* RegRootName(RegRoot root);
 std::string RegKeyPath(RegRoot root, const std::string& subkey);
 
 // Splits "ROOT\path" with a long or short root name in any case.  Empty
-// components ("a\\b", a trailing backslash) and components longer than 255
-// characters are refused with a message.
+// components ("a\\b", a trailing backslash), components longer than 255
+// characters and NUL characters are refused with a message.
 bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey,
                      std::string* error);
 
