@@ -3,16 +3,20 @@
 # and UndefinedBehaviorSanitizer, and runs each for a bounded time, starting
 # from the seed corpus in fuzz/corpus.  Prints each harness's executions.
 #
-# Usage: fuzz.sh [SECONDS_PER_HARNESS]   (default: $FUZZ_SECONDS, else 60)
+# Usage: fuzz.sh [SECONDS_PER_HARNESS]   (default: $FUZZ_SECONDS, else 45, so
+# that the four harnesses stay within about four minutes; $FUZZ_BUILD sets
+# the build folder, else build/fuzz)
 # A failing input is saved under build/fuzz/artifacts/ and the script fails;
 # replay it with: build/fuzz/HARNESS build/fuzz/artifacts/crash-...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-${FUZZ_SECONDS:-60}}
-build=build/fuzz
-harnesses=(profile_load_fuzzer profile_write_fuzzer registry_path_fuzzer)
-declare -A max_len=([profile_load_fuzzer]=70000 [profile_write_fuzzer]=4096 [registry_path_fuzzer]=1024)
+seconds=${1:-${FUZZ_SECONDS:-45}}
+build=${FUZZ_BUILD:-build/fuzz}
+harnesses=(profile_load_fuzzer profile_write_fuzzer registry_path_fuzzer reg_import_fuzzer)
+declare -A max_len=([profile_load_fuzzer]=70000 [profile_write_fuzzer]=4096 [registry_path_fuzzer]=1024
+                    [reg_import_fuzzer]=20000)
+declare -A dictionary=([reg_import_fuzzer]=fuzz/reg_import.dict)
 
 echo "=== fuzzing, ${seconds} s per harness"
 mkdir -p "$build/artifacts" "$build/logs"
@@ -37,12 +41,15 @@ corpus=$build/corpus/profile_load
 for harness in "${harnesses[@]}"; do
   log=$build/logs/$harness.log
   status=0
+  dict=${dictionary[$harness]:-}
   "$build/$harness" -max_total_time="$seconds" -timeout=30 -max_len="${max_len[$harness]}" \
-    -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
+    ${dict:+-dict="$dict"} -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
     "$build/corpus/${harness%_fuzzer}" >"$log" 2>&1 || status=$?
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   echo "$harness: ${executions:-?} executions (${rate:-?}/s)"
+  # A harness may say how far its inputs went (reg_import_fuzzer: accepted, imported).
+  grep "^$harness: " "$log" || true
   if [ "$status" -ne 0 ]; then
     grep -E "oracle failed|ERROR:|SUMMARY:|Test unit written" "$log" || tail -n 30 "$log"
     echo "fuzzing failed: $harness (log: $log)"

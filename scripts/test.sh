@@ -26,5 +26,5 @@ run_suite "Linux, ThreadSanitizer (threaded tests)" build/tsan -R Thread -- -DIN
 if [ -f scripts/test-windows.sh ]; then
   bash scripts/test-windows.sh
 fi
-bash scripts/fuzz.sh  # Each harness for 60 s (FUZZ_SECONDS to change).
+bash scripts/fuzz.sh  # Each harness for 45 s (FUZZ_SECONDS to change).
 echo "=== all test suites passed"
