@@ -148,6 +148,21 @@ TEST_F(RegistryLinuxTest, EnumerationSeesChangesBetweenIndexes) {
   RegCloseKey(key);
 }
 
+TEST_F(RegistryLinuxTest, KeysNestAtMost512LevelsDeep) {
+  std::string path = "Software";  // Level 1 below HKEY_CURRENT_USER.
+  for (int level = 2; level <= 512; ++level) path += "\\k";
+  HKEY deepest = CreateKey(HKEY_CURRENT_USER, path.c_str());
+  HKEY tooDeep = nullptr;
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(deepest, "k", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                     nullptr, &tooDeep, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\k").c_str(), 0,
+                                                     nullptr, 0, KEY_ALL_ACCESS, nullptr, &tooDeep,
+                                                     nullptr));
+  EXPECT_EQ(nullptr, tooDeep);
+  EXPECT_EQ(ERROR_SUCCESS, Set(deepest, "v", "1"));
+  RegCloseKey(deepest);
+}
+
 TEST_F(RegistryLinuxTest, StringsKeepExactlyTheirBytes) {
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Strings");
   for (const std::string& data : {std::string("abc"), std::string("ab\0cd", 5), std::string()}) {

@@ -23,6 +23,9 @@ namespace {
 // "INRG": marks a database as ours, next to the schema version.
 constexpr int64_t kApplicationId = 0x494E5247;
 constexpr int64_t kSchemaVersion = 1;
+// Keys nest at most this deep below a root, as on Windows: deeper trees only
+// make every walk over them (export, deletion) risk the stack.
+constexpr int64_t kMaxKeyDepth = 512;
 // Concurrent writers wait this long for each other before giving up.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -167,6 +170,7 @@ enum RegistryDatabase::Statement : int {
   kValueAt,
   kValueAfter,
   kDataVersion,
+  kDepthOf,
   kSetValue,
   kDeleteValue,
   kStatementCount
@@ -327,6 +331,9 @@ sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
       "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
       "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1",
       "PRAGMA data_version",
+      "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "
+      "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "
+      "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up",
       "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
       "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
       "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
@@ -392,6 +399,13 @@ LONG RegistryDatabase::CreateKey(int64_t base, const KeyPath& path, int64_t* id,
     if (!KeyExists(base)) return ERROR_KEY_DELETED;
     size_t resolved = 0;
     int64_t parent = ResolvePath(base, path, &resolved);
+    if (resolved < path.size()) {
+      Query depth(*this, kDepthOf);
+      depth.Bind(1, parent).Step();
+      if (depth.Integer(0) + static_cast<int64_t>(path.size() - resolved) > kMaxKeyDepth) {
+        return ERROR_INVALID_PARAMETER;
+      }
+    }
     for (size_t i = resolved; i < path.size(); ++i) {
       Query(*this, kInsertKey).Bind(1, parent).Bind(2, path[i]).Bind(3, Fold(path[i])).Run();
       parent = sqlite3_last_insert_rowid(connection_.get());

@@ -55,7 +55,8 @@ class RegistryDatabase {
   // The key at `path` below `base`: ERROR_FILE_NOT_FOUND when missing.
   LONG FindKey(int64_t base, const KeyPath& path, int64_t* id);
   // Like FindKey, creating what is missing; `created` tells whether the last
-  // component was made by this call.
+  // component was made by this call.  ERROR_INVALID_PARAMETER when the new key
+  // would lie more than 512 levels below its root.
   LONG CreateKey(int64_t base, const KeyPath& path, int64_t* id, bool* created);
   // Deletes the key at `path` (the base itself when empty) with its values.
   // ERROR_ACCESS_DENIED for a root or a key that has subkeys.

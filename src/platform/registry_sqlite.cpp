@@ -40,6 +40,8 @@
 // - HKEY_CLASSES_ROOT is a tree of its own, not a view merged from the
 //   Software\Classes keys.  HKCU\Software and HKLM\SOFTWARE exist from the
 //   start.  Other predefined handles (HKEY_CURRENT_CONFIG ...) are invalid.
+// - Keys nest at most 512 levels below their root, as Windows documents; a
+//   create that would go deeper answers ERROR_INVALID_PARAMETER.
 // - Database failures: ERROR_REGISTRY_CORRUPT when the file cannot be
 //   opened, is not a registry database or is damaged (it is then never
 //   written); ERROR_REGISTRY_IO_FAILED on I/O errors or after waiting five
