@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "inireg/profile_engine.h"
+#include "profile/name_hash.h"
 
 namespace inireg {
 
@@ -33,87 +34,6 @@ struct ProfileEntry {
   bool quoted = false;
 };
 
-// Section names and keys never hold a NUL (the reader ends a line at one and
-// writes take C strings), so two names compare equal under CompareNoCase
-// exactly when they have the same length and the same bytes after ASCII case
-// folding.  The indexes below rely on that.
-
-// HashName and NamesEqual are inline: every lookup runs them, on names of a
-// few words.
-namespace name_detail {
-
-constexpr uint64_t kEachByte = 0x0101010101010101ull;
-
-// Folds the letters A to Z of all eight bytes to lower case, as FoldCase does
-// byte by byte.  No carry crosses a byte: each sum stays below 0x100.
-inline uint64_t FoldWord(uint64_t word) {
-  uint64_t low = word & (0x7F * kEachByte);
-  uint64_t atLeastA = low + (0x80 - 'A') * kEachByte;
-  uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kEachByte;
-  uint64_t upper = atLeastA & ~aboveZ & ~word & (0x80 * kEachByte);
-  return word | (upper >> 2);
-}
-
-inline uint64_t LoadWord(const char* text) {
-  uint64_t word;
-  std::memcpy(&word, text, 8);
-  return word;
-}
-
-// The first `count` (1 to 7) bytes, the rest zero.  Built from loads of the
-// bytes themselves: a memcpy into a zeroed word compiles to byte stores that
-// the word's load must wait for.
-inline uint64_t LoadPart(const char* text, size_t count) {
-  if (count >= 4) {
-    uint32_t low, high;
-    std::memcpy(&low, text, 4);
-    std::memcpy(&high, text + count - 4, 4);  // Overlaps `low` for count < 8.
-    return low | (static_cast<uint64_t>(high) << (8 * (count - 4)));
-  }
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-  return bytes[0] | (static_cast<uint64_t>(bytes[count / 2]) << (8 * (count / 2))) |
-         (static_cast<uint64_t>(bytes[count - 1]) << (8 * (count - 1)));
-}
-
-// The last eight bytes of a text of at least eight, for its final part: the
-// bytes it shares with the word before are the same in both texts compared
-// (or hashed) at equal length, so the overlap changes no result.
-inline uint64_t LoadTail(const char* text, size_t length) { return LoadWord(text + length - 8); }
-
-inline uint64_t Mix(uint64_t hash, uint64_t word) {
-  hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
-  return hash ^ (hash >> 31);
-}
-
-}  // namespace name_detail
-
-// A hash of `length` bytes of `text` that is the same for names equal under
-// CompareNoCase.
-inline uint32_t HashName(const char* text, size_t length) {
-  using namespace name_detail;
-  uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
-  if (length < 8) {
-    if (length > 0) hash = Mix(hash, FoldWord(LoadPart(text, length)));
-  } else {
-    size_t whole = length - 8;  // Bytes before the tail.
-    for (size_t i = 0; i < whole; i += 8) hash = Mix(hash, FoldWord(LoadWord(text + i)));
-    hash = Mix(hash, FoldWord(LoadTail(text, length)));
-  }
-  hash *= 0x94D049BB133111EBull;
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
-}
-
-// Whether the two names are equal under CompareNoCase.
-inline bool NamesEqual(const char* a, size_t aLength, const char* b, size_t bLength) {
-  using namespace name_detail;
-  if (aLength != bLength) return false;
-  if (aLength < 8) return aLength == 0 || FoldWord(LoadPart(a, aLength)) == FoldWord(LoadPart(b, aLength));
-  size_t whole = aLength - 8;
-  for (size_t i = 0; i < whole; i += 8) {
-    if (FoldWord(LoadWord(a + i)) != FoldWord(LoadWord(b + i))) return false;
-  }
-  return FoldWord(LoadTail(a, aLength)) == FoldWord(LoadTail(b, aLength));
-}
 
 // Sections of at most this many entries are searched by a scan of their key
 // hashes; larger ones also have a table.
@@ -144,6 +64,10 @@ struct ProfileSection {
 ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length);
 // Appends an entry and indexes it (unless an earlier entry has its key).
 void AppendEntry(ProfileSection* section, ProfileEntry entry);
+// Gives the section the entries and their key hashes, moved, in vectors of
+// exactly their number, and indexes them; empties both.  For the reader.
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
+                std::vector<uint32_t>* hashes);
 
 struct ProfileFile {
   ProfileFile() = default;
