@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh bench
+peers=(libsimpleini-dev qtbase5-dev libinih-dev libboost-dev)
 
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DINIREG_BUILD_BENCH=ON \
