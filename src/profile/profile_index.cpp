@@ -3,6 +3,7 @@
 // hashes of its keys and, past sixteen entries, a table from a key to its
 // first entry.  They are kept right through appends and section deletions,
 // so that lookups find the first match in file order without a walk.
+#include <cassert>
 #include <cstddef>
 #include <iterator>
 #include <utility>
@@ -65,20 +66,6 @@ void RebuildKeyTable(ProfileSection* section) {
   for (size_t i = 0; i < count; ++i) InsertKey(section, static_cast<uint32_t>(i));
 }
 
-// Indexes entries pushed onto the vector directly rather than through
-// AppendEntry, so that the index covers every entry whatever added it.
-void CatchUpKeys(ProfileSection* section) {
-  if (section->hashedEntries == section->entries.size()) return;
-  section->hashedEntries = 0;
-  section->keyHashes.clear();
-  for (const ProfileEntry& entry : section->entries) {
-    PushKeyHash(section, HashName(entry.key.data(), entry.key.size()));
-  }
-  RebuildKeyTable(section);
-}
-
-
-
 // --- The section index of a file --------------------------------------------
 
 using SectionSlot = ProfileFile::SectionSlot;
@@ -123,17 +110,6 @@ void IndexSection(ProfileFile* file, ProfileSection* section) {
   ++file->indexedSections;
 }
 
-// Indexes the sections again when the list was changed directly rather than
-// through AppendSection and EraseSection, so that the index covers every
-// section whatever added it.
-void CatchUpSections(ProfileFile* file) {
-  if (file->indexedSections + file->shadowedSections == file->sections.size()) return;
-  file->sectionTable.clear();
-  file->indexedSections = 0;
-  file->shadowedSections = 0;
-  for (ProfileSection& section : file->sections) IndexSection(file, &section);
-}
-
 // Frees a slot of a linearly probed table, moving later entries of its
 // cluster back so that every entry stays reachable from its home slot.
 void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
@@ -170,7 +146,7 @@ void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
 }
 
 ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length) {
-  CatchUpKeys(section);
+  assert(section->hashedEntries == section->entries.size());
   uint32_t hash = HashName(key, length);
   if (section->keyTable.empty()) {
     for (size_t i = 0; i < section->hashedEntries; ++i) {
@@ -196,7 +172,7 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
 }
 
 void AppendEntry(ProfileSection* section, ProfileEntry entry) {
-  CatchUpKeys(section);
+  assert(section->hashedEntries == section->entries.size());
   PushKeyHash(section, HashName(entry.key.data(), entry.key.size()));
   section->entries.push_back(std::move(entry));
   if (section->entries.size() <= kKeyTableThreshold) return;
@@ -208,14 +184,14 @@ void AppendEntry(ProfileSection* section, ProfileEntry entry) {
 }
 
 ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) {
-  CatchUpSections(file);
+  assert(file->indexedSections + file->shadowedSections == file->sections.size());
   if (file->sectionTable.empty()) return nullptr;
   size_t slot = ProbeSection(*file, name, length, HashName(name, length));
   return file->sectionTable[slot].section;
 }
 
 ProfileSection* AppendSection(ProfileFile* file, std::string name) {
-  CatchUpSections(file);
+  assert(file->indexedSections + file->shadowedSections == file->sections.size());
   file->sections.emplace_back();
   ProfileSection* section = &file->sections.back();
   section->name = std::move(name);
@@ -224,7 +200,7 @@ ProfileSection* AppendSection(ProfileFile* file, std::string name) {
 }
 
 bool EraseSection(ProfileFile* file, const char* name, size_t length) {
-  CatchUpSections(file);
+  assert(file->indexedSections + file->shadowedSections == file->sections.size());
   if (file->sectionTable.empty()) return false;
   size_t slot = ProbeSection(*file, name, length, HashName(name, length));
   ProfileSection* first = file->sectionTable[slot].section;
