@@ -8,8 +8,6 @@
 // file on disk as it was.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,9 +25,9 @@
 #include "inireg/win32_registry.h"
 #include "profile/profile_cache.h"
 #include "registry_writer.h"
+#include "registry_writer_process.h"
 #include "test_support.h"
 
-extern char** environ;
 
 namespace inireg {
 namespace {
@@ -133,47 +131,6 @@ TEST(ProfileCrashTest, AKilledWriteBackLeavesOneWholeVersion) {
 
 // --- A registry writer killed at random moments -----------------------------
 
-// Starts registry_writer with its reports on a pipe.
-std::FILE* StartWriter(const std::string& database, const std::string& prefix, pid_t* pid) {
-  int ends[2];
-  if (pipe(ends) != 0) return nullptr;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, ends[0]);
-  const char* argv[] = {REGISTRY_WRITER, database.c_str(), "Software\\Crash", prefix.c_str(), "0",
-                        nullptr};
-  int failed = posix_spawn(pid, REGISTRY_WRITER, &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(ends[1]);
-  if (failed != 0) {
-    close(ends[0]);
-    return nullptr;
-  }
-  return fdopen(ends[0], "r");
-}
-
-// "ok", or what went wrong: the database must open and pass the check.
-std::string IntegrityOf(const std::string& database) {
-  sqlite3* connection = nullptr;
-  if (sqlite3_open_v2(database.c_str(), &connection, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    std::string error = sqlite3_errmsg(connection);
-    sqlite3_close(connection);
-    return "does not open: " + error;
-  }
-  std::string result = "no answer";
-  sqlite3_stmt* check = nullptr;
-  if (sqlite3_prepare_v2(connection, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK &&
-      sqlite3_step(check) == SQLITE_ROW) {
-    result = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-  } else {
-    result = sqlite3_errmsg(connection);
-  }
-  sqlite3_finalize(check);
-  sqlite3_close(connection);
-  return result;
-}
-
 TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
   TempDir dir;
   const std::string database = dir.File("registry.db");
@@ -183,7 +140,7 @@ TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
   constexpr int kKills = 100;
   for (int round = 0; round < kKills; ++round) {
     pid_t writer = 0;
-    std::FILE* reports = StartWriter(database, "r" + std::to_string(round) + "-", &writer);
+    std::FILE* reports = StartRegistryWriter(database, "Software\\Crash", "r" + std::to_string(round) + "-", 0, &writer);
     ASSERT_NE(reports, nullptr);
     // From before the database is opened to a hundred writes or more in.
     SleepMicroseconds(static_cast<long>(random() % 30000));
@@ -199,7 +156,7 @@ TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
         << "the writer ended by itself, status " << status;
     if (reported.size() == before) ++killedBeforeAnyWrite;
 
-    ASSERT_EQ(IntegrityOf(database), "ok") << "after kill " << round;
+    ASSERT_EQ(DatabaseIntegrity(database), "ok") << "after kill " << round;
     if (reported.empty()) continue;
     // A fresh connection, so that the check reads what is on disk.
     SetRegistryDatabasePath(database);

@@ -3,7 +3,6 @@
 // several processes and threads on one database.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,9 +18,9 @@
 
 #include "inireg/win32_registry.h"
 #include "registry_writer.h"
+#include "registry_writer_process.h"
 #include "test_support.h"
 
-extern char** environ;
 
 namespace inireg {
 namespace {
@@ -265,28 +264,6 @@ TEST_F(RegistryFileTest, ForeignAndDamagedFilesAreRefusedAndLeftAlone) {
   }
 }
 
-// Starts registry_writer with its stdout on a pipe; returns the pipe.
-std::FILE* StartWriter(const std::string& database, const std::string& prefix, unsigned count,
-                       pid_t* pid) {
-  int ends[2];
-  if (pipe(ends) != 0) return nullptr;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, ends[0]);
-  std::string countText = std::to_string(count);
-  const char* argv[] = {REGISTRY_WRITER, database.c_str(), "Software\\Shared", prefix.c_str(),
-                        countText.c_str(), nullptr};
-  int failed = posix_spawn(pid, REGISTRY_WRITER, &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(ends[1]);
-  if (failed != 0) {
-    close(ends[0]);
-    return nullptr;
-  }
-  return fdopen(ends[0], "r");
-}
-
 // Reads reported write numbers until `limit` lines or the end of the pipe.
 std::vector<unsigned> ReadReports(std::FILE* pipe, size_t limit = SIZE_MAX) {
   std::vector<unsigned> done;
@@ -305,8 +282,8 @@ TEST_F(RegistryProcessTest, ConcurrentWritersLoseNothing) {
   RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Software\\Shared"));
   constexpr unsigned kWrites = 1500;
   pid_t first = 0, second = 0;
-  std::FILE* firstPipe = StartWriter(database_, "p", kWrites, &first);
-  std::FILE* secondPipe = StartWriter(database_, "q", kWrites, &second);
+  std::FILE* firstPipe = StartRegistryWriter(database_, "Software\\Shared", "p", kWrites, &first);
+  std::FILE* secondPipe = StartRegistryWriter(database_, "Software\\Shared", "q", kWrites, &second);
   ASSERT_TRUE(firstPipe && secondPipe);
   // The reports (a few kB) fit the pipe buffer, so draining one writer
   // after the other never holds the second back.
@@ -330,7 +307,7 @@ TEST_F(RegistryProcessTest, ConcurrentWritersLoseNothing) {
 TEST_F(RegistryProcessTest, KilledWriterLeavesEveryReportedWrite) {
   RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Software\\Shared"));
   pid_t writer = 0;
-  std::FILE* pipe = StartWriter(database_, "k", 0, &writer);
+  std::FILE* pipe = StartRegistryWriter(database_, "Software\\Shared", "k", 0, &writer);
   ASSERT_TRUE(pipe);
   std::vector<unsigned> done = ReadReports(pipe, 2000);
   kill(writer, SIGKILL);
@@ -339,14 +316,7 @@ TEST_F(RegistryProcessTest, KilledWriterLeavesEveryReportedWrite) {
   int status = ExitStatus(writer);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "writer ended early: " << status;
 
-  sqlite3* connection = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(database_.c_str(), &connection, SQLITE_OPEN_READWRITE, nullptr));
-  sqlite3_stmt* check = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(connection, "PRAGMA integrity_check", -1, &check, nullptr));
-  ASSERT_EQ(SQLITE_ROW, sqlite3_step(check));
-  EXPECT_STREQ("ok", reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
-  sqlite3_finalize(check);
-  sqlite3_close(connection);
+  EXPECT_EQ("ok", DatabaseIntegrity(database_));
 
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Shared");
   for (unsigned number : done) {
