@@ -81,11 +81,5 @@ MemoryFileSystem& InstallMemoryFileSystem() {
   return *fileSystem;
 }
 
-void Fail(const std::string& what) {
-  std::fprintf(stderr, "oracle failed: %s\n", what.c_str());
-  std::fflush(stderr);
-  std::abort();
-}
-
 }  // namespace fuzz
 }  // namespace inireg

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz_support.h"
 #include "platform/file_system.h"
 
 namespace inireg {
@@ -33,9 +34,6 @@ class MemoryFileSystem : public FileSystem {
 
 // Installs one MemoryFileSystem for the whole fuzzing process and returns it.
 MemoryFileSystem& InstallMemoryFileSystem();
-
-// Prints `what` and aborts, so that libFuzzer saves the input.
-[[noreturn]] void Fail(const std::string& what);
 
 }  // namespace fuzz
 }  // namespace inireg

@@ -18,25 +18,11 @@ const char kPath[] = "/fuzz/load.ini";
 // Sections and entries with their quoting, one line each, with every byte
 // that could blur the layout escaped.
 std::string Describe(const ProfileFile& file) {
-  auto escape = [](const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-      if (c < 0x20 || c == '\\' || c == '|' || c >= 0x7F) {
-        static const char kHex[] = "0123456789ABCDEF";
-        out += "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-      } else {
-        out += static_cast<char>(c);
-      }
-    }
-    return out;
-  };
   std::string text;
   for (const ProfileSection& section : file.sections) {
-    text += "[" + escape(section.name) + "]\n";
+    text += "[" + Escape(section.name) + "]\n";
     for (const ProfileEntry& entry : section.entries) {
-      text += escape(entry.key) + (entry.quoted ? "|Q|" : "|U|") + escape(entry.value) + "\n";
+      text += Escape(entry.key) + (entry.quoted ? "|Q|" : "|U|") + Escape(entry.value) + "\n";
     }
   }
   return text;

@@ -44,23 +44,6 @@ constexpr uint32_t kImportOneIn = 4;
 constexpr size_t kMaxRegistryOperations = 48;
 constexpr size_t kMaxRegistryBytes = 64 * 1024;
 
-std::string Escape(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c < 0x20 || c == '|' || c >= 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // The document one line per key and value, for comparing and for messages.
 // Line numbers and the header read are not part of the content.
 std::string Describe(const RegDocument& document) {
@@ -268,11 +251,7 @@ void AtExit() {
 }
 
 void OpenDatabase() {
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/inireg-reg-fuzz-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) Fail("cannot make a temporary folder");
-  g_folder = pattern;
+  g_folder = MakeScratchFolder("inireg-reg-fuzz-");
   atexit(AtExit);
   SetRegistryDatabasePath(g_folder + "/registry.db");
 }

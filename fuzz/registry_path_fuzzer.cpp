@@ -31,12 +31,7 @@ unsigned g_writes = 0;
 void OpenDatabase() {
   SetRegistryDatabasePath("");
   if (!g_database.empty()) unlink(g_database.c_str());
-  static std::string folder = [] {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/inireg-fuzz-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) Fail("cannot make a temporary folder");
-    return pattern;
-  }();
+  static const std::string folder = MakeScratchFolder("inireg-fuzz-");
   g_database = folder + "/registry.db";
   unlink(g_database.c_str());
   unlink((g_database + "-wal").c_str());
