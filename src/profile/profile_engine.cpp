@@ -53,29 +53,9 @@ void FlushAtExit() {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// The last read that found an entry, so that reading the same entry again
-// (GetString asks for the length, then for the text) skips the search.  A
-// hit needs the same file and byte-for-byte the same section and key, and
-// every change of a file's sections or entries forgets it.  Guarded by the
-// cache's lock.
-struct LookupMemo {
-  const ProfileFile* file = nullptr;  // Null: nothing remembered.
-  ProfileSection* section = nullptr;
-  ProfileEntry* entry = nullptr;
-  size_t sectionLength = 0;
-  size_t keyLength = 0;
-  // Names longer than these are not remembered.
-  char sectionText[96];
-  char keyText[64];
-};
-
-LookupMemo& Memo() {
-  static LookupMemo memo;
-  return memo;
-}
-
 // Where the last ProfileSectionNameAt stopped, so that listing all names
-// takes one pass rather than one pass per name.  Forgotten with the memo.
+// takes one pass rather than one pass per name.  Forgotten on every change
+// of a file's sections (Forget).
 struct SectionCursor {
   const ProfileFile* file = nullptr;  // Null: nothing remembered.
   size_t sectionCount = 0;            // The list's size then.
@@ -88,10 +68,7 @@ SectionCursor& Cursor() {
   return cursor;
 }
 
-void Forget() {
-  Memo().file = nullptr;
-  Cursor().file = nullptr;
-}
+void Forget() { Cursor().file = nullptr; }
 
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
 
@@ -197,42 +174,6 @@ bool IsWritable(const ProfileFile& file, const std::string& sectionName, const s
   if (file.joinContinuations && !value.empty() && value.back() == '\\') return false;
   size_t lineLength = key.size() + 1 + value.size() + (quoted ? 2 : 0);
   return lineLength <= kMaxLineLength;
-}
-
-ProfileEntry* Recall(const ProfileFile* file, const char* section, size_t sectionLength,
-                     const char* key, size_t keyLength) {
-  const LookupMemo& memo = Memo();
-  if (memo.file != file || memo.sectionLength != sectionLength || memo.keyLength != keyLength ||
-      std::memcmp(memo.sectionText, section, sectionLength) != 0 ||
-      std::memcmp(memo.keyText, key, keyLength) != 0) {
-    return nullptr;
-  }
-  // Sections or entries added or removed other than through the engine may
-  // have moved the entry.
-  const std::vector<ProfileEntry>& entries = memo.section->entries;
-  if (file->indexedSections + file->shadowedSections != file->sections.size() ||
-      memo.section->hashedEntries != entries.size() ||
-      std::less<const ProfileEntry*>()(memo.entry, entries.data()) ||
-      !std::less<const ProfileEntry*>()(memo.entry, entries.data() + entries.size())) {
-    return nullptr;
-  }
-  return memo.entry;
-}
-
-void Remember(const ProfileFile* file, ProfileSection* section, ProfileEntry* entry,
-              const char* sectionText, size_t sectionLength, const char* keyText, size_t keyLength) {
-  LookupMemo& memo = Memo();
-  if (sectionLength > sizeof memo.sectionText || keyLength > sizeof memo.keyText) {
-    memo.file = nullptr;
-    return;
-  }
-  memo.file = file;
-  memo.section = section;
-  memo.entry = entry;
-  memo.sectionLength = sectionLength;
-  memo.keyLength = keyLength;
-  std::memcpy(memo.sectionText, sectionText, sectionLength);
-  std::memcpy(memo.keyText, keyText, keyLength);
 }
 
 // Copies the value as the file holds it between double quotes.
@@ -345,21 +286,14 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
     return CopyList(file->sections, [](const ProfileSection& s) -> const std::string& { return s.name; },
                     buffer, size);
   }
-  size_t sectionLength = std::strlen(section);
-  size_t keyLength = IsEmpty(key) ? 0 : std::strlen(key);
-  ProfileEntry* entry =
-      keyLength > 0 ? Recall(file, section, sectionLength, key, keyLength) : nullptr;
-  if (entry == nullptr) {
-    ProfileSection* found = inireg::FindSection(file, section, sectionLength);
-    if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
-    if (keyLength == 0) {
-      return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
-                      buffer, size);
-    }
-    entry = inireg::FindEntry(found, key, keyLength);
-    if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
-    Remember(file, found, entry, section, sectionLength, key, keyLength);
+  ProfileSection* found = inireg::FindSection(file, section, std::strlen(section));
+  if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
+  if (IsEmpty(key)) {
+    return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
+                    buffer, size);
   }
+  ProfileEntry* entry = inireg::FindEntry(found, key, std::strlen(key));
+  if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (file->keepQuotes && entry->quoted) return CopyQuoted(entry->value, buffer, size);
   return CopyText(entry->value.data(), entry->value.size(), buffer, size);
 }
