@@ -40,6 +40,16 @@ typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef void* PVOID;
+typedef const void* LPCVOID;
+typedef LONG* PLONG;
+
+// A time as 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+typedef FILETIME* PFILETIME;
 
 // A key handle.  The predefined roots have the fixed values below; every other
 // handle is an opaque token handed out by RegOpenKeyExA and RegCreateKeyExA.
@@ -78,6 +88,23 @@ constexpr DWORD REG_LINK = 6;
 constexpr DWORD REG_MULTI_SZ = 7;
 constexpr DWORD REG_QWORD = 11;
 
+// RegGetValueA flags: the types accepted (at least one is required), the
+// views (one on Linux), and what to do with REG_EXPAND_SZ and on failure.
+constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
+constexpr DWORD RRF_RT_REG_SZ = 0x00000002;
+constexpr DWORD RRF_RT_REG_EXPAND_SZ = 0x00000004;
+constexpr DWORD RRF_RT_REG_BINARY = 0x00000008;
+constexpr DWORD RRF_RT_REG_DWORD = 0x00000010;
+constexpr DWORD RRF_RT_REG_MULTI_SZ = 0x00000020;
+constexpr DWORD RRF_RT_REG_QWORD = 0x00000040;
+constexpr DWORD RRF_RT_DWORD = RRF_RT_REG_BINARY | RRF_RT_REG_DWORD;
+constexpr DWORD RRF_RT_QWORD = RRF_RT_REG_BINARY | RRF_RT_REG_QWORD;
+constexpr DWORD RRF_RT_ANY = 0x0000ffff;
+constexpr DWORD RRF_SUBKEY_WOW6464KEY = 0x00010000;
+constexpr DWORD RRF_SUBKEY_WOW6432KEY = 0x00020000;
+constexpr DWORD RRF_NOEXPAND = 0x10000000;
+constexpr DWORD RRF_ZEROONFAILURE = 0x20000000;
+
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
@@ -89,6 +116,7 @@ constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_OUTOFMEMORY = 14;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_INVALID_DATA = 13;
 constexpr LONG ERROR_BAD_PATHNAME = 161;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
@@ -99,6 +127,11 @@ constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
 constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 // The key behind an open handle has been deleted.
 constexpr LONG ERROR_KEY_DELETED = 1018;
+// RegGetValueA: REG_BINARY data of another size than RRF_RT_DWORD (4) or
+// RRF_RT_QWORD (8) asks for.
+constexpr LONG ERROR_DATATYPE_MISMATCH = 1629;
+// RegGetValueA: the value's type is not among those the flags accept.
+constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
@@ -113,6 +146,27 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// The rest of the registry interface that ported programs use, with Windows'
+// documented behaviour.  Where the Linux registry knowingly differs from
+// Windows (or Wine), README.md's registry section says so.
+LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, PLONG dataSize);
+LONG RegGetValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD flags, LPDWORD type, PVOID data,
+                  LPDWORD dataSize);
+LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, LPCVOID data,
+                     DWORD dataSize);
+LONG RegDeleteKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD maxSubkeyName, LPDWORD maxClass, LPDWORD values,
+                      LPDWORD maxValueName, LPDWORD maxValueData, LPDWORD securityDescriptorSize,
+                      PFILETIME lastWriteTime);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime);
+LONG RegDeleteTreeA(HKEY key, LPCSTR subKey);
+LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
+LONG RegFlushKey(HKEY key);
 
 // Points the registry at another database file (empty: back to the
 // environment's choice).  Handles already open keep working on the database

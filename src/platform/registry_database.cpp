@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 namespace inireg {
@@ -22,7 +23,9 @@ namespace {
 
 // "INRG": marks a database as ours, next to the schema version.
 constexpr int64_t kApplicationId = 0x494E5247;
-constexpr int64_t kSchemaVersion = 1;
+// Version 1 had no last-write times; it is upgraded in place on first use.
+constexpr int64_t kSchemaVersion = 2;
+constexpr int64_t kFirstSchemaVersion = 1;
 // Keys nest at most this deep below a root, as on Windows: deeper trees only
 // make every walk over them (export, deletion) risk the stack.
 constexpr int64_t kMaxKeyDepth = 512;
@@ -34,7 +37,8 @@ CREATE TABLE keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER REFERENCES keys(id),
   name BLOB NOT NULL,
-  name_folded BLOB NOT NULL);
+  name_folded BLOB NOT NULL,
+  modified INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX keys_by_name ON keys(parent, name_folded);
 CREATE TABLE vals(
   id INTEGER PRIMARY KEY,
@@ -88,6 +92,14 @@ LONG Guarded(Body&& body) {
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
+}
+
+// The current time as a FILETIME: 100-nanosecond intervals since 1601.
+int64_t Now() {
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return (static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * 10000000 + now.tv_nsec / 100;
 }
 
 std::string Fold(const std::string& name) {
@@ -173,6 +185,14 @@ enum RegistryDatabase::Statement : int {
   kDepthOf,
   kSetValue,
   kDeleteValue,
+  kTouchKey,
+  kKeyInfoSubkeys,
+  kKeyInfoValues,
+  kModifiedOf,
+  kDeleteTreeValues,
+  kDeleteTreeKeys,
+  kParentOf,
+  kCheckpoint,
   kStatementCount
 };
 
@@ -287,7 +307,7 @@ void RegistryDatabase::Claim() {
   // whole machine does.
   Execute("PRAGMA journal_mode=WAL");
   Execute("PRAGMA synchronous=NORMAL");
-  if (IsOurs()) return;
+  if (IsOurs()) return UpgradeSchema();
   Transaction transaction(*this);
   // Another process may have initialised it since the check above.
   if (IsEmpty()) {
@@ -296,11 +316,13 @@ void RegistryDatabase::Claim() {
     throw SqliteError{SQLITE_NOTADB};
   }
   transaction.Commit();
+  UpgradeSchema();
 }
 
 bool RegistryDatabase::IsOurs() {
-  return Scalar("PRAGMA application_id") == kApplicationId &&
-         Scalar("PRAGMA user_version") == kSchemaVersion;
+  if (Scalar("PRAGMA application_id") != kApplicationId) return false;
+  int64_t version = Scalar("PRAGMA user_version");
+  return version == kSchemaVersion || version == kFirstSchemaVersion;
 }
 
 bool RegistryDatabase::IsEmpty() {
@@ -310,9 +332,26 @@ bool RegistryDatabase::IsEmpty() {
 
 void RegistryDatabase::CreateSchema() {
   Execute(kSchema);
+  Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
   Execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
   Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
+
+// A version 1 database gains the keys' last-write times, all set to the time
+// of the upgrade, in one transaction: a crash or a failure leaves version 1.
+void RegistryDatabase::UpgradeSchema() {
+  if (Scalar("PRAGMA user_version") == kSchemaVersion) return;
+  Transaction transaction(*this);
+  // Another process may have upgraded it since the check above.
+  if (Scalar("PRAGMA user_version") == kFirstSchemaVersion) {
+    Execute("ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
+    Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
+    Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  }
+  transaction.Commit();
+}
+
+void RegistryDatabase::Touch(int64_t key) { Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run(); }
 
 sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
   static const char* const kSql[] = {
@@ -320,12 +359,13 @@ sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
       "COMMIT",
       "SELECT 1 FROM keys WHERE id = ?1",
       "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2",
-      "INSERT INTO keys(parent, name, name_folded) VALUES(?1, ?2, ?3)",
+      "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)",
       "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
       "DELETE FROM keys WHERE id = ?1",
       "DELETE FROM vals WHERE key_id = ?1",
-      "SELECT name, name_folded FROM keys WHERE parent = ?1 ORDER BY name_folded LIMIT 1 OFFSET ?2",
-      "SELECT name, name_folded FROM keys WHERE parent = ?1 AND name_folded > ?2 "
+      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "
+      "ORDER BY name_folded LIMIT 1 OFFSET ?2",
+      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "
       "ORDER BY name_folded LIMIT 1",
       "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2",
       "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
@@ -337,6 +377,19 @@ sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
       "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
       "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
       "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
+      "UPDATE keys SET modified = ?2 WHERE id = ?1",
+      "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1",
+      "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
+      "FROM vals WHERE key_id = ?1",
+      "SELECT modified FROM keys WHERE id = ?1",
+      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
+      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+      "DELETE FROM vals WHERE key_id IN tree",
+      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
+      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+      "DELETE FROM keys WHERE id IN tree AND id != ?2",
+      "SELECT parent FROM keys WHERE id = ?1",
+      "PRAGMA wal_checkpoint(PASSIVE)",
   };
   static_assert(sizeof kSql / sizeof kSql[0] == kStatementCount, "one SQL text per statement");
   auto& slot = statements_[statement];
@@ -406,8 +459,10 @@ LONG RegistryDatabase::CreateKey(int64_t base, const KeyPath& path, int64_t* id,
         return ERROR_INVALID_PARAMETER;
       }
     }
+    if (resolved < path.size()) Touch(parent);
+    int64_t now = Now();
     for (size_t i = resolved; i < path.size(); ++i) {
-      Query(*this, kInsertKey).Bind(1, parent).Bind(2, path[i]).Bind(3, Fold(path[i])).Run();
+      Query(*this, kInsertKey).Bind(1, parent).Bind(2, path[i]).Bind(3, Fold(path[i])).Bind(4, now).Run();
       parent = sqlite3_last_insert_rowid(connection_.get());
     }
     transaction.Commit();
@@ -426,6 +481,7 @@ LONG RegistryDatabase::DeleteKey(int64_t base, const KeyPath& path) {
     if (resolved < path.size()) return ERROR_FILE_NOT_FOUND;
     if (id < kFirstRootId + kRootCount) return ERROR_ACCESS_DENIED;
     if (Query(*this, kHasChildren).Bind(1, id).Step()) return ERROR_ACCESS_DENIED;
+    TouchParent(id);
     Query(*this, kDeleteValuesOf).Bind(1, id).Run();
     Query(*this, kDeleteKeyRow).Bind(1, id).Run();
     transaction.Commit();
@@ -433,7 +489,63 @@ LONG RegistryDatabase::DeleteKey(int64_t base, const KeyPath& path) {
   });
 }
 
-LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name) {
+void RegistryDatabase::TouchParent(int64_t key) {
+  Query parent(*this, kParentOf);
+  if (parent.Bind(1, key).Step()) Touch(parent.Integer(0));
+}
+
+LONG RegistryDatabase::DeleteTree(int64_t base, const KeyPath& path, bool keepKey) {
+  return Guarded([&] {
+    Transaction transaction(*this);
+    if (!KeyExists(base)) return ERROR_KEY_DELETED;
+    size_t resolved = 0;
+    int64_t id = ResolvePath(base, path, &resolved);
+    if (resolved < path.size()) return ERROR_FILE_NOT_FOUND;
+    if (keepKey) {
+      Touch(id);
+    } else {
+      if (id < kFirstRootId + kRootCount) return ERROR_ACCESS_DENIED;
+      TouchParent(id);
+    }
+    Query(*this, kDeleteTreeValues).Bind(1, id).Run();
+    Query(*this, kDeleteTreeKeys).Bind(1, id).Bind(2, keepKey ? id : 0).Run();
+    transaction.Commit();
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::KeyInfo(int64_t key, RegistryKeyInfo* info) {
+  return Guarded([&] {
+    // One read transaction, so that the counts and the time belong together.
+    Execute("BEGIN");
+    struct EndRead {
+      sqlite3* connection;
+      ~EndRead() { sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr); }
+    } endRead{connection_.get()};
+    Query modified(*this, kModifiedOf);
+    if (!modified.Bind(1, key).Step()) return ERROR_KEY_DELETED;
+    info->modified = modified.Integer(0);
+    Query subkeys(*this, kKeyInfoSubkeys);
+    subkeys.Bind(1, key).Step();
+    info->subkeys = static_cast<DWORD>(subkeys.Integer(0));
+    info->longestSubkeyName = static_cast<DWORD>(subkeys.Integer(1));
+    Query values(*this, kKeyInfoValues);
+    values.Bind(1, key).Step();
+    info->values = static_cast<DWORD>(values.Integer(0));
+    info->longestValueName = static_cast<DWORD>(values.Integer(1));
+    info->largestValueData = static_cast<DWORD>(values.Integer(2));
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::Flush() {
+  return Guarded([&] {
+    Query(*this, kCheckpoint).Run();
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name, int64_t* modified) {
   return Guarded([&] {
     EnumerationCursor& cursor = subkeyCursor_;
     bool follows = Follows(cursor, key, index);
@@ -447,6 +559,7 @@ LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name) {
     cursor.valid = false;
     if (query.Step()) {
       *name = query.Bytes(0);
+      if (modified != nullptr) *modified = query.Integer(2);
       Advance(&cursor, key, index);
       cursor.lastFolded = query.Bytes(1);
       return ERROR_SUCCESS;
@@ -513,6 +626,7 @@ LONG RegistryDatabase::SetValue(int64_t key, const std::string& name, DWORD type
         .Bind(4, type)
         .BindBorrowed(5, data, size)
         .Run();
+    Touch(key);
     transaction.Commit();
     return ERROR_SUCCESS;
   });
@@ -524,6 +638,7 @@ LONG RegistryDatabase::DeleteValue(int64_t key, const std::string& name) {
     if (!KeyExists(key)) return ERROR_KEY_DELETED;
     Query(*this, kDeleteValue).Bind(1, key).Bind(2, Fold(name)).Run();
     if (sqlite3_changes(connection_.get()) == 0) return ERROR_FILE_NOT_FOUND;
+    Touch(key);
     transaction.Commit();
     return ERROR_SUCCESS;
   });

@@ -9,6 +9,8 @@
 // written to; every change is one IMMEDIATE transaction, so concurrent
 // processes serialise their writes instead of losing them; key ids are never
 // reused, so an id whose key was deleted stays dead (ERROR_KEY_DELETED).
+// Each key keeps its last-write time; a database of the first schema, which
+// had none, is upgraded in place on first use.
 //
 // Not thread-safe: the caller serialises all use of one object.
 #ifndef INIREG_PLATFORM_REGISTRY_DATABASE_H_
@@ -36,6 +38,16 @@ struct RegistryValue {
   std::string data;  // Exactly the bytes written.
 };
 
+// What RegQueryInfoKeyA reports.  Name lengths are in bytes, without a NUL.
+struct RegistryKeyInfo {
+  DWORD subkeys = 0;
+  DWORD longestSubkeyName = 0;
+  DWORD values = 0;
+  DWORD longestValueName = 0;
+  DWORD largestValueData = 0;
+  int64_t modified = 0;  // FILETIME: 100 ns since 1601.
+};
+
 class RegistryDatabase {
  public:
   // Ids of the four root keys, in the order of HKEY_CLASSES_ROOT..HKEY_USERS.
@@ -61,9 +73,16 @@ class RegistryDatabase {
   // Deletes the key at `path` (the base itself when empty) with its values.
   // ERROR_ACCESS_DENIED for a root or a key that has subkeys.
   LONG DeleteKey(int64_t base, const KeyPath& path);
-  // The `index`th subkey name in upper-cased byte order; ERROR_NO_MORE_ITEMS
-  // past the end.
-  LONG SubkeyAt(int64_t key, DWORD index, std::string* name);
+  // Deletes the key at `path` with everything below it in one transaction;
+  // with `keepKey`, only its values and subkeys.  ERROR_ACCESS_DENIED when a
+  // root itself would go.
+  LONG DeleteTree(int64_t base, const KeyPath& path, bool keepKey);
+  // The `index`th subkey name in upper-cased byte order, and its last-write
+  // time when `modified` is given; ERROR_NO_MORE_ITEMS past the end.
+  LONG SubkeyAt(int64_t key, DWORD index, std::string* name, int64_t* modified = nullptr);
+  LONG KeyInfo(int64_t key, RegistryKeyInfo* info);
+  // Moves committed writes from the journal into the database file, synced.
+  LONG Flush();
 
   LONG GetValue(int64_t key, const std::string& name, RegistryValue* value);
   // The `index`th value in creation order; ERROR_NO_MORE_ITEMS past the end.
@@ -80,6 +99,11 @@ class RegistryDatabase {
   explicit RegistryDatabase(sqlite3* connection);
   void Claim();
   void CreateSchema();
+  void UpgradeSchema();
+  // Sets a key's last-write time to now (a key changes when its values or
+  // its list of subkeys do).
+  void Touch(int64_t key);
+  void TouchParent(int64_t key);
   sqlite3_stmt* Prepared(Statement statement);
   void Execute(const char* sql);
   int64_t Scalar(const char* sql);

@@ -15,8 +15,27 @@
 //   Windows (Wine allows it without).  Opening, or "creating" a key that
 //   exists, needs no right on the parent.
 // - A key name component may have 255 characters, as Windows documents
-//   (Wine allows 256).
-// - REG_SZ data is stored exactly as given; no NUL is added.
+//   (Wine allows 256); a value name 16383.  Both count UTF-16 units, as
+//   Windows does: "é" is two bytes of UTF-8 and one unit.
+// - REG_SZ data is stored exactly as given; no NUL is added.  Reads append
+//   one after REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data stored without it
+//   when the buffer has room, without counting it (RegQueryValueExA,
+//   RegEnumValueA), or count the one they guarantee (RegGetValueA,
+//   RegQueryValueA).
+// - The predefined roots are also accepted sign-extended, as the 64-bit SDK
+//   writes them (0xFFFFFFFF80000001 for HKEY_CURRENT_USER).
+// - Lengths that RegQueryInfoKeyA reports are bytes in the A functions' code
+//   page (UTF-8), so that a buffer of that size always fits the name.
+// - Keys have no class and no security descriptor: classes read as empty,
+//   sizes as 0.
+// - RegQueryInfoKeyA needs KEY_QUERY_VALUE, as Windows documents (Wine does
+//   not check); RegDeleteTreeA on the handle's own key (null or "" subkey)
+//   needs KEY_QUERY_VALUE, KEY_ENUMERATE_SUB_KEYS and KEY_SET_VALUE, and is
+//   one transaction: it deletes everything or nothing (Wine may stop half
+//   way).
+// - RegGetValueA expands REG_EXPAND_SZ with the process environment (names
+//   are case-sensitive, as on Linux); an undefined %NAME% stays as written.
+// - RegFlushKey moves committed writes into the database file and syncs it.
 // - Operations through a handle whose key was deleted answer
 //   ERROR_KEY_DELETED, as Windows does; closing such a handle works.
 // - RegDeleteKeyA: a key with subkeys and a root answer ERROR_ACCESS_DENIED
@@ -65,8 +84,8 @@ namespace inireg {
 namespace {
 
 constexpr uintptr_t kFirstPredefined = 0x80000000u;
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyNameUnits = 255;
+constexpr size_t kMaxValueNameUnits = 16383;
 
 constexpr REGSAM kMaximumAllowed = 0x02000000;
 constexpr REGSAM kGenericAll = 0x10000000;
@@ -81,9 +100,49 @@ REGSAM EffectiveAccess(REGSAM desired) {
   return desired;
 }
 
+// A handle's value, with a sign-extended root (0xFFFFFFFF80000001, as the
+// 64-bit SDK defines HKEY_CURRENT_USER) taken as the root.
+uintptr_t HandleValue(HKEY handle) {
+  uint64_t value = reinterpret_cast<uintptr_t>(handle);
+  if ((value >> 32) == 0xFFFFFFFFu) value &= 0xFFFFFFFFu;
+  return static_cast<uintptr_t>(value);
+}
+
 bool IsPredefined(HKEY handle) {
-  uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  uintptr_t value = HandleValue(handle);
   return value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount;
+}
+
+// The length of a name in UTF-16 code units, which is how Windows limits
+// names.  The A functions' code page is UTF-8; a byte that is not part of
+// well-formed UTF-8 converts to one unit (a lone surrogate).
+size_t Utf16Length(const char* text, size_t size) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  auto continuation = [&](size_t at, unsigned char low, unsigned char high) {
+    return at < size && bytes[at] >= low && bytes[at] <= high;
+  };
+  size_t units = 0;
+  for (size_t i = 0; i < size; ++units) {
+    unsigned char lead = bytes[i];
+    size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      if (continuation(i + 1, 0x80, 0xBF)) length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+      unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+      if (continuation(i + 1, low, high) && continuation(i + 2, 0x80, 0xBF)) length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+      unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+      if (continuation(i + 1, low, high) && continuation(i + 2, 0x80, 0xBF) &&
+          continuation(i + 3, 0x80, 0xBF)) {
+        length = 4;
+        ++units;  // A surrogate pair.
+      }
+    }
+    i += length;
+  }
+  return units;
 }
 
 // What a handle stands for.  The database is shared so that a handle keeps
@@ -160,7 +219,7 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
       const std::string& path = state.pathOverride.empty() ? DefaultDatabasePath() : state.pathOverride;
       if (LONG status = RegistryDatabase::Open(path, &state.current)) return status;
     }
-    int64_t root = static_cast<int64_t>(reinterpret_cast<uintptr_t>(handle) - kFirstPredefined);
+    int64_t root = static_cast<int64_t>(HandleValue(handle) - kFirstPredefined);
     *key = OpenKey{state.current, RegistryDatabase::kFirstRootId + root, KEY_ALL_ACCESS};
     return ERROR_SUCCESS;
   }
@@ -178,7 +237,9 @@ LONG ParseKeyPath(LPCSTR subKey, KeyPath* path) {
   for (;;) {
     const char* end = std::strchr(start, '\\');
     if (end == nullptr) end = start + std::strlen(start);
-    if (static_cast<size_t>(end - start) > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    if (Utf16Length(start, static_cast<size_t>(end - start)) > kMaxKeyNameUnits) {
+      return ERROR_INVALID_PARAMETER;
+    }
     if (end != start) path->emplace_back(start, end);
     if (*end == '\0') return ERROR_SUCCESS;
     start = end + 1;
@@ -188,23 +249,53 @@ LONG ParseKeyPath(LPCSTR subKey, KeyPath* path) {
 // The unnamed value is "", whether it was named by NULL or by "".
 LONG ParseValueName(LPCSTR name, std::string* parsed) {
   if (name == nullptr) return ERROR_SUCCESS;
-  size_t length = strnlen(name, kMaxValueNameLength + 1);
-  if (length > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  size_t length = std::strlen(name);
+  if (Utf16Length(name, length) > kMaxValueNameUnits) return ERROR_INVALID_PARAMETER;
   parsed->assign(name, length);
   return ERROR_SUCCESS;
 }
 
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+bool EndsWithNul(const std::string& data) { return !data.empty() && data.back() == '\0'; }
+
 // Hands out value data: the size always, the bytes only into a buffer that
-// holds them all; a smaller buffer is left untouched.
-LONG CopyData(const std::string& data, LPBYTE buffer, LPDWORD size) {
+// holds them all; a smaller buffer is left untouched.  String data stored
+// without a terminator gets one after it when the buffer has room; the size
+// reported stays the stored size.
+LONG CopyData(const RegistryValue& value, LPBYTE buffer, LPDWORD size) {
+  const std::string& data = value.data;
   DWORD needed = static_cast<DWORD>(data.size());
   if (buffer != nullptr && *size < needed) {
     *size = needed;
     return ERROR_MORE_DATA;
   }
-  if (buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
+  if (buffer != nullptr) {
+    if (needed != 0) std::memcpy(buffer, data.data(), needed);
+    if (IsStringType(value.type) && !EndsWithNul(data) && *size > needed) buffer[needed] = 0;
+  }
   if (size != nullptr) *size = needed;
   return ERROR_SUCCESS;
+}
+
+// The key at `subKey` below an open key (the key itself for null or "").
+// Naming a subkey opens it afresh, which needs no right on the parent; the
+// key itself must allow `rights` through the handle it was opened with.
+LONG OpenSubkey(const OpenKey& parent, LPCSTR subKey, REGSAM rights, OpenKey* key) {
+  KeyPath path;
+  if (LONG status = ParseKeyPath(subKey, &path)) return status;
+  if (subKey == nullptr || *subKey == '\0') {
+    if (!parent.Allows(rights)) return ERROR_ACCESS_DENIED;
+    *key = parent;
+    return parent.database->CheckKey(parent.id);
+  }
+  *key = OpenKey{parent.database, 0, KEY_ALL_ACCESS};
+  return parent.database->FindKey(parent.id, path, &key->id);
+}
+
+FILETIME ToFileTime(int64_t time) {
+  return FILETIME{static_cast<DWORD>(static_cast<uint64_t>(time)),
+                  static_cast<DWORD>(static_cast<uint64_t>(time) >> 32)};
 }
 
 }  // namespace
@@ -272,7 +363,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD 
   RegistryValue value;
   if (LONG status = open.database->GetValue(open.id, name, &value)) return status;
   if (type != nullptr) *type = value.type;
-  return CopyData(value.data, data, dataSize);
+  return CopyData(value, data, dataSize);
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
@@ -300,18 +391,20 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize
   if (!open.Allows(KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   RegistryValue value;
   if (LONG status = open.database->ValueAt(open.id, index, &value)) return status;
+  if (type != nullptr) *type = value.type;
   if (value.name.size() >= *valueNameSize) {
-    // Win32 hands out as much of the name as fits, terminated.
+    // Win32 hands out as much of the name as fits, terminated, and the type
+    // and the data's size, so that a caller can grow both buffers at once.
     if (*valueNameSize > 0) {
       std::memcpy(valueName, value.name.data(), *valueNameSize - 1);
       valueName[*valueNameSize - 1] = '\0';
     }
+    if (dataSize != nullptr) *dataSize = static_cast<DWORD>(value.data.size());
     return ERROR_MORE_DATA;
   }
   std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
   *valueNameSize = static_cast<DWORD>(value.name.size());
-  if (type != nullptr) *type = value.type;
-  return CopyData(value.data, data, dataSize);
+  return CopyData(value, data, dataSize);
 }
 
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
@@ -348,6 +441,262 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   OpenKey open;
   if (LONG status = Resolve(state, key, &open)) return status;
   return open.database->DeleteKey(open.id, path);
+}
+
+LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (subKey != nullptr && *subKey != '\0') return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
+  // Windows hands back the very handle it was given.
+  *result = nullptr;
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  if (LONG status = Resolve(state, key, &open)) return status;
+  *result = key;
+  return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  return RegCreateKeyExA(key, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                         result, nullptr);
+}
+
+namespace {
+
+DWORD TypeFlag(DWORD type) {
+  switch (type) {
+    case REG_NONE: return RRF_RT_REG_NONE;
+    case REG_SZ: return RRF_RT_REG_SZ;
+    case REG_EXPAND_SZ: return RRF_RT_REG_EXPAND_SZ;
+    case REG_BINARY: return RRF_RT_REG_BINARY;
+    case REG_DWORD: return RRF_RT_REG_DWORD;
+    case REG_MULTI_SZ: return RRF_RT_REG_MULTI_SZ;
+    case REG_QWORD: return RRF_RT_REG_QWORD;
+    default: return 0;
+  }
+}
+
+// ERROR_SUCCESS when RegGetValueA's flags accept data of this type and size.
+LONG CheckWantedType(DWORD flags, DWORD type, size_t size) {
+  DWORD wanted = flags & RRF_RT_ANY;
+  if (wanted != RRF_RT_ANY && (wanted & TypeFlag(type)) == 0) return ERROR_UNSUPPORTED_TYPE;
+  // RRF_RT_DWORD and RRF_RT_QWORD take REG_BINARY data only of that width.
+  if (type == REG_BINARY && ((wanted == RRF_RT_DWORD && size != 4) || (wanted == RRF_RT_QWORD && size != 8))) {
+    return ERROR_DATATYPE_MISMATCH;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Replaces each %NAME% by the environment variable's value, as
+// ExpandEnvironmentStrings does; a reference to an undefined variable stays
+// as written.
+std::string ExpandEnvironment(const std::string& text) {
+  std::string expanded;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t open = text.find('%', at);
+    size_t close = open == std::string::npos ? std::string::npos : text.find('%', open + 1);
+    if (close == std::string::npos) {
+      expanded.append(text, at, std::string::npos);
+      break;
+    }
+    expanded.append(text, at, open - at);
+    std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (value != nullptr) {
+      expanded += value;
+      at = close + 1;
+    } else {
+      expanded.append(text, open, close - open);  // The closing % may open the next reference.
+      at = close;
+    }
+  }
+  return expanded;
+}
+
+// RegGetValueA after its argument checks, with the state's mutex held.
+LONG GetValueLocked(RegistryState& state, HKEY key, LPCSTR subKey, const std::string& name,
+                    DWORD flags, LPDWORD type, PVOID data, LPDWORD dataSize) {
+  OpenKey parent, open;
+  if (LONG status = Resolve(state, key, &parent)) return status;
+  if (LONG status = OpenSubkey(parent, subKey, KEY_QUERY_VALUE, &open)) return status;
+  RegistryValue value;
+  if (LONG status = open.database->GetValue(open.id, name, &value)) return status;
+  // Strings come back terminated, the terminator counted.
+  if (value.type == REG_EXPAND_SZ && (flags & RRF_NOEXPAND) == 0) {
+    value.data = ExpandEnvironment(value.data.substr(0, value.data.find('\0'))) + '\0';
+    value.type = REG_SZ;
+  } else if (IsStringType(value.type) && !EndsWithNul(value.data)) {
+    value.data += '\0';
+  }
+  DWORD size = static_cast<DWORD>(value.data.size());
+  LONG status = CheckWantedType(flags, value.type, value.data.size());
+  if (status == ERROR_SUCCESS && data != nullptr) {
+    if (*dataSize < size) {
+      status = ERROR_MORE_DATA;
+    } else if (size != 0) {
+      std::memcpy(data, value.data.data(), size);
+    }
+  }
+  if (type != nullptr) *type = value.type;
+  if (dataSize != nullptr) *dataSize = size;
+  return status;
+}
+
+}  // namespace
+
+LONG RegGetValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD flags, LPDWORD type, PVOID data,
+                  LPDWORD dataSize) {
+  if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
+  // Asking for REG_EXPAND_SZ as stored needs RRF_NOEXPAND.
+  if ((flags & RRF_RT_REG_EXPAND_SZ) != 0 && (flags & RRF_NOEXPAND) == 0) return ERROR_INVALID_PARAMETER;
+  DWORD capacity = dataSize != nullptr ? *dataSize : 0;
+  std::string name;
+  LONG status = ParseValueName(valueName, &name);
+  if (status == ERROR_SUCCESS) {
+    RegistryState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    status = GetValueLocked(state, key, subKey, name, flags, type, data, dataSize);
+  }
+  if (status != ERROR_SUCCESS && (flags & RRF_ZEROONFAILURE) != 0 && data != nullptr) {
+    std::memset(data, 0, capacity);
+  }
+  return status;
+}
+
+LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, PLONG dataSize) {
+  if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent, open;
+  if (LONG status = Resolve(state, key, &parent)) return status;
+  if (LONG status = OpenSubkey(parent, subKey, KEY_QUERY_VALUE, &open)) return status;
+  RegistryValue value;
+  LONG status = open.database->GetValue(open.id, "", &value);
+  // A key without an unnamed value reads as an empty string.
+  if (status == ERROR_FILE_NOT_FOUND) {
+    value.type = REG_SZ;
+  } else if (status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (IsStringType(value.type) && !EndsWithNul(value.data)) value.data += '\0';
+  LONG size = static_cast<LONG>(value.data.size());
+  if (data != nullptr) {
+    if (*dataSize < size) {
+      *dataSize = size;
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, value.data.data(), value.data.size());
+  }
+  if (dataSize != nullptr) *dataSize = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, LPCVOID data,
+                     DWORD dataSize) {
+  if (data == nullptr && dataSize != 0) return ERROR_INVALID_PARAMETER;
+  std::string name;
+  if (LONG status = ParseValueName(valueName, &name)) return status;
+  KeyPath path;
+  if (LONG status = ParseKeyPath(subKey, &path)) return status;
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent, open;
+  if (LONG status = Resolve(state, key, &parent)) return status;
+  LONG status = OpenSubkey(parent, subKey, KEY_SET_VALUE, &open);
+  if (status == ERROR_FILE_NOT_FOUND) {
+    if (!parent.Allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    bool created = false;
+    status = parent.database->CreateKey(parent.id, path, &open.id, &created);
+  }
+  if (status != ERROR_SUCCESS) return status;
+  return open.database->SetValue(open.id, name, type, static_cast<const BYTE*>(data), dataSize);
+}
+
+LONG RegDeleteKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName) {
+  std::string name;
+  if (LONG status = ParseValueName(valueName, &name)) return status;
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent, open;
+  if (LONG status = Resolve(state, key, &parent)) return status;
+  if (LONG status = OpenSubkey(parent, subKey, KEY_SET_VALUE, &open)) return status;
+  return open.database->DeleteValue(open.id, name);
+}
+
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD /*reserved*/,
+                      LPDWORD subkeys, LPDWORD maxSubkeyName, LPDWORD maxClass, LPDWORD values,
+                      LPDWORD maxValueName, LPDWORD maxValueData, LPDWORD securityDescriptorSize,
+                      PFILETIME lastWriteTime) {
+  if (keyClass != nullptr && classSize == nullptr) return ERROR_INVALID_PARAMETER;
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  if (LONG status = Resolve(state, key, &open)) return status;
+  if (!open.Allows(KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  RegistryKeyInfo info;
+  if (LONG status = open.database->KeyInfo(open.id, &info)) return status;
+  if (keyClass != nullptr && *classSize > 0) keyClass[0] = '\0';
+  if (classSize != nullptr) *classSize = 0;
+  if (subkeys != nullptr) *subkeys = info.subkeys;
+  if (maxSubkeyName != nullptr) *maxSubkeyName = info.longestSubkeyName;
+  if (maxClass != nullptr) *maxClass = 0;
+  if (values != nullptr) *values = info.values;
+  if (maxValueName != nullptr) *maxValueName = info.longestValueName;
+  if (maxValueData != nullptr) *maxValueData = info.largestValueData;
+  if (securityDescriptorSize != nullptr) *securityDescriptorSize = 0;
+  if (lastWriteTime != nullptr) *lastWriteTime = ToFileTime(info.modified);
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
+                   LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
+  if (name == nullptr || nameSize == nullptr || (keyClass != nullptr && classSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  if (LONG status = Resolve(state, key, &open)) return status;
+  if (!open.Allows(KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  std::string subkey;
+  int64_t modified = 0;
+  if (LONG status = open.database->SubkeyAt(open.id, index, &subkey, &modified)) return status;
+  if (subkey.size() >= *nameSize) return ERROR_MORE_DATA;
+  std::memcpy(name, subkey.c_str(), subkey.size() + 1);
+  *nameSize = static_cast<DWORD>(subkey.size());
+  if (keyClass != nullptr && *classSize > 0) keyClass[0] = '\0';
+  if (classSize != nullptr) *classSize = 0;
+  if (lastWriteTime != nullptr) *lastWriteTime = ToFileTime(modified);
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) {
+  KeyPath path;
+  if (LONG status = ParseKeyPath(subKey, &path)) return status;
+  // Null and "" both name the handle's own key, which stays, emptied.
+  bool ownKey = subKey == nullptr || *subKey == '\0';
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  if (LONG status = Resolve(state, key, &open)) return status;
+  if (ownKey && !open.Allows(KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  return open.database->DeleteTree(open.id, path, ownKey);
+}
+
+LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM /*view*/, DWORD /*reserved*/) {
+  return RegDeleteKeyA(key, subKey);  // One view: KEY_WOW64_32KEY and _64KEY name the same key.
+}
+
+LONG RegFlushKey(HKEY key) {
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  if (LONG status = Resolve(state, key, &open)) return status;
+  if (LONG status = open.database->CheckKey(open.id)) return status;
+  return open.database->Flush();
 }
 
 void SetRegistryDatabasePath(const std::string& path) {
