@@ -162,18 +162,10 @@ LONG ReadKeyTree(RegRoot root, const std::string& subkey, RegDocument* document)
 }
 
 LONG DeleteKeyTree(HKEY parent, const std::string& subkey) {
-  {
-    KeyHandle handle;
-    LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, handle.Out());
-    if (status != ERROR_SUCCESS) return status;
-    std::vector<std::string> children;
-    if ((status = SubkeyNames(handle.get(), &children))) return status;
-    for (const std::string& child : children) {
-      status = DeleteKeyTree(handle.get(), child);
-      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-    }
-  }
-  return RegDeleteKeyA(parent, subkey.c_str());
+  // RegDeleteTreeA empties the parent itself for an empty name; this deletes
+  // named keys only (never a whole root).
+  if (subkey.empty()) return ERROR_ACCESS_DENIED;
+  return RegDeleteTreeA(parent, subkey.c_str());
 }
 
 LONG ApplyRegDocument(const RegDocument& document, int* failedLine) {

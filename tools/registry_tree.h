@@ -24,8 +24,9 @@ std::string StoreLocation(RegRoot root, const std::string& subkey);
 // parents before children, subkeys in the registry's order.
 LONG ReadKeyTree(RegRoot root, const std::string& subkey, RegDocument* document);
 
-// Deletes `subkey` of `parent` with all its values and subkeys, deepest
-// first.  ERROR_FILE_NOT_FOUND when there is no such key.
+// Deletes `subkey` of `parent` with all its values and subkeys, in one
+// transaction on Linux.  ERROR_FILE_NOT_FOUND when there is no such key;
+// ERROR_ACCESS_DENIED for an empty name.
 LONG DeleteKeyTree(HKEY parent, const std::string& subkey);
 
 // Applies the document in order.  Deleting a key or value that does not exist

@@ -211,6 +211,10 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
   const char* name = MappedValueName();
   DWORD type = 0, dataSize = 0;
   if (!QueryTypeAndSize(name, &type, &dataSize)) return static_cast<uint32_t>(out.size());
+  // Every answer below follows the type and size the size query saw; the
+  // reads report the type into readType, which may differ when another
+  // writer changed the value in between.
+  DWORD readType = 0;
 
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
     if (dataSize > INT32_MAX - 3) return static_cast<uint32_t>(out.size());
@@ -219,19 +223,19 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
     out.clear();
     char* text = ResizeBuffer(out, static_cast<int32_t>(dataSize) + 3);
     DWORD capacity = dataSize + 1;
-    Registry().queryValue(sectionKey, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &capacity);
+    Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(text), &capacity);
     out.resize(std::strlen(out.c_str()));
   } else if (type == REG_DWORD) {
     uint32_t number = 0;
     DWORD capacity = sizeof number;
-    if (Registry().queryValue(sectionKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&number),
+    if (Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(&number),
                               &capacity) == ERROR_SUCCESS) {
       FormatString(out, "%lu", static_cast<unsigned long>(number));
     }
   } else if (type == REG_QWORD) {
     uint64_t number = 0;
     DWORD capacity = sizeof number;
-    if (Registry().queryValue(sectionKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&number),
+    if (Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(&number),
                               &capacity) == ERROR_SUCCESS) {
       FormatString(out, "%llu", static_cast<unsigned long long>(number));
     }
@@ -249,7 +253,7 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
       // A value that grew since the size query fails the read, and the
       // registry then reports the size it would need: more than the buffer
       // holds.  Report no bytes instead, so that no caller reads past it.
-      if (Registry().queryValue(sectionKey, name, nullptr, &type, buffer, size) != ERROR_SUCCESS) {
+      if (Registry().queryValue(sectionKey, name, nullptr, &readType, buffer, size) != ERROR_SUCCESS) {
         *size = 0;
       }
     }
