@@ -625,6 +625,39 @@ TEST_F(RegistryStoreTest, AValueThatGrowsBetweenTheQueriesReadsAsMissing) {
   delete[] data;        // Allocated for the old size; the read itself failed.
 }
 
+// The answer for a raw type (its size + 1, or out's length) follows the type
+// the size query saw, even when the value has another type by the read.
+TEST_F(RegistryStoreTest, ARawValueThatChangesTypeBetweenTheQueriesAnswersAsTheSizeQuerySaw) {
+  const char bytes[4] = {1, 2, 3, 4};
+  Put("s", "r", REG_BINARY, bytes, 4);
+  RegistryStore store(location_, 0, 0);
+  Registry().queryValue = &QueryThenChange;
+  struct Case {
+    DWORD before, after;
+    uint32_t result;  // out stays "xy": its length is 2.
+  } cases[] = {
+      {REG_BINARY, REG_NONE, 5},
+      {REG_MULTI_SZ, 0x1234, 5},
+      {REG_NONE, REG_BINARY, 2},
+      {0x1234, REG_MULTI_SZ, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.before << " -> " << c.after);
+    Put("s", "r", c.before, bytes, 4);
+    betweenQueries = [&] { Put("s", "r", c.after, bytes, 4); };
+    std::string out = "xy";
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    EXPECT_EQ(store.GetValue(out, &data, &size, "r", "s"), c.result);
+    EXPECT_EQ(size, 4u);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, bytes, 4), 0);
+    EXPECT_EQ(out, "xy");
+    delete[] data;
+    EXPECT_EQ(store.GetValue(out, nullptr, nullptr, "r", "s"), c.after == REG_BINARY || c.after == REG_MULTI_SZ ? 5u : 2u);
+  }
+}
+
 TEST_F(RegistryStoreTest, ADeletedSectionKeyFailsQuietly) {
   PutText("s", "k", "v");
   RegistryStore store(location_, 0, 0);

@@ -548,8 +548,12 @@ LONG GetValueLocked(RegistryState& state, HKEY key, LPCSTR subKey, const std::st
 LONG RegGetValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD flags, LPDWORD type, PVOID data,
                   LPDWORD dataSize) {
   if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
-  // Asking for REG_EXPAND_SZ as stored needs RRF_NOEXPAND.
-  if ((flags & RRF_RT_REG_EXPAND_SZ) != 0 && (flags & RRF_NOEXPAND) == 0) return ERROR_INVALID_PARAMETER;
+  // Naming REG_EXPAND_SZ among the types wanted needs RRF_NOEXPAND; without
+  // it such data comes back expanded, as REG_SZ.  RRF_RT_ANY takes both.
+  DWORD wanted = flags & RRF_RT_ANY;
+  if (wanted != RRF_RT_ANY && (wanted & RRF_RT_REG_EXPAND_SZ) != 0 && (flags & RRF_NOEXPAND) == 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
   DWORD capacity = dataSize != nullptr ? *dataSize : 0;
   std::string name;
   LONG status = ParseValueName(valueName, &name);
