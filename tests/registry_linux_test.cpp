@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <set>
 #include <string>
@@ -262,6 +264,227 @@ TEST_F(RegistryFileTest, ForeignAndDamagedFilesAreRefusedAndLeftAlone) {
     SetRegistryDatabasePath(database_);
     EXPECT_EQ(before, ReadFile(path));
   }
+}
+
+int64_t ScalarOf(const std::string& path, const char* sql) {
+  sqlite3* connection = nullptr;
+  int64_t result = -1;
+  if (sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      result = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(connection);
+  return result;
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+uint64_t LastWriteTime(HKEY key) {
+  FILETIME time{};
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, &time));
+  return Ticks(time);
+}
+
+// Runs `change` a little later than now and tells whether it moved the key's
+// last-write time forward.
+template <typename Change>
+bool Touches(HKEY key, Change change) {
+  uint64_t before = LastWriteTime(key);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  change();
+  return LastWriteTime(key) > before;
+}
+
+TEST_F(RegistryLinuxTest, LastWriteTimesFollowChangesOfValuesAndSubkeys) {
+  HKEY parent = CreateKey(HKEY_CURRENT_USER, "Software\\Times");
+  HKEY child = CreateKey(parent, "Child");
+  uint64_t now = (static_cast<uint64_t>(std::time(nullptr)) + 11644473600u) * 10000000u;
+  EXPECT_LE(LastWriteTime(child), now + 20000000u);
+  EXPECT_GE(LastWriteTime(child) + 20000000u, now);
+
+  EXPECT_TRUE(Touches(child, [&] { Set(child, "v", "1"); }));
+  EXPECT_FALSE(Touches(parent, [&] { Set(child, "w", "2"); }));
+  EXPECT_FALSE(Touches(child, [&] {
+    Get(child, "v");
+    ValueNames(child);
+    SubkeyNames(parent);
+    RegCloseKey(CreateKey(parent, "Child"));  // Exists: nothing changes.
+  }));
+  EXPECT_TRUE(Touches(child, [&] { RegDeleteValueA(child, "w"); }));
+  EXPECT_TRUE(Touches(parent, [&] { RegCloseKey(CreateKey(parent, "Second\\Third")); }));
+  EXPECT_TRUE(Touches(parent, [&] { RegDeleteTreeA(parent, "Second"); }));
+  EXPECT_TRUE(Touches(parent, [&] { RegCloseKey(CreateKey(parent, "Fourth")); }));
+  EXPECT_TRUE(Touches(parent, [&] { RegDeleteKeyA(parent, "Fourth"); }));
+
+  // Enumeration reports each subkey's own time.
+  char name[16];
+  DWORD size = sizeof name;
+  FILETIME time{};
+  ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(parent, 0, name, &size, nullptr, nullptr, nullptr, &time));
+  EXPECT_STREQ("Child", name);
+  EXPECT_EQ(LastWriteTime(child), Ticks(time));
+
+  EXPECT_TRUE(Touches(parent, [&] { RegDeleteTreeA(parent, nullptr); }));
+  RegCloseKey(child);
+  RegCloseKey(parent);
+}
+
+// Limits count UTF-16 units; lengths reported to size buffers count bytes.
+TEST_F(RegistryLinuxTest, NameLimitsCountUtf16UnitsAndReportedLengthsCountBytes) {
+  auto repeat = [](const std::string& text, size_t count) {
+    std::string repeated;
+    while (count-- > 0) repeated += text;
+    return repeated;
+  };
+  const std::string euro = "\xe2\x82\xac";           // One unit, three bytes.
+  const std::string emoji = "\xf0\x9f\x98\x80";     // Two units (a surrogate pair), four bytes.
+  const std::string notUtf8 = "\xff";                // One unit, as a lone surrogate.
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Limits");
+  HKEY child = nullptr;
+  auto create = [&](const std::string& name) {
+    LONG status = RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr);
+    if (status == ERROR_SUCCESS) RegCloseKey(child);
+    return status;
+  };
+  EXPECT_EQ(ERROR_SUCCESS, create(repeat(euro, 255)));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, create(repeat(euro, 256)));
+  EXPECT_EQ(ERROR_SUCCESS, create(repeat(emoji, 127) + "a"));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, create(repeat(emoji, 128)));
+  EXPECT_EQ(ERROR_SUCCESS, create(repeat(notUtf8, 255)));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, create(repeat(notUtf8, 256)));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, create("\xe2\x82" + repeat(euro, 254)));  // A cut character: two units.
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, repeat(emoji, 8191) + "a", "v"));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, Set(key, repeat(emoji, 8192), "v"));
+
+  DWORD longestSubkey = 0, longestValueName = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr,
+                                            nullptr, &longestValueName, nullptr, nullptr, nullptr));
+  EXPECT_EQ(765u, longestSubkey);
+  EXPECT_EQ(32765u, longestValueName);
+  std::vector<char> name(longestSubkey + 1);
+  for (DWORD index = 0;; ++index) {
+    DWORD size = longestSubkey + 1;
+    LONG status = RegEnumKeyExA(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(ERROR_SUCCESS, status) << index;
+  }
+  RegCloseKey(key);
+}
+
+// Deleting a tree takes every row below it, not just what enumeration sees.
+TEST_F(RegistryFileTest, DeleteTreeLeavesNoRowsBehind) {
+  RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Software\\Base"));
+  SetRegistryDatabasePath(database_);  // Folds the journal in, so that counts see everything.
+  int64_t keys = ScalarOf(database_, "SELECT count(*) FROM keys");
+  HKEY base = CreateKey(HKEY_CURRENT_USER, "Software\\Base");
+  for (const char* path : {"T", "T\\A\\B\\C", "T\\A\\D", "T\\E"}) {
+    HKEY key = CreateKey(base, path);
+    ASSERT_EQ(ERROR_SUCCESS, Set(key, "v", path));
+    RegCloseKey(key);
+  }
+  ASSERT_EQ(ERROR_SUCCESS, Set(base, "stays", "x"));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(base, "t"));
+  RegCloseKey(base);
+  SetRegistryDatabasePath(database_);
+  EXPECT_EQ(keys, ScalarOf(database_, "SELECT count(*) FROM keys"));
+  EXPECT_EQ(1, ScalarOf(database_, "SELECT count(*) FROM vals"));
+}
+
+// RegFlushKey leaves every committed write in the database file itself.
+TEST_F(RegistryFileTest, FlushedWritesAreInTheDatabaseFile) {
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Flushed");
+  ASSERT_EQ(ERROR_SUCCESS, Set(key, "v", "in the file"));
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(key));
+  std::string copy = folder_.File("copy.db");
+  WriteFile(copy, ReadFile(database_));  // Without its journal.
+  sqlite3* connection = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(copy.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr));
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(connection, "SELECT data FROM vals WHERE name = CAST('v' AS BLOB)",
+                                          -1, &statement, nullptr));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(statement));
+  EXPECT_EQ("in the file", std::string(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
+                                       sqlite3_column_bytes(statement, 0)));
+  sqlite3_finalize(statement);
+  sqlite3_close(connection);
+  RegCloseKey(key);
+}
+
+// The schema of the first version, which had no last-write times.
+const char kFirstSchema[] = R"(
+CREATE TABLE keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER REFERENCES keys(id),
+  name BLOB NOT NULL,
+  name_folded BLOB NOT NULL);
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, name_folded);
+CREATE TABLE vals(
+  id INTEGER PRIMARY KEY,
+  key_id INTEGER NOT NULL REFERENCES keys(id),
+  name BLOB NOT NULL,
+  name_folded BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX vals_by_name ON vals(key_id, name_folded);
+CREATE INDEX vals_by_order ON vals(key_id, id);
+INSERT INTO keys(id, parent, name, name_folded) VALUES
+  (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),
+  (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),
+  (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), CAST('HKEY_LOCAL_MACHINE' AS BLOB)),
+  (4, NULL, CAST('HKEY_USERS' AS BLOB), CAST('HKEY_USERS' AS BLOB)),
+  (5, 2, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB)),
+  (6, 3, CAST('SOFTWARE' AS BLOB), CAST('SOFTWARE' AS BLOB)),
+  (7, 5, CAST('Old' AS BLOB), CAST('OLD' AS BLOB));
+INSERT INTO vals(key_id, name, name_folded, type, data) VALUES
+  (7, CAST('b' AS BLOB), CAST('B' AS BLOB), 3, CAST('second' AS BLOB)),
+  (7, CAST('a' AS BLOB), CAST('A' AS BLOB), 1, CAST('kept' AS BLOB));
+PRAGMA application_id = 1229869639;
+)";
+
+void MakeFirstVersionDatabase(const std::string& path, int version) {
+  sqlite3* connection = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &connection));
+  std::string sql = kFirstSchema + ("PRAGMA user_version = " + std::to_string(version) + ";");
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr));
+  sqlite3_close(connection);
+}
+
+TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
+  std::string old = folder_.File("first.db");
+  MakeFirstVersionDatabase(old, 1);
+  SetRegistryDatabasePath(old);
+  uint64_t now = (static_cast<uint64_t>(std::time(nullptr)) + 11644473600u) * 10000000u;
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\old", 0, KEY_ALL_ACCESS, &key));
+  EXPECT_EQ("kept", Get(key, "a"));
+  EXPECT_EQ((std::vector<std::string>{"b", "a"}), ValueNames(key));
+  uint64_t upgraded = LastWriteTime(key);
+  EXPECT_GE(upgraded + 20000000u, now);
+  EXPECT_LE(upgraded, now + 20000000u);
+  EXPECT_TRUE(Touches(key, [&] { Set(key, "c", "new"); }));
+  RegCloseKey(key);
+  SetRegistryDatabasePath(database_);
+
+  EXPECT_EQ(2, ScalarOf(old, "PRAGMA user_version"));
+  EXPECT_EQ(0, ScalarOf(old, "SELECT count(*) FROM keys WHERE modified = 0"));
+  EXPECT_EQ(7, ScalarOf(old, "SELECT count(*) FROM keys"));
+  EXPECT_EQ("ok", DatabaseIntegrity(old));
+
+  // A version this code does not know is refused and left alone.
+  std::string newer = folder_.File("newer.db");
+  MakeFirstVersionDatabase(newer, 3);
+  std::string before = ReadFile(newer);
+  SetRegistryDatabasePath(newer);
+  EXPECT_EQ(ERROR_REGISTRY_CORRUPT, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &key));
+  SetRegistryDatabasePath(database_);
+  EXPECT_EQ(before, ReadFile(newer));
 }
 
 // Reads reported write numbers until `limit` lines or the end of the pipe.
