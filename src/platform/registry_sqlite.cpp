@@ -39,7 +39,9 @@
 // - GENERIC_READ/WRITE/EXECUTE/ALL and MAXIMUM_ALLOWED map to key rights.
 // - HKEY_CLASSES_ROOT is a tree of its own, not a view merged from the
 //   Software\Classes keys.  HKCU\Software and HKLM\SOFTWARE exist from the
-//   start.  Other predefined handles (HKEY_CURRENT_CONFIG ...) are invalid.
+//   start.  HKEY_CURRENT_CONFIG is, as on Windows, another name for
+//   HKLM\SYSTEM\CurrentControlSet\Hardware Profiles\Current, made on first
+//   use.  Other predefined handles are invalid.
 // - Keys nest at most 512 levels below their root, as Windows documents; a
 //   create that would go deeper answers ERROR_INVALID_PARAMETER.
 // - Database failures: ERROR_REGISTRY_CORRUPT when the file cannot be
@@ -83,7 +85,8 @@ REGSAM EffectiveAccess(REGSAM desired) {
 
 bool IsPredefined(HKEY handle) {
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-  return value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount;
+  return (value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount) ||
+         handle == HKEY_CURRENT_CONFIG;
 }
 
 // What a handle stands for.  The database is shared so that a handle keeps
@@ -162,7 +165,13 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
     }
     int64_t root = static_cast<int64_t>(reinterpret_cast<uintptr_t>(handle) - kFirstPredefined);
     *key = OpenKey{state.current, RegistryDatabase::kFirstRootId + root, KEY_ALL_ACCESS};
-    return ERROR_SUCCESS;
+    if (handle != HKEY_CURRENT_CONFIG) return ERROR_SUCCESS;
+    const KeyPath alias = {"SYSTEM", "CurrentControlSet", "Hardware Profiles", "Current"};
+    int64_t machine = RegistryDatabase::kFirstRootId + 2;
+    LONG status = state.current->FindKey(machine, alias, &key->id);
+    bool created = false;
+    if (status == ERROR_FILE_NOT_FOUND) status = state.current->CreateKey(machine, alias, &key->id, &created);
+    return status;
   }
   const OpenKey* found = state.handles.Find(handle);
   if (found == nullptr) return ERROR_INVALID_HANDLE;
