@@ -607,5 +607,100 @@ TEST_F(ToolTest, MalformedImportChangesNothing) {
   EXPECT_EQ(after["Software\\New"]["w"], std::make_pair(REG_SZ, "\u00e9\0"s));
 }
 
+// What inireg exports, Windows' own reg.exe (Wine's, run as a program that
+// knows nothing of inireg) imports, and what it exports again inireg imports
+// to the same keys, types and bytes: the files are the registry editor's
+// format, not only inireg's.
+class WineInteropTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    std::string found = Shell("command -v wine64 || ls /usr/lib/wine/wine64 2>/dev/null");
+    wine_ = found.substr(0, found.find('\n'));
+    if (wine_.empty()) GTEST_SKIP() << "wine64 is not installed; the round trip through reg.exe is not tested";
+    wineserver_ = wine_.substr(0, wine_.rfind('/') + 1) + "wineserver";
+    if (!testing::FileExists(wineserver_)) wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
+    // A prefix of the test's own in the build folder, made once.  Wine must
+    // not offer to install anything nor write outside it.
+    environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) +
+                   " WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe=' ";
+    if (!testing::FileExists(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready")) {
+      Shell("rm -rf " + Quote(INIREG_WINE_PREFIX));
+      ASSERT_EQ(Wine("wineboot.exe --init"), 0) << "could not make the Wine prefix " << INIREG_WINE_PREFIX;
+      WriteFile(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready", "");
+    }
+  }
+
+  void TearDown() override {
+    // Ends the Wine server of this prefix only, which the test started.
+    if (!wineserver_.empty()) Shell(environment_ + Quote(wineserver_) + " -k; " + environment_ + Quote(wineserver_) + " -w");
+    ToolTest::TearDown();
+  }
+
+  std::string Shell(const std::string& command) {
+    std::string output = dir_.File("shell.out");
+    int status = std::system((command + " </dev/null >" + Quote(output) + " 2>/dev/null").c_str());
+    (void)status;
+    return ReadFile(output);
+  }
+
+  int Wine(const std::string& arguments) {
+    std::string command = "timeout 300 env " + environment_ + Quote(wine_) + " " + arguments + " </dev/null >" +
+                          Quote(dir_.File("wine.out")) + " 2>&1";
+    int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  // Wine's Z: drive is the root of the Linux file system.
+  static std::string WindowsPath(std::string path) {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+  }
+
+  std::string wine_, wineserver_, environment_;
+};
+
+TEST_F(WineInteropTest, EveryTypeAndNonAsciiTextRoundTripsThroughRegExe) {
+  const std::string key = "Software\\InteropTest";
+  Put(key, "", REG_SZ, "unnamed\0"s);
+  Put(key, "sz", REG_SZ, "Gr\u00fc\u00dfe \u20ac \U0001F600\0"s);
+  Put(key, "sz without NUL", REG_SZ, "stored as RegistryStore stores it");
+  Put(key, "sz quotes", REG_SZ, "\"C:\\Program Files\\\"\0"s);
+  Put(key, "expand", REG_EXPAND_SZ, "%SystemRoot%\\Gr\u00fc\u00dfe\0"s);
+  Put(key, "multi", REG_MULTI_SZ, "eins\0zwei Gr\u00fc\u00dfe\0\0"s);
+  Put(key, "dword", REG_DWORD, "\x2a\0\0\x80"s);
+  Put(key, "qword", REG_QWORD, "\x01\x02\x03\x04\x05\x06\x07\x88"s);
+  Put(key, "binary", REG_BINARY, std::string(200, '\xa5') + "\0\xff"s);
+  Put(key, "none", REG_NONE, "\x01"s);
+  Put(key, "type of its own", 0x1234, "\x00\x01\x02"s);
+  Put(key + "\\Schl\u00fcssel \u00e9t\u00e9", "x", REG_SZ, "y\0"s);
+  Put(key + "\\Empty", "", REG_BINARY, "");
+  Tree original = Registry(key);
+
+  std::string exported = dir_.File("inireg.reg");
+  std::string reexported = dir_.File("regexe.reg");
+  Expect(0, {"export", "HKCU\\" + key, exported});
+  ASSERT_EQ(Wine("reg.exe import " + Quote(WindowsPath(exported))), 0) << ReadFile(dir_.File("wine.out"));
+  ASSERT_EQ(Wine("reg.exe export " + Quote("HKCU\\" + key) + " " + Quote(WindowsPath(reexported)) + " /y"), 0)
+      << ReadFile(dir_.File("wine.out"));
+  // reg.exe writes UTF-16LE with a byte-order mark.
+  ASSERT_EQ(ReadFile(reexported).compare(0, 2, "\xFF\xFE"), 0);
+
+  std::string fresh = dir_.File("fresh.db");
+  Expect(0, {"import", reexported}, fresh);
+  Tree back = Registry(key, fresh);
+  // Wine's registry, like Windows' through its Unicode conversion, ends
+  // REG_SZ data written without a terminator with one; the text is the same.
+  auto& unterminated = back[key]["sz without NUL"];
+  EXPECT_EQ(unterminated, std::make_pair(REG_SZ, original[key]["sz without NUL"].second + '\0'));
+  unterminated = original[key]["sz without NUL"];
+  ASSERT_EQ(back.size(), original.size());
+  for (const auto& [path, values] : original) {
+    EXPECT_EQ(back[path].size(), values.size()) << path;
+    for (const auto& [name, value] : values) {
+      EXPECT_EQ(back[path][name], value) << path << " \"" << name << "\"";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace inireg
