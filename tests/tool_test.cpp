@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -605,6 +606,73 @@ TEST_F(ToolTest, MalformedImportChangesNothing) {
   EXPECT_EQ(after["Software\\New"].count("b"), 0u);
   EXPECT_EQ(after["Software\\New"]["e"], std::make_pair(REG_EXPAND_SZ, "A\0"s));
   EXPECT_EQ(after["Software\\New"]["w"], std::make_pair(REG_SZ, "\u00e9\0"s));
+}
+
+// Options and verbs as words of a text: every "--name" (roff writes "\-\-")
+// and every name from `verbs` that occurs in it.
+std::set<std::string> OptionsIn(std::string text) {
+  for (size_t at; (at = text.find("\\-")) != std::string::npos;) text.replace(at, 2, "-");
+  std::set<std::string> options;
+  for (size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
+    size_t end = at + 2;
+    while (end < text.size() && ((text[end] >= 'a' && text[end] <= 'z') || text[end] == '-' || text[end] == '8' ||
+                                 text[end] == '1' || text[end] == '6')) {
+      ++end;
+    }
+    if (end > at + 2) options.insert(text.substr(at, end - at));
+    at = end;
+  }
+  return options;
+}
+
+// inireg --help and the man page name the same verbs and options, and the
+// bash completion offers each verb exactly the options the command takes.
+TEST_F(ToolTest, HelpManPageAndCompletionAgree) {
+  std::string help = Expect(0, {"--help"});
+  std::string manual = ReadFile(INIREG_MAN_PAGE);
+  EXPECT_EQ(OptionsIn(help), OptionsIn(manual));
+  EXPECT_GE(OptionsIn(help).size(), 14u);
+  const char* const verbs[] = {"get", "set", "delete", "sections", "keys", "dump", "export", "import"};
+  for (const char* verb : verbs) {
+    EXPECT_NE(help.find(std::string("  ") + verb + " "), std::string::npos) << verb;
+    EXPECT_NE(manual.find(std::string(".B ") + verb), std::string::npos) << verb;
+  }
+
+  std::string script = dir_.File("complete.sh");
+  WriteFile(script,
+            // Stand-ins for what the bash-completion package provides.
+            "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; cur=${words[cword]};"
+            " prev=${words[cword-1]}; }\n"
+            "_filedir() { COMPREPLY=(FILE); }\n"
+            "compopt() { :; }\n"
+            "complete() { :; }\n"
+            "source " + Quote(INIREG_BASH_COMPLETION) + "\n"
+            "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _inireg\n"
+            "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+  auto complete = [&](const std::string& words) {
+    std::string command = "bash " + Quote(script) + " " + words + " >" + Quote(dir_.File("completion"));
+    EXPECT_EQ(std::system(command.c_str()), 0) << words;
+    return ReadFile(dir_.File("completion"));
+  };
+  EXPECT_EQ(complete("inireg ''"), "get\nset\ndelete\nsections\nkeys\ndump\nexport\nimport\n");
+  EXPECT_EQ(complete("inireg get app.ini S k --format="), "ini\nsh\nlines\n");
+  EXPECT_EQ(complete("inireg set app.ini S k v --type ''"), "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n");
+  EXPECT_EQ(complete("inireg --registry x.db import ''"), "FILE\n");
+  for (const char* verb : verbs) {
+    SCOPED_TRACE(verb);
+    // The command names what a verb takes when it is given an unknown option.
+    std::string refusal = Run({verb, "--unknown"}).err;
+    size_t from = refusal.find(std::string(verb) + " takes ");
+    ASSERT_NE(from, std::string::npos) << refusal;
+    std::set<std::string> takes = OptionsIn(refusal.substr(from));
+    takes.insert("--version");
+    std::set<std::string> offered;
+    std::string words = complete(std::string("inireg ") + verb + " --");
+    for (size_t at = 0, end; (end = words.find('\n', at)) != std::string::npos; at = end + 1) {
+      offered.insert(words.substr(at, end - at));
+    }
+    EXPECT_EQ(offered, takes);
+  }
 }
 
 // What inireg exports, Windows' own reg.exe (Wine's, run as a program that
