@@ -352,6 +352,13 @@ TEST_F(ToolTest, CurrentConfigIsARoot) {
             "reg:HKEY_CURRENT_CONFIG\\Software\\Tool\0"s);
   // Nothing of it shows under the user's tree.
   EXPECT_EQ(Registry("Software\\Tool").size(), 0u);
+  // Like the other roots it cannot be deleted.
+  SetRegistryDatabasePath(db_);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_CONFIG, ""), ERROR_ACCESS_DENIED);
+  HKEY root = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_CONFIG, "", 0, KEY_READ, &root), ERROR_SUCCESS);
+  EXPECT_EQ(root, HKEY_CURRENT_CONFIG);
+  EXPECT_EQ(RegCloseKey(root), ERROR_SUCCESS);
   std::string file = dir_.File("cc.reg");
   Expect(0, {"export", "HKCC\\Software\\Tool", file, "--utf8"});
   EXPECT_NE(ReadFile(file).find("[HKEY_CURRENT_CONFIG\\Software\\Tool\\S]\r\n"), std::string::npos);

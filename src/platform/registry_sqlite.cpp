@@ -352,6 +352,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
+  // A root is never deleted, HKEY_CURRENT_CONFIG's key included.
+  if (key == HKEY_CURRENT_CONFIG && path.empty()) return ERROR_ACCESS_DENIED;
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
