@@ -61,6 +61,7 @@ bool Flush(int fd) { return _commit(fd) == 0; }
 int Close(int fd) { return _close(fd); }
 void Remove(const std::string& name) { _unlink(name.c_str()); }
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+void FlushFolder(const std::string&) {}  // MOVEFILE_WRITE_THROUGH did it.
 void GiveMode(int, const std::string&, bool) {}
 // MoveFileEx refuses an existing target unless told to replace it.
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace, bool* exists) {
@@ -93,6 +94,13 @@ void Remove(const std::string& name) { unlink(name.c_str()); }
 bool Exists(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0;
+}
+// Makes the rename itself survive a power loss.
+void FlushFolder(const std::string& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 // The temporary file is private while it is written; only the complete file
 // gets the mode it is to have.
@@ -161,7 +169,10 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::string& content,
     reason = errno;
   }
   bool exists = false;
-  if (written && MoveIntoPlace(temporary, path, replace, &exists)) return WriteOutcome::kWritten;
+  if (written && MoveIntoPlace(temporary, path, replace, &exists)) {
+    FlushFolder(folder);
+    return WriteOutcome::kWritten;
+  }
   if (written) reason = errno;
   Remove(temporary);
   if (exists) return WriteOutcome::kExists;
