@@ -33,7 +33,8 @@ echo "--- The registry, and .reg files"
 inireg set 'reg:CU\Software\Example' Window Title "Main window"
 inireg set 'reg:CU\Software\Example' Window Width 640 --dword
 inireg export 'CU\Software\Example' example.reg
-cat example.reg
+echo "\$ iconv -f UTF-16 -t UTF-8 example.reg   # written as UTF-16LE, as regedit writes"
+iconv -f UTF-16 -t UTF-8 example.reg
 inireg delete 'reg:CU\Software\Example' Window
 inireg get 'reg:CU\Software\Example' Window Width || echo "(exit status $?)"
 inireg import example.reg

@@ -151,7 +151,13 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
       {"", 1, "header"},
       {kHeader + "\"a\"=\"b\"\r\n", 3, "before the first [KEY]"},
       {kHeader + "[HKEY_CURRENT_USER\\A\r\n", 3, "must end with"},
-      {kHeader + "[HKEY_CURRENT_CONFIG\\A]\r\n", 3, "unknown root"},
+      {kHeader + "[HKEY_DYN_DATA\\A]\r\n", 3, "unknown root"},
+      // Beyond the registry's nesting limit: refused before anything is written.
+      {kHeader + "[HKCU" + [] {
+         std::string path;
+         for (size_t i = 0; i <= kMaxKeyDepth; ++i) path += "\\k";
+         return path;
+       }() + "]\r\n", 3, "512 levels"},
       {kHeader + "[HKCU\\A\\\\B]\r\n", 3, "empty key name"},
       {kHeader + "[HKCU\\" + std::string(256, 'k') + "]\r\n", 3, "longer than 255"},
       {kHeader + "[-HKCU]\r\n", 3, "root key cannot be deleted"},
@@ -159,6 +165,7 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
       {kHeader + "[HKCU\\A]\r\n\r\n\"a\"\"b\"\r\n", 5, "expected \"=\""},
       {kHeader + "[HKCU\\A]\r\n\"a\"=\"b\r\n", 4, "closing quote"},
       {kHeader + "[HKCU\\A]\r\n\"a\"=\"C:\\x\"\r\n", 4, "backslash"},
+      {kHeader + "[HKCU\\A]\r\n\"a\"=\"C:\\\"\r\n", 4, "closing quote"},
       {kHeader + "[HKCU\\A]\r\n\"a\"=\"b\" c\r\n", 4, "after the closing quote"},
       {kHeader + "[HKCU\\A]\r\n\"a\"=dword:123456789\r\n", 4, "dword:"},
       {kHeader + "[HKCU\\A]\r\n\"a\"=dword:xyz\r\n", 4, "dword:"},
@@ -272,13 +279,70 @@ TEST(RegFileWriteTest, LongHexListsWrapWithinEightyColumns) {
   EXPECT_EQ(Parse(text).keys[0].values[0].data, data);
 }
 
-TEST(RegFileWriteTest, NamesWithLineBreaksAreRefused) {
-  std::string content, error;
-  EXPECT_FALSE(FormatRegFile(OneKey({Value("a\nb", kTypeBinary, "")}), RegEncoding::kUtf8, &content, &error));
-  EXPECT_NE(error.find("line break"), std::string::npos);
-  RegDocument document = OneKey({});
+// A value name may hold line breaks; written as \n and \r it stays on its
+// line and reads back as it was.  A key line has no escapes (a backslash
+// separates keys), so a key name with a line break is refused whole.
+TEST(RegFileWriteTest, LineBreaksInNames) {
+  RegDocument document = OneKey({Value("a\nb\r\n[HKCU\\Fake]", kTypeBinary, "\x01"),
+                                 Value("\\n", kTypeString, "x\0"s)});
+  std::string content = Format(document);
+  EXPECT_NE(content.find("\"a\\nb\\r\\n[HKCU\\\\Fake]\"=hex:01\r\n"), std::string::npos) << content;
+  EXPECT_NE(content.find("\"\\\\n\"=\"x\"\r\n"), std::string::npos) << content;
+  ExpectSameDocument(document, Parse(content));
+  ExpectSameDocument(document, Parse(Format(document, RegEncoding::kUtf16)));
+
+  std::string error;
   document.keys[0].subkey = "A\rB";
   EXPECT_FALSE(FormatRegFile(document, RegEncoding::kUtf8, &content, &error));
+  EXPECT_NE(error.find("line break"), std::string::npos);
+}
+
+// String lists in a Version 5.00 file are UTF-16LE; one of odd length has a
+// byte that is no unit, which must still come back where it was.
+TEST(RegFileRoundTripTest, OddLengthStringListsKeepTheirBytes) {
+  for (const char* type : {"hex(1)", "hex(2)", "hex(7)"}) {
+    std::vector<std::string> lists = {"41", "41,00,42", "41,00,00,00,00", "e9,00,ff", "41,00,80"};
+#ifndef _WIN32
+    // A lone surrogate has no ANSI form; on Linux it survives too.
+    lists.push_back("00,d8,7f");
+    lists.push_back("41,00,00,dc,00,d8");
+#endif
+    for (const std::string& list : lists) {
+      SCOPED_TRACE(std::string(type) + ":" + list);
+      std::string file = kHeader + "[HKCU\\A]\r\n\"v\"=" + type + ":" + list + "\r\n\r\n";
+      RegDocument document = Parse(file);
+      // Written again (in either encoding) the list is byte for byte the same.
+      std::string again = Format(document);
+      EXPECT_NE(again.find(std::string("\"v\"=") + type + ":" + list + "\r\n"), std::string::npos) << again;
+      ExpectSameDocument(document, Parse(Format(document, RegEncoding::kUtf16)));
+    }
+  }
+  // Even lists keep their text as before.
+  EXPECT_EQ(Parse(kHeader + "[HKCU\\A]\r\n\"v\"=hex(2):41,00\r\n").keys[0].values[0].data, "A");
+}
+
+TEST(RegFileReadTest, CurrentConfigAndDepthLimit) {
+  RegDocument document = Parse(kHeader + "[HKEY_CURRENT_CONFIG\\Software]\r\n[hkcc]\r\n");
+  ASSERT_EQ(document.keys.size(), 2u);
+  EXPECT_EQ(document.keys[0].root, RegRoot::kCurrentConfig);
+  EXPECT_EQ(document.keys[1].root, RegRoot::kCurrentConfig);
+  EXPECT_EQ(RegKeyPath(RegRoot::kCurrentConfig, "X"), "HKEY_CURRENT_CONFIG\\X");
+  std::string path = "HKCU";
+  for (size_t i = 0; i < kMaxKeyDepth; ++i) path += "\\k";
+  RegRoot root;
+  std::string subkey, error;
+  EXPECT_TRUE(SplitRegKeyPath(path, &root, &subkey, &error)) << error;
+  EXPECT_FALSE(SplitRegKeyPath(path + "\\k", &root, &subkey, &error));
+  EXPECT_NE(error.find("512"), std::string::npos);
+}
+
+TEST(RegFileWriteTest, DataNotationIsTheFileFormOnOneLine) {
+  EXPECT_EQ(RegDataNotation(kTypeString, "a\"b\0"s), "\"a\\\"b\"");
+  EXPECT_EQ(RegDataNotation(kTypeString, "ab"), "hex(1):61,00,62,00");
+  EXPECT_EQ(RegDataNotation(kTypeDword, "\x2a\0\0\0"s), "dword:0000002a");
+  EXPECT_EQ(RegDataNotation(kTypeMultiString, "a\0b\0\0"s), "hex(7):61,00,00,00,62,00,00,00,00,00");
+  EXPECT_EQ(RegDataNotation(kTypeBinary, std::string(200, '\x01')).find('\n'), std::string::npos);
+  EXPECT_EQ(RegDataNotation(0x20, "\xff"), "hex(20):ff");
 }
 
 TEST(RegFileRoundTripTest, RandomDataComesBackByteForByte) {
@@ -320,11 +384,27 @@ TEST(RegistryTextTest, Utf8CodecIsLosslessForAnyBytes) {
             (std::u16string{0xDCC0, 0xDCAF, 0xDCED, 0xDCA0, 0xDC80, 0xDCE2, 0xDC82}));
   EXPECT_FALSE(IsWellFormedUtf8("\xF4\x90\x80\x80"));
   EXPECT_TRUE(IsWellFormedUtf8("\xF4\x8F\xBF\xBF"));
+  // A lone surrogate's three-byte form is read back as the surrogate, but
+  // not a high one before a low one (those would join into one character).
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80x\xED\xBF\xBF"), (std::u16string{0xD800, 'x', 0xDFFF}));
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80\xED\xB0\x80"), (std::u16string{0xDCED, 0xDCA0, 0xDC80, 0xDC00}));
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80\xff"), (std::u16string{0xDCED, 0xDCA0, 0xDC80, 0xDCFF}));
   std::mt19937 random(7);
-  for (int i = 0; i < 200; ++i) {
+  // Bytes biased towards the lead bytes of multi-byte and surrogate forms.
+  const unsigned char kBytes[] = {0x41, 0x80, 0xA0, 0xAC, 0xB0, 0xBF, 0xC3, 0xED, 0xF0, 0xFF, 0x00};
+  for (int i = 0; i < 2000; ++i) {
     std::string data;
-    for (int k = 0; k < 64; ++k) data += static_cast<char>(random() % 256);
+    for (int k = 0; k < 32; ++k) {
+      data += static_cast<char>(i % 2 == 0 ? random() % 256 : kBytes[random() % sizeof kBytes]);
+    }
     ASSERT_EQ(EncodeUtf8(DecodeUtf8(data)), data);
+  }
+  // And the other way: any UTF-16 string, lone surrogates and escapes included.
+  const char16_t kUnits[] = {u'a', 0x00E9, 0xD800, 0xDBFF, 0xDB41, 0xDC00, 0xDC7F, 0xDC80, 0xDCFF, 0xDD00, 0xDFFF, 0xFFFF};
+  for (int i = 0; i < 2000; ++i) {
+    std::u16string units;
+    for (int k = 0; k < 16; ++k) units += kUnits[random() % (sizeof kUnits / sizeof kUnits[0])];
+    ASSERT_EQ(DecodeUtf8(EncodeUtf8(units)), units);
   }
 }
 

@@ -1,6 +1,7 @@
 // The inireg command: settings in profile files and the registry from the
 // shell, and the registry as .reg files.  Arguments and verbs live here; the
-// .reg format is reg_file, registry trees are registry_tree.
+// .reg format is reg_file, registry trees are registry_tree, what stores
+// show as text is store_text.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -17,10 +18,13 @@
 
 #include "inireg/profile_store.h"
 #include "inireg/registry_store.h"
+#include "inireg/version.h"
 #include "inireg/win32_registry.h"
+#include "output_file.h"
 #include "reg_file.h"
 #include "registry_tree.h"
 #include "store_text.h"
+#include "terminal_text.h"
 
 namespace inireg::tool {
 
@@ -37,26 +41,39 @@ const char kOverview[] =
     "\n"
     "Reads and writes settings in profile (INI) files and in the registry.\n"
     "TARGET is a profile file path, or reg: and a registry location such as\n"
-    "reg:CU\\Software\\Example (roots CU, LM, CR, US, or HKCU, HKEY_CURRENT_USER, ...).\n"
+    "reg:CU\\Software\\Example (roots CU, LM, CR, US, CC, or HKCU, HKEY_CURRENT_USER, ...).\n"
     "\n"
     "Verbs:\n"
-    "  get TARGET SECTION KEY [--default TEXT] [--int | --hex]   print a value\n"
-    "  set TARGET SECTION KEY VALUE [--int | --dword]            write a value\n"
-    "  delete TARGET SECTION        delete a section (registry: its key and all below)\n"
+    "  get TARGET SECTION KEY       print a value\n"
+    "  set TARGET SECTION KEY VALUE write a value\n"
+    "  delete TARGET SECTION [KEY]  delete a section (registry: its key and all below)\n"
+    "                               or one key (registry: one value)\n"
     "  sections TARGET              list the sections\n"
     "  keys TARGET SECTION          list the keys of a section\n"
     "  dump TARGET                  print the whole store as INI text\n"
     "  export LOCATION [FILE]       write a registry key tree as a .reg file\n"
-    "  import FILE                  apply a .reg file to the registry\n"
+    "  import FILE                  apply a .reg file to the registry (- reads standard input)\n"
     "\n"
-    "Options:\n"
+    "Options (--opt VALUE and --opt=VALUE are the same):\n"
+    "  --default TEXT   get: print TEXT when there is no such value\n"
+    "  --int, --hex     get: read the value as a decimal or hexadecimal number;\n"
+    "                   set --int: VALUE must be a decimal 32-bit number\n"
+    "  --type TYPE      set: the registry type, one of sz, expand_sz, multi_sz, dword,\n"
+    "                   qword, binary (default sz); --dword is --type=dword\n"
+    "  --format FORMAT  get, keys, sections, dump: ini, sh or lines\n"
+    "  --utf8, --utf16  export: UTF-8, or UTF-16LE with a byte-order mark (the default)\n"
+    "  --force          export: replace an existing FILE\n"
     "  --read-only      open registry targets read-only, so that writes are refused\n"
     "  --registry FILE  the registry database (Linux; default $INIREG_REGISTRY,\n"
     "                   else ~/.config/inireg/registry.db)\n"
-    "  --help           this text; \"inireg VERB --help\" describes a verb\n"
+    "  --version        print the version\n"
+    "  --help, -h       this text; \"inireg VERB --help\" describes a verb\n"
     "\n"
-    "Exit status: 0 success; 1 get found nothing and no --default was given;\n"
-    "2 usage error, refused write or failure, with a message on standard error.\n";
+    "Exit status: 0 success; 1 nothing found (get without --default, or a listing of a\n"
+    "missing file, section or location); 2 usage error, refused write or failure,\n"
+    "with a message on standard error.\n";
+
+enum class Format { kDefault, kIni, kShell, kLines };
 
 struct Invocation {
   std::string verb;
@@ -65,9 +82,13 @@ struct Invocation {
   bool asInt = false;
   bool asHex = false;
   bool asDword = false;
+  bool utf8 = false;
   bool utf16 = false;
+  bool force = false;
+  Format format = Format::kDefault;
   std::optional<std::string> defaultText;
   std::optional<std::string> registry;
+  std::optional<DWORD> type;
 };
 
 struct Verb {
@@ -82,28 +103,30 @@ struct Verb {
 
 // --- Messages and output -----------------------------------------------------
 
+// Messages quote names and values from files and the registry, so whatever
+// they hold is escaped before it reaches the terminal.
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "inireg: %s\n", message.c_str());
+  std::fprintf(stderr, "inireg: %s\n", Printable(message).c_str());
   return kFailure;
 }
 
+void Notice(const std::string& message) { std::fprintf(stderr, "inireg: %s\n", Printable(message).c_str()); }
+
 int UsageError(const std::string& verb, const std::string& message) {
-  if (verb.empty()) {
-    std::fprintf(stderr, "inireg: %s (see inireg --help)\n", message.c_str());
-  } else {
-    std::fprintf(stderr, "inireg: %s: %s (see inireg %s --help)\n", verb.c_str(), message.c_str(),
-                 verb.c_str());
-  }
-  return kFailure;
+  if (verb.empty()) return Fail(message + " (see inireg --help)");
+  return Fail(verb + ": " + message + " (see inireg " + verb + " --help)");
 }
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // --- Targets -------------------------------------------------------------------
 
 struct Target {
   bool registry = false;
-  std::string path;  // The profile file.
+  bool exists = true;  // A profile file, or the registry location key.
+  std::string path;    // The profile file.
   RegRoot root = RegRoot::kCurrentUser;
   std::string subkey;
 
@@ -140,23 +163,130 @@ bool ParseInt32(const std::string& text, int32_t* value) {
   return true;
 }
 
-bool ParseUint32(const std::string& text, uint32_t* value) {
-  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  size_t i = hex ? 2 : 0;
-  if (i == text.size() || text.size() - i > (hex ? 8u : 10u)) return false;
-  unsigned long long number = 0;
+// Decimal, or hexadecimal after "0x" (always with `hexOnly`, where "0x" is
+// optional), of at most `bits` bits.
+bool ParseUnsigned(const std::string& text, int bits, bool hexOnly, uint64_t* value) {
+  bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  bool hex = hexOnly || prefixed;
+  size_t i = prefixed ? 2 : 0;
+  if (i == text.size() || text.size() - i > (hex ? 16u : 20u)) return false;
+  uint64_t limit = bits == 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
+  uint64_t number = 0;
   for (; i < text.size(); ++i) {
     char c = text[i];
-    int digit = c >= '0' && c <= '9'               ? c - '0'
-                : hex && c >= 'a' && c <= 'f'      ? c - 'a' + 10
-                : hex && c >= 'A' && c <= 'F'      ? c - 'A' + 10
-                                                   : -1;
+    int digit = c >= '0' && c <= '9'          ? c - '0'
+                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
     if (digit < 0) return false;
-    number = number * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+    uint64_t base = hex ? 16 : 10;
+    if (number > (limit - static_cast<uint64_t>(digit)) / base) return false;
+    number = number * base + static_cast<uint64_t>(digit);
   }
-  if (number > UINT32_MAX) return false;
-  *value = static_cast<uint32_t>(number);
+  *value = number;
   return true;
+}
+
+std::string LittleEndianBytes(uint64_t number, int bytes) {
+  std::string data;
+  for (int i = 0; i < bytes; ++i) data += static_cast<char>(number >> (8 * i));
+  return data;
+}
+
+const char* TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    default: return "a type of its own";
+  }
+}
+
+struct TypeOption {
+  const char* name;
+  DWORD type;
+};
+const TypeOption kTypes[] = {{"sz", REG_SZ},       {"expand_sz", REG_EXPAND_SZ}, {"multi_sz", REG_MULTI_SZ},
+                             {"dword", REG_DWORD}, {"qword", REG_QWORD},         {"binary", REG_BINARY}};
+
+bool ParseType(std::string text, DWORD* type) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (text.compare(0, 4, "reg_") == 0) text.erase(0, 4);
+  for (const TypeOption& option : kTypes) {
+    if (text == option.name) {
+      *type = option.type;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The bytes `set` stores for VALUE as `type`, as reg add stores them: text
+// with its terminating NUL, a list of strings (one a line of VALUE) each with
+// its NUL and one more at the end, numbers little-endian, binary from hex
+// digits.
+bool EncodeTypedValue(DWORD type, const std::string& value, std::string* data, std::string* error) {
+  uint64_t number = 0;
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      if (value.find('\0') != std::string::npos) {
+        *error = "VALUE holds a NUL character, which would end the text";
+        return false;
+      }
+      *data = value + '\0';
+      return true;
+    case REG_MULTI_SZ:
+      data->clear();
+      for (size_t start = 0; start < value.size();) {
+        size_t end = value.find('\n', start);
+        if (end == std::string::npos) end = value.size();
+        if (end == start) {
+          *error = "VALUE has an empty line; a REG_MULTI_SZ list (one string a line) cannot hold an empty string";
+          return false;
+        }
+        *data += value.substr(start, end - start) + '\0';
+        start = end + 1;
+      }
+      *data += '\0';
+      return true;
+    case REG_DWORD:
+    case REG_QWORD: {
+      bool dword = type == REG_DWORD;
+      if (!ParseUnsigned(value, dword ? 32 : 64, false, &number)) {
+        *error = "VALUE " + Quoted(value) + " is not a number from 0 to " +
+                 (dword ? "4294967295" : "18446744073709551615") + " (decimal or 0x hex), which --type=" +
+                 (dword ? "dword" : "qword") + " needs";
+        return false;
+      }
+      *data = LittleEndianBytes(number, dword ? 4 : 8);
+      return true;
+    }
+    case REG_BINARY: {
+      std::string digits;
+      for (char c : value) {
+        if (c != ',' && c != ' ') digits += c;
+      }
+      data->clear();
+      for (size_t i = 0; i < digits.size(); i += 2) {
+        uint64_t byte = 0;
+        if (i + 2 > digits.size() || !ParseUnsigned(digits.substr(i, 2), 8, true, &byte)) {
+          *error = "VALUE " + Quoted(value) +
+                   " is not a list of bytes as hex digit pairs (010203ff or 01,02,03,ff), which --type=binary needs";
+          return false;
+        }
+        *data += static_cast<char>(byte);
+      }
+      return true;
+    }
+    default:
+      *error = "unknown type";
+      return false;
+  }
 }
 
 // --- Verbs ---------------------------------------------------------------------
@@ -176,7 +306,8 @@ bool CheckNames(const Invocation& in, const std::string& section, const std::str
 
 // The stores answer defaults when they cannot read, which would look like an
 // empty store; so a file that exists but cannot be read, or a registry that
-// cannot be opened, is reported before the store is used.
+// cannot be opened, is reported before the store is used.  Whether the file
+// or the location key exists is noted for the listing verbs.
 bool ResolveTarget(const Invocation& in, Target* target, int* status) {
   std::string error;
   if (!ParseTarget(in.arguments[0], target, &error)) {
@@ -188,10 +319,17 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
       *status = Fail(in.verb + ": cannot use the registry: " + DescribeStatus(result));
       return false;
     }
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) RegCloseKey(key);
+    target->exists = result == ERROR_SUCCESS;
     return true;
   }
   std::FILE* file = std::fopen(target->path.c_str(), "rb");
-  if (file == nullptr && errno == ENOENT) return true;  // A missing file is an empty store.
+  if (file == nullptr && errno == ENOENT) {
+    target->exists = false;  // A missing file is an empty store.
+    return true;
+  }
   int reason = errno;
   if (file != nullptr) {
     char byte;
@@ -205,10 +343,24 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
   return true;
 }
 
+// Listing verbs report a missing file or location: an empty listing would
+// hide a mistyped name.
+bool CheckExists(const Invocation& in, const Target& target, int* status) {
+  if (target.exists) return true;
+  Notice(in.verb + ": " + (target.registry ? "there is no key " : "there is no file ") + target.Name());
+  *status = kNotFound;
+  return false;
+}
+
 // Reading needs no write access, so registry targets open read-only.
 std::unique_ptr<ProfileStore> OpenForReading(const Target& target) {
   if (target.registry) return std::make_unique<ToolRegistryStore>(target.Location(), 1, 0);
   return std::make_unique<ProfileStore>(target.path);
+}
+
+std::vector<SectionView> View(ProfileStore& store, const Target& target, const std::string* section) {
+  if (target.registry) return ViewRegistry(static_cast<ToolRegistryStore&>(store), section);
+  return ViewProfile(store, section);
 }
 
 int RunGet(const Invocation& in) {
@@ -218,52 +370,71 @@ int RunGet(const Invocation& in) {
   int status = kSuccess;
   if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, &key, &status)) return status;
   if (in.asInt && in.asHex) return UsageError(in.verb, "--int and --hex exclude each other");
+  bool numeric = in.asInt || in.asHex;
   int32_t defaultNumber = 0;
-  if (in.defaultText && (in.asInt || in.asHex) && !ParseInt32(*in.defaultText, &defaultNumber)) {
-    return UsageError(in.verb, "--default \"" + *in.defaultText + "\" is not a decimal 32-bit number, which --int and --hex print");
+  if (in.defaultText && numeric && !ParseInt32(*in.defaultText, &defaultNumber)) {
+    return UsageError(in.verb, "--default " + Quoted(*in.defaultText) +
+                                   " is not a decimal 32-bit number, which --int and --hex print");
   }
   if (target.registry && in.asHex) {
     return UsageError(in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
   }
-  if (target.registry && in.asInt && key == kDefaultValueName) {
-    return UsageError(in.verb, "--int cannot read the unnamed value (Default); read it as text");
-  }
+  std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
   std::string text;
+  std::string iniValue;
   bool found = false;
-  if (in.asInt || in.asHex) {
-    std::unique_ptr<ProfileStore> store = OpenForReading(target);
-    auto read = [&](int32_t fallback) {
-      return in.asHex ? store->GetHex(key, section, fallback) : store->GetInt(key, section, fallback);
-    };
-    int32_t number = read(0);
-    found = read(1) == number;
-    text = std::to_string(number);
-  } else if (target.registry) {
+  DWORD type = REG_SZ;
+  bool plain = true;
+  std::string notation;
+  if (target.registry) {
     ToolRegistryStore store(target.Location(), 1, 0);
-    found = ReadRegistryText(store, section, key, &text);
+    RegistryValueText value;
+    found = ReadRegistryValue(store, section, key, &value);
+    text = value.text;
+    type = value.type;
+    plain = value.plain;
+    notation = value.notation;
+    if (found && in.asInt && type == REG_DWORD && value.data.size() == 4) {
+      uint32_t number = 0;
+      for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value.data[i]);
+      text = std::to_string(static_cast<int32_t>(number));
+    } else if (found && in.asInt && type != REG_SZ && type != REG_EXPAND_SZ) {
+      return Fail("get: the value " + where + " is " + TypeName(type) +
+                  ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
+    }
   } else {
     ProfileStore store(target.path);
     found = ReadProfileString(store, section, key, &text);
   }
   if (!found) {
     if (!in.defaultText) {
-      std::string what = "no value \"" + key + "\" in section \"" + section + "\" of " + target.Name();
-      bool present = false;  // As a value of another type than GetInt reads.
-      if (target.registry && in.asInt) {
-        ToolRegistryStore store(target.Location(), 1, 0);
-        present = ReadRegistryText(store, section, key, &text);
-      }
-      if (present) {
-        what = "the value \"" + key + "\" in section \"" + section + "\" of " + target.Name() +
-               " is not REG_SZ or REG_DWORD, which --int reads; without --int it shows as " + text;
-      }
-      std::fprintf(stderr, "inireg: get: %s (--default TEXT prints TEXT instead)\n", what.c_str());
+      Notice("get: no value " + where + " (--default TEXT prints TEXT instead)");
       return kNotFound;
     }
-    text = in.asInt || in.asHex ? std::to_string(defaultNumber) : *in.defaultText;
+    text = numeric ? std::to_string(defaultNumber) : *in.defaultText;
+    plain = true;
+  } else if (in.asInt && !(target.registry && type == REG_DWORD)) {
+    int32_t number = 0;
+    if (!ParseInt32(text, &number)) {
+      return Fail("get: the value " + where + " is " + Quoted(text) +
+                  ", not a decimal number from -2147483648 to 2147483647, which --int reads");
+    }
+    text = std::to_string(number);
+  } else if (in.asHex) {
+    uint64_t number = 0;
+    if (!ParseUnsigned(text, 32, true, &number)) {
+      return Fail("get: the value " + where + " is " + Quoted(text) +
+                  ", not a hexadecimal number from 0 to ffffffff, which --hex reads");
+    }
+    text = std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)));
   }
-  Print(text + "\n");
+  iniValue = plain || numeric ? IniValue(text) : notation;
+  switch (in.format) {
+    case Format::kIni: Print(FormatIni(SingleEntryView(section, key, text, iniValue))); break;
+    case Format::kShell: Print(FormatShell(SingleEntryView(section, key, text, iniValue), false)); break;
+    default: Print(text + "\n"); break;
+  }
   return kSuccess;
 }
 
@@ -274,36 +445,39 @@ int RunSet(const Invocation& in) {
   Target target;
   int status = kSuccess;
   if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, &key, &status)) return status;
-  if (in.asInt && in.asDword) return UsageError(in.verb, "--int and --dword exclude each other");
+  std::optional<DWORD> type = in.type;
+  if (in.asDword) {
+    if (type && *type != REG_DWORD) return UsageError(in.verb, "--dword and --type name different types");
+    type = REG_DWORD;
+  }
+  if (in.asInt && type) return UsageError(in.verb, "--int writes text; it excludes --type and --dword");
   int32_t number = 0;
-  uint32_t dword = 0;
   if (in.asInt && !ParseInt32(value, &number)) {
-    return UsageError(in.verb, "VALUE \"" + value + "\" is not a decimal number from -2147483648 to 2147483647, which --int needs");
+    return UsageError(in.verb, "VALUE " + Quoted(value) +
+                                   " is not a decimal number from -2147483648 to 2147483647, which --int needs");
   }
-  if (in.asDword && !ParseUint32(value, &dword)) {
-    return UsageError(in.verb, "VALUE \"" + value + "\" is not a number from 0 to 4294967295 (decimal or 0x hex), which --dword needs");
-  }
-  std::string where = "\"" + key + "\" in section \"" + section + "\" of " + target.Name();
+  std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
   if (target.registry) {
-    if ((in.asInt || in.asDword) && key == kDefaultValueName) {
-      return UsageError(in.verb, "the unnamed value (Default) is written as text only; drop --int/--dword");
+    DWORD written = type.value_or(REG_SZ);
+    std::string data, error;
+    if (!EncodeTypedValue(written, in.asInt ? std::to_string(number) : value, &data, &error)) {
+      return UsageError(in.verb, error);
     }
-    ToolRegistryStore store(target.Location(), in.readOnly ? 1 : 0, 0);
-    int32_t written = in.asDword ? store.SetDword(dword, key, section)
-                      : in.asInt ? store.SetInt(number, key, section)
-                                 : store.SetString(value, key, section);
-    if (written == 0) {
-      return Fail(in.readOnly ? "set: refused to write " + where + ": --read-only was given"
-                              : "set: the registry refused to write " + where);
-    }
+    if (in.readOnly) return Fail("set: refused to write " + where + ": --read-only was given");
+    ToolRegistryStore store(target.Location(), 0, 0);
+    if (!store.WriteRaw(key, section, written, data)) return Fail("set: the registry refused to write " + where);
     return kSuccess;
   }
 
-  if (in.asDword) return UsageError(in.verb, "--dword writes registry DWORDs; profile files hold text (use --int)");
+  if (type && *type != REG_SZ) {
+    return UsageError(in.verb, "profile files hold text; --type and --dword other than sz are for the registry");
+  }
   if (in.readOnly) return Fail("set: refused to write " + where + ": --read-only was given");
   auto store = std::make_unique<ProfileStore>(target.path);
-  int32_t written = in.asInt ? store->SetInt(number, key, section) : store->SetString(value, key, section);
+  // The reader trims blanks around a value and one pair of enclosing quotes,
+  // so such values are written inside quotes to come back as given.
+  int32_t written = store->SetString(in.asInt ? std::to_string(number) : IniValue(value), key, section);
   if (written == 0) {
     return Fail("set: refused to write " + where +
                 ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
@@ -315,25 +489,37 @@ int RunSet(const Invocation& in) {
   return kSuccess;
 }
 
+// One key of a profile file.  The profile engine of this build has no call
+// that removes a single entry (a write with an empty key removes a whole
+// section), so the request is refused and the file left as it is.
+int DeleteProfileKey(const Target& target, const std::string& section, const std::string& key) {
+  return Fail("delete: cannot delete the key " + Quoted(key) + " in section " + Quoted(section) + " of " +
+              target.path + ": deleting one key of a profile file is not supported by this build; "
+              "the file is unchanged");
+}
+
 int RunDelete(const Invocation& in) {
   const std::string& section = in.arguments[1];
+  const std::string* key = in.arguments.size() > 2 ? &in.arguments[2] : nullptr;
   Target target;
   int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, nullptr, &status)) return status;
-  std::string where = "section \"" + section + "\" of " + target.Name();
+  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, key, &status)) return status;
+  std::string where = key != nullptr ? "value " + Quoted(*key) + " in section " + Quoted(section) + " of " + target.Name()
+                                     : "section " + Quoted(section) + " of " + target.Name();
   if (in.readOnly) return Fail("delete: refused to delete " + where + ": --read-only was given");
 
   if (target.registry) {
     ToolRegistryStore store(target.Location(), 0, 0);
-    LONG result = store.DeleteSection(section);
+    LONG result = key != nullptr ? store.DeleteValue(section, *key) : store.DeleteSection(section);
     if (result == ERROR_FILE_NOT_FOUND) {
-      std::fprintf(stderr, "inireg: delete: no %s; nothing to delete\n", where.c_str());
+      Notice("delete: no " + where + "; nothing to delete");
       return kSuccess;
     }
     if (result != ERROR_SUCCESS) return Fail("delete: could not delete " + where + ": " + DescribeStatus(result));
     return kSuccess;
   }
 
+  if (key != nullptr) return DeleteProfileKey(target, section, *key);
   auto store = std::make_unique<ProfileStore>(target.path);
   int32_t before = SectionNames(*store).count;
   // With no current key, SetString deletes the first section of the name.
@@ -341,7 +527,7 @@ int RunDelete(const Invocation& in) {
     return Fail("delete: refused to delete " + where + ": the file cannot be read");
   }
   if (SectionNames(*store).count == before) {
-    std::fprintf(stderr, "inireg: delete: no %s; nothing to delete\n", where.c_str());
+    Notice("delete: no " + where + "; nothing to delete");
     return kSuccess;
   }
   if (!CommitProfile(std::move(store), target.path)) {
@@ -353,10 +539,23 @@ int RunDelete(const Invocation& in) {
 int RunSections(const Invocation& in) {
   Target target;
   int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status)) return status;
+  if (!ResolveTarget(in, &target, &status) || !CheckExists(in, target, &status)) return status;
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
   NameList sections = SectionNames(*store);
-  for (int32_t i = 0; i < sections.count; ++i) Print(sections.names[i] + "\n");
+  std::string out;
+  for (int32_t i = 0; i < sections.count; ++i) {
+    const std::string& name = sections.names[i];
+    switch (in.format) {
+      case Format::kIni:
+        out += name.empty() || name.find_first_of("\r\n") != std::string::npos
+                   ? CommentLine("section \"" + name + "\" is left out (INI cannot carry its name)")
+                   : "[" + name + "]\n";
+        break;
+      case Format::kShell: out += ShellQuote(name) + "\n"; break;
+      default: out += name + "\n"; break;
+    }
+  }
+  Print(out);
   return kSuccess;
 }
 
@@ -364,11 +563,22 @@ int RunKeys(const Invocation& in) {
   const std::string& section = in.arguments[1];
   Target target;
   int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, nullptr, &status)) return status;
+  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, nullptr, &status) ||
+      !CheckExists(in, target, &status)) {
+    return status;
+  }
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
-  NameList keys = KeyNames(*store, section);
-  for (int32_t i = 0; i < keys.count; ++i) {
-    Print((keys.names[i].empty() ? std::string(kDefaultValueName) : keys.names[i]) + "\n");
+  std::vector<SectionView> view = View(*store, target, &section);
+  if (view.empty()) {
+    Notice("keys: no section " + Quoted(section) + " in " + target.Name());
+    return kNotFound;
+  }
+  switch (in.format) {
+    case Format::kIni: Print(FormatIni(view)); break;
+    case Format::kShell: Print(FormatShell(view, false)); break;
+    default:
+      for (const EntryView& entry : view[0].entries) Print(entry.key + "\n");
+      break;
   }
   return kSuccess;
 }
@@ -376,13 +586,13 @@ int RunKeys(const Invocation& in) {
 int RunDump(const Invocation& in) {
   Target target;
   int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status)) return status;
-  if (target.registry) {
-    ToolRegistryStore store(target.Location(), 1, 0);
-    Print(DumpRegistry(store));
-  } else {
-    ProfileStore store(target.path);
-    Print(DumpProfile(store));
+  if (!ResolveTarget(in, &target, &status) || !CheckExists(in, target, &status)) return status;
+  std::unique_ptr<ProfileStore> store = OpenForReading(target);
+  std::vector<SectionView> view = View(*store, target, nullptr);
+  switch (in.format) {
+    case Format::kShell: Print(FormatShell(view, true)); break;
+    case Format::kLines: Print(FormatEntryLines(view)); break;
+    default: Print(FormatIni(view)); break;
   }
   return kSuccess;
 }
@@ -410,43 +620,34 @@ bool ReadAll(const std::string& path, std::string* content, std::string* error) 
   return !failed;
 }
 
-bool WriteAll(const std::string& path, const std::string& content, std::string* error) {
-  if (path == "-") {
-    SetBinary(stdout);
-    Print(content);
-    return true;  // Checked with all other output at exit.
-  }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  if (std::fclose(file) != 0 || !written) {
-    *error = "could not write all of " + path;
-    return false;
-  }
-  return true;
-}
-
 int RunExport(const Invocation& in) {
+  if (in.utf8 && in.utf16) return UsageError(in.verb, "--utf8 and --utf16 exclude each other");
   std::string location = in.arguments[0];
   if (location.compare(0, 4, "reg:") == 0) location.erase(0, 4);
   RegRoot root;
   std::string subkey, error;
   if (!ParseLocation(location, &root, &subkey, &error)) return UsageError(in.verb, error);
+  std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
+  if (path.empty()) return UsageError(in.verb, "FILE is empty; expected a file name or - for standard output");
   RegDocument document;
   LONG status = ReadKeyTree(root, subkey, &document);
   std::string name = RegKeyPath(root, subkey);
   if (status == ERROR_FILE_NOT_FOUND) return Fail("export: there is no key " + name);
   if (status != ERROR_SUCCESS) return Fail("export: could not read " + name + ": " + DescribeStatus(status));
   std::string content;
-  if (!FormatRegFile(document, in.utf16 ? RegEncoding::kUtf16 : RegEncoding::kUtf8, &content, &error)) {
-    return Fail("export: " + error);
+  if (!FormatRegFile(document, in.utf8 ? RegEncoding::kUtf8 : RegEncoding::kUtf16, &content, &error)) {
+    return Fail("export: " + error + "; nothing was written");
   }
-  std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
-  if (!WriteAll(path, content, &error)) return Fail("export: " + error);
-  return kSuccess;
+  if (path == "-") {
+    SetBinary(stdout);
+    Print(content);  // Checked with all other output at exit.
+    return kSuccess;
+  }
+  switch (WriteWholeFile(path, content, in.force, &error)) {
+    case WriteOutcome::kWritten: return kSuccess;
+    case WriteOutcome::kExists: return Fail("export: " + path + " exists; --force replaces it");
+    default: return Fail("export: " + error);
+  }
 }
 
 int RunImport(const Invocation& in) {
@@ -473,44 +674,67 @@ int RunImport(const Invocation& in) {
 }
 
 const Verb kVerbs[] = {
-    {"get", "inireg get TARGET SECTION KEY [--default TEXT] [--int | --hex]",
+    {"get", "inireg get TARGET SECTION KEY [--default TEXT] [--int | --hex] [--format FORMAT]",
      "Prints the value of KEY in SECTION and a newline.\n"
      "  --default TEXT  print TEXT when there is no such value (exit status 0)\n"
-     "  --int           read the value as a decimal number (registry: REG_SZ or REG_DWORD)\n"
-     "  --hex           read the value as a hexadecimal number (profile files only)\n"
-     "Registry values of other types than REG_SZ, REG_EXPAND_SZ, REG_DWORD and REG_QWORD\n"
-     "print in the .reg hex notation, e.g. hex:01,02.  KEY (Default) is the unnamed value.\n"
+     "  --int           read the value as a decimal 32-bit number (registry: text or REG_DWORD);\n"
+     "                  text that is no such number is refused with exit status 2\n"
+     "  --hex           read the value as a hexadecimal number of up to 8 digits\n"
+     "                  (profile files only), printed in decimal\n"
+     "  --format FORMAT lines (the default: the value alone), ini ([SECTION] and\n"
+     "                  KEY=VALUE) or sh (KEY='VALUE' for eval)\n"
+     "Registry values: REG_SZ and REG_EXPAND_SZ print as text, REG_DWORD and REG_QWORD\n"
+     "as numbers, REG_MULTI_SZ as its strings one a line, other types in the .reg\n"
+     "notation (hex:01,02).  KEY (Default) is the unnamed value.\n"
      "Exit status 1 when there is no such value and no --default was given.\n",
-     "--default --int --hex --read-only", 3, 3, RunGet},
-    {"set", "inireg set TARGET SECTION KEY VALUE [--int | --dword]",
-     "Writes VALUE to KEY in SECTION, creating both as needed.\n"
-     "  --int    VALUE must be a decimal 32-bit number (stored as text)\n"
-     "  --dword  store a REG_DWORD (registry only; decimal or 0x hex)\n"
-     "Registry values are written as REG_SZ text without a terminating NUL unless\n"
-     "--dword is given.  Exit status 2 when the write is refused.\n",
-     "--int --dword --read-only", 4, 4, RunSet},
-    {"delete", "inireg delete TARGET SECTION",
-     "Deletes the section with its keys.  In the registry the section is a subkey of\n"
-     "the location: it is deleted with its values and every key below it.\n"
-     "A section that does not exist is reported and is not an error.\n",
-     "--read-only", 2, 2, RunDelete},
-    {"sections", "inireg sections TARGET", "Lists the section names, one a line.\n", "--read-only", 1, 1,
-     RunSections},
-    {"keys", "inireg keys TARGET SECTION",
+     "--default --int --hex --format --read-only", 3, 3, RunGet},
+    {"set", "inireg set TARGET SECTION KEY VALUE [--int | --type TYPE]",
+     "Writes VALUE to KEY in SECTION, creating both as needed.  A value with blanks\n"
+     "around it or enclosing quotes is written inside quotes so that it reads back as given.\n"
+     "  --int        VALUE must be a decimal 32-bit number (stored as text)\n"
+     "  --type TYPE  the registry type: sz (the default; text with its terminating NUL,\n"
+     "               as reg add writes it), expand_sz, multi_sz (one string a line of\n"
+     "               VALUE), dword, qword (decimal or 0x hex), binary (hex digit pairs,\n"
+     "               commas allowed)\n"
+     "  --dword      the same as --type=dword\n"
+     "Exit status 2 when the write is refused.\n",
+     "--int --dword --type --read-only", 4, 4, RunSet},
+    {"delete", "inireg delete TARGET SECTION [KEY]",
+     "Deletes the section with its keys, or with KEY only that key.  In the registry\n"
+     "the section is a subkey of the location: it is deleted with its values and every\n"
+     "key below it; KEY deletes one value ((Default): the unnamed value).  Deleting one\n"
+     "key of a profile file is refused in this build.\n"
+     "A section or key that does not exist is reported and is not an error.\n",
+     "--read-only", 2, 3, RunDelete},
+    {"sections", "inireg sections TARGET [--format FORMAT]",
+     "Lists the section names, one a line; --format ini prints them as [NAME] lines,\n"
+     "--format sh as single-quoted shell words.\n"
+     "Exit status 1 when the file or the registry location does not exist.\n",
+     "--format --read-only", 1, 1, RunSections},
+    {"keys", "inireg keys TARGET SECTION [--format FORMAT]",
      "Lists the key names of SECTION, one a line ((Default) for a registry key's\n"
-     "unnamed value).\n",
-     "--read-only", 2, 2, RunKeys},
-    {"dump", "inireg dump TARGET",
-     "Prints every section and its keys as INI text.  For the registry these are the\n"
-     "location's direct subkeys and their values, shown as get shows them.\n",
-     "--read-only", 1, 1, RunDump},
-    {"export", "inireg export LOCATION [FILE] [--utf16]",
+     "unnamed value); --format ini prints the section as INI text, --format sh its\n"
+     "keys and values as KEY='VALUE' lines for eval.\n"
+     "Exit status 1 when the file, the location or the section does not exist.\n",
+     "--format --read-only", 2, 2, RunKeys},
+    {"dump", "inireg dump TARGET [--format FORMAT]",
+     "Prints every section and its keys as INI text that reads back as the same\n"
+     "sections and keys.  For the registry these are the location's direct subkeys and\n"
+     "their values, shown as get shows them; values INI cannot hold on one line (line\n"
+     "breaks, REG_MULTI_SZ, binary types) in the .reg notation of their data, and names\n"
+     "it cannot hold as ; comment lines.  --format lines prints [SECTION] KEY=VALUE\n"
+     "lines, --format sh SECTION_KEY='VALUE' lines for eval.\n"
+     "Exit status 1 when the file or the registry location does not exist.\n",
+     "--format --read-only", 1, 1, RunDump},
+    {"export", "inireg export LOCATION [FILE] [--utf8] [--force]",
      "Writes the registry key LOCATION (CU\\Software\\Example, HKCU\\Software\\Example or\n"
      "HKEY_CURRENT_USER\\Software\\Example) and all keys below it to FILE (standard\n"
-     "output when absent or -) in the .reg format: \"Windows Registry Editor Version 5.00\",\n"
-     "UTF-8 or, with --utf16, UTF-16LE with a byte-order mark.  Importing the file into\n"
-     "an empty registry gives back the same keys, values, types and bytes.\n",
-     "--utf16", 1, 2, RunExport},
+     "output when absent or -) in the .reg format of the registry editor: \"Windows\n"
+     "Registry Editor Version 5.00\", UTF-16LE with a byte-order mark, or UTF-8 with\n"
+     "--utf8.  Importing the file into an empty registry gives back the same keys,\n"
+     "values, types and bytes.  The file is written whole to a temporary file and\n"
+     "then moved into place; an existing FILE is replaced only with --force.\n",
+     "--utf8 --utf16 --force", 1, 2, RunExport},
     {"import", "inireg import FILE",
      "Applies a .reg file (Version 5.00 or REGEDIT4; UTF-16LE with a byte-order mark,\n"
      "UTF-8 or 8-bit) to the registry; FILE - reads standard input.  The whole file is\n"
@@ -535,11 +759,17 @@ void PrintVerbHelp(const Verb& verb) {
               verb.usage, verb.help);
 }
 
+bool TakesValue(const std::string& option) {
+  return option == "--default" || option == "--registry" || option == "--format" || option == "--type";
+}
+
 int Main(int argc, char** argv) {
   Invocation in;
   bool help = false;
+  bool version = false;
   bool optionsEnded = false;
   std::vector<std::string> options;  // As given, checked once the verb is known.
+  std::optional<std::string> formatText, typeText;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-' ||
@@ -553,20 +783,42 @@ int Main(int argc, char** argv) {
     }
     if (argument == "--") {
       optionsEnded = true;
-    } else if (argument == "--help" || argument == "-h") {
-      help = true;
-    } else if (argument == "--default" || argument == "--registry") {
-      if (i + 1 >= argc) return UsageError(in.verb, argument + " needs a value");
-      (argument == "--default" ? in.defaultText : in.registry) = argv[++i];
-      options.push_back(argument);
-    } else {
-      options.push_back(argument);
-      in.readOnly |= argument == "--read-only";
-      in.asInt |= argument == "--int";
-      in.asHex |= argument == "--hex";
-      in.asDword |= argument == "--dword";
-      in.utf16 |= argument == "--utf16";
+      continue;
     }
+    size_t equals = argument.find('=');
+    std::string name = argument.substr(0, equals);
+    std::optional<std::string> value;
+    if (equals != std::string::npos) value = argument.substr(equals + 1);
+    if (TakesValue(name)) {
+      if (!value) {
+        if (i + 1 >= argc) return UsageError(in.verb, name + " needs a value");
+        value = argv[++i];
+      }
+      if (name == "--default") in.defaultText = value;
+      if (name == "--registry") in.registry = value;
+      if (name == "--format") formatText = value;
+      if (name == "--type") typeText = value;
+    } else if (value) {
+      return UsageError(in.verb, name + " takes no value");
+    }
+    if (name == "--help" || name == "-h") {
+      help = true;
+    } else if (name == "--version") {
+      version = true;
+    } else {
+      options.push_back(name);
+      in.readOnly |= name == "--read-only";
+      in.asInt |= name == "--int";
+      in.asHex |= name == "--hex";
+      in.asDword |= name == "--dword";
+      in.utf8 |= name == "--utf8";
+      in.utf16 |= name == "--utf16";
+      in.force |= name == "--force";
+    }
+  }
+  if (version) {
+    std::printf("inireg %s\n", INIREG_VERSION_STRING);
+    return std::fflush(stdout) == 0 ? kSuccess : kFailure;
   }
   if (in.verb.empty() || in.verb == "help") {
     if (!help && in.verb.empty()) {
@@ -578,8 +830,8 @@ int Main(int argc, char** argv) {
   }
   const Verb* verb = FindVerb(in.verb);
   if (verb == nullptr) {
-    return UsageError("", "unknown verb \"" + in.verb +
-                              "\"; expected get, set, delete, sections, keys, dump, export or import");
+    return UsageError("", "unknown verb " + Quoted(in.verb) +
+                              "; expected get, set, delete, sections, keys, dump, export or import");
   }
   if (help) {
     PrintVerbHelp(*verb);
@@ -592,6 +844,25 @@ int Main(int argc, char** argv) {
       return UsageError(in.verb, "unknown option " + option + "; " + in.verb + " takes " + known +
                                      ", --registry and --help");
     }
+  }
+  if (formatText) {
+    if (*formatText == "ini") {
+      in.format = Format::kIni;
+    } else if (*formatText == "sh") {
+      in.format = Format::kShell;
+    } else if (*formatText == "lines") {
+      in.format = Format::kLines;
+    } else {
+      return UsageError(in.verb, "unknown format " + Quoted(*formatText) + "; expected ini, sh or lines");
+    }
+  }
+  if (typeText) {
+    DWORD type = REG_NONE;
+    if (!ParseType(*typeText, &type)) {
+      return UsageError(in.verb, "unknown type " + Quoted(*typeText) +
+                                     "; expected sz, expand_sz, multi_sz, dword, qword or binary");
+    }
+    in.type = type;
   }
   if (in.arguments.size() < verb->minArguments || in.arguments.size() > verb->maxArguments) {
     return UsageError(in.verb, "wrong number of arguments; usage: " + std::string(verb->usage));

@@ -28,7 +28,15 @@ const RootName kRoots[] = {
     {RegRoot::kCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
     {RegRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
     {RegRoot::kUsers, "HKEY_USERS", "HKU"},
+    {RegRoot::kCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
 };
+
+// An odd last byte of a UTF-16 string list is kept in the registry text as
+// the three-byte form of the lone surrogate U+DB00 + byte: ED, AC..AF, 80..BF.
+// Made byte by byte so that it is the same where registry text is not UTF-8.
+std::string OddByteMarker(unsigned byte) {
+  return {'\xED', static_cast<char>(0xAC | byte >> 6), static_cast<char>(0x80 | (byte & 0x3F))};
+}
 
 bool EqualsNoCase(const std::string& a, const char* b) {
   size_t i = 0;
@@ -202,10 +210,14 @@ class Parser {
         return true;
       }
       if (c == '\\') {
-        if (i + 1 >= line.size() || (line[i + 1] != '\\' && line[i + 1] != '"')) {
-          return Fail(number, "a backslash inside quotes must be written \\\\ (or \\\" for a quote)");
+        char next = i + 1 < line.size() ? line[i + 1] : '\0';
+        if (next != '\\' && next != '"' && next != 'n' && next != 'r') {
+          return Fail(number,
+                      "a backslash inside quotes must be written \\\\ (or \\\" for a quote, \\n, \\r "
+                      "for line breaks)");
         }
-        c = line[++i];
+        ++i;
+        c = next == 'n' ? '\n' : next == 'r' ? '\r' : next;
       }
       *out += c;
     }
@@ -222,7 +234,7 @@ class Parser {
     if (line[0] == '"') {
       pos = 0;
       if (!ParseQuoted(line, &pos, &value.name, number)) return false;
-      if (value.name.size() > kMaxValueNameLength) {
+      if (RegistryTextToWide(value.name).size() > kMaxValueNameLength) {
         return Fail(number, "the value name is longer than 16383 characters");
       }
       // Cut short at a NUL, the name would set or delete another value.
@@ -303,7 +315,8 @@ class Parser {
     }
     if (IsStringType(value->type) && !document_->regedit4) {
       std::string odd;
-      value->data = WideToRegistryText(UnitsOf(bytes, &odd)) + odd;
+      value->data = WideToRegistryText(UnitsOf(bytes, &odd));
+      if (!odd.empty()) value->data += OddByteMarker(static_cast<unsigned char>(odd[0]));
     } else {
       value->data = std::move(bytes);
     }
@@ -319,6 +332,10 @@ class Parser {
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
+    if (c == '\n' || c == '\r') {
+      out += c == '\n' ? "\\n" : "\\r";
+      continue;
+    }
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
@@ -327,6 +344,18 @@ std::string Quote(const std::string& text) {
 }
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// The UTF-16LE bytes of a string type's data, with the odd-byte marker the
+// reader makes turned back into that byte.
+std::string StringListBytes(const std::string& data) {
+  size_t size = data.size();
+  auto at = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(data[i])); };
+  if (size >= 3 && at(size - 3) == 0xED && (at(size - 2) & 0xFC) == 0xAC && (at(size - 1) & 0xC0) == 0x80) {
+    char odd = static_cast<char>((at(size - 2) & 0x03) << 6 | (at(size - 1) & 0x3F));
+    return LittleEndianBytes(RegistryTextToWide(data.substr(0, size - 3))) + odd;
+  }
+  return LittleEndianBytes(RegistryTextToWide(data));
+}
 
 // Text followed by exactly one NUL, and nothing a quoted string would lose.
 bool IsQuotableString(const std::string& data) {
@@ -352,47 +381,69 @@ void AppendHexList(std::string* out, const std::string& prefix, const std::strin
   *out += line + "\r\n";
 }
 
+// How a value's data is written: a literal ("text" or dword:...) or a hex
+// prefix and the bytes that follow it.
+struct DataForm {
+  std::string literal;
+  std::string hexPrefix;
+  std::string bytes;
+};
+
+DataForm FormOf(uint32_t type, const std::string& data) {
+  DataForm form;
+  char typeText[24];
+  std::snprintf(typeText, sizeof typeText, "hex(%x):", static_cast<unsigned>(type));
+  form.hexPrefix = typeText;
+  switch (type) {
+    case kTypeString:
+      if (IsQuotableString(data)) {
+        form.literal = Quote(data.substr(0, data.size() - 1));
+        return form;
+      }
+      form.bytes = StringListBytes(data);
+      return form;
+    case kTypeDword:
+      if (data.size() == 4) {
+        uint32_t number = 0;
+        for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(data[i]);
+        char text[24];
+        std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
+        form.literal = text;
+        return form;
+      }
+      form.bytes = data;
+      return form;
+    case kTypeBinary:
+      form.hexPrefix = "hex:";
+      form.bytes = data;
+      return form;
+    case kTypeExpandString:
+    case kTypeMultiString:
+      form.bytes = StringListBytes(data);
+      return form;
+    default:
+      form.bytes = data;
+      return form;
+  }
+}
+
 void AppendValue(std::string* out, const RegValue& value) {
   std::string name = value.name.empty() ? "@" : Quote(value.name);
   if (value.remove) {
     *out += name + "=-\r\n";
     return;
   }
-  char typeText[24];
-  std::snprintf(typeText, sizeof typeText, "hex(%x):", static_cast<unsigned>(value.type));
-  const std::string& data = value.data;
-  switch (value.type) {
-    case kTypeString:
-      if (IsQuotableString(data)) {
-        *out += name + "=" + Quote(data.substr(0, data.size() - 1)) + "\r\n";
-        return;
-      }
-      // RegistryStore writes text without a terminator; a comment keeps such
-      // a value readable.
-      if (IsQuotableString(data + '\0')) *out += "; " + Quote(data) + " without a terminating NUL:\r\n";
-      break;
-    case kTypeDword:
-      if (data.size() == 4) {
-        uint32_t number = 0;
-        for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(data[i]);
-        char text[16];
-        std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(number));
-        *out += name + "=dword:" + text + "\r\n";
-        return;
-      }
-      AppendHexList(out, name + "=" + typeText, data);
-      return;
-    case kTypeBinary:
-      AppendHexList(out, name + "=hex:", data);
-      return;
-    case kTypeExpandString:
-    case kTypeMultiString:
-      break;
-    default:
-      AppendHexList(out, name + "=" + typeText, data);
-      return;
+  DataForm form = FormOf(value.type, value.data);
+  if (!form.literal.empty()) {
+    *out += name + "=" + form.literal + "\r\n";
+    return;
   }
-  AppendHexList(out, name + "=" + typeText, LittleEndianBytes(RegistryTextToWide(data)));
+  // RegistryStore writes text without a terminator; a comment keeps such a
+  // value readable.
+  if (value.type == kTypeString && IsQuotableString(value.data + '\0')) {
+    *out += "; " + Quote(value.data) + " without a terminating NUL:\r\n";
+  }
+  AppendHexList(out, name + "=" + form.hexPrefix, form.bytes);
 }
 
 }  // namespace
@@ -420,8 +471,8 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
   }
   if (found == nullptr) {
     *error = "unknown root \"" + rootName +
-             "\"; expected HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS "
-             "(or HKCR, HKCU, HKLM, HKU)";
+             "\"; expected HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS or "
+             "HKEY_CURRENT_CONFIG (or HKCR, HKCU, HKLM, HKU, HKCC)";
     return false;
   }
   std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
@@ -431,6 +482,7 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
     *error = "a key name holds a NUL character, which the registry cannot store";
     return false;
   }
+  size_t depth = 0;
   for (size_t start = 0; !rest.empty() && start <= rest.size();) {
     size_t end = rest.find('\\', start);
     if (end == std::string::npos) end = rest.size();
@@ -438,8 +490,12 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
       *error = "empty key name in \"" + path + "\" (two backslashes in a row, or one at the end)";
       return false;
     }
-    if (end - start > kMaxKeyNameLength) {
+    if (RegistryTextToWide(rest.substr(start, end - start)).size() > kMaxKeyNameLength) {
       *error = "a key name in \"" + path + "\" is longer than 255 characters";
+      return false;
+    }
+    if (++depth > kMaxKeyDepth) {
+      *error = "the key lies more than 512 levels below its root, deeper than the registry nests keys";
       return false;
     }
     start = end + 1;
@@ -459,21 +515,29 @@ bool ParseRegFile(const std::string& content, RegDocument* document, RegParseErr
   return Parser(document, error).Parse(text);
 }
 
+std::string RegDataNotation(uint32_t type, const std::string& data) {
+  DataForm form = FormOf(type, data);
+  if (!form.literal.empty()) return form.literal;
+  std::string text = form.hexPrefix;
+  for (size_t i = 0; i < form.bytes.size(); ++i) {
+    char piece[4];
+    std::snprintf(piece, sizeof piece, i == 0 ? "%02x" : ",%02x", static_cast<unsigned char>(form.bytes[i]));
+    text += piece;
+  }
+  return text;
+}
+
 bool FormatRegFile(const RegDocument& document, RegEncoding encoding, std::string* content,
                    std::string* error) {
   std::string text = std::string(kHeader5) + "\r\n\r\n";
   for (const RegKey& key : document.keys) {
     std::string path = RegKeyPath(key.root, key.subkey);
     if (HasLineBreak(path)) {
-      *error = "the key name \"" + path + "\" holds a line break, which a .reg file cannot carry";
+      *error = "the key name \"" + path + "\" holds a line break, which a .reg key line cannot carry";
       return false;
     }
     text += (key.remove ? "[-" : "[") + path + "]\r\n";
     for (const RegValue& value : key.values) {
-      if (HasLineBreak(value.name)) {
-        *error = "a value name in \"" + path + "\" holds a line break, which a .reg file cannot carry";
-        return false;
-      }
       AppendValue(&text, value);
     }
     text += "\r\n";

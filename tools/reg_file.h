@@ -8,14 +8,20 @@
 // "@=" or "\"name\"=" followed by "\"text\"", "dword:", "hex:", "hex(N):" or
 // "-" (delete the value), comments starting with ";" and blank lines.  Hex
 // lists continue on the next line after a trailing backslash.  Roots are
-// HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, or
-// HKCR, HKCU, HKLM and HKU, in any case.
+// HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS and
+// HKEY_CURRENT_CONFIG, or HKCR, HKCU, HKLM, HKU and HKCC, in any case.
+// Inside quotes, \\ is a backslash, \" a quote, \n a line feed and \r a
+// carriage return (the last two only so that names with line breaks fit on
+// a line; the registry editor's own files never hold them).
 //
 // Data in a document is what the registry's A functions take: a quoted
 // string is its registry text followed by one NUL.  In a Version 5.00 file
 // the bytes of hex(1), hex(2) and hex(7) are UTF-16LE, as the registry
-// editor writes them; they are converted from and to registry text.  In a
-// REGEDIT4 file they are the bytes themselves.
+// editor writes them; they are converted from and to registry text.  An odd
+// last byte, which is no UTF-16 unit, is kept at the end of the text as the
+// lone surrogate U+DB00 + byte (its three-byte form), and written back as
+// that one byte, so such lists come back byte for byte.  In a REGEDIT4 file
+// they are the bytes themselves.
 //
 // Writing always gives a Version 5.00 file with CR LF line ends, chosen so
 // that reading it back gives the same data byte for byte:
@@ -27,6 +33,9 @@
 // - REG_EXPAND_SZ and REG_MULTI_SZ are hex(2) and hex(7); REG_BINARY hex:;
 //   every other type, REG_NONE and REG_QWORD included, hex(N) with N in
 //   lower-case hexadecimal and the bytes as they are.
+// - Names are quoted with \\, \", \n and \r escapes; a key name with a
+//   line break cannot be written (a key line has no escapes), and the
+//   writer fails with a message before producing anything.
 #ifndef INIREG_TOOLS_REG_FILE_H_
 #define INIREG_TOOLS_REG_FILE_H_
 
@@ -36,7 +45,7 @@
 
 namespace inireg::tool {
 
-enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers };
+enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };
 
 // Value types the format treats specially (the registry's REG_* numbers).
 constexpr uint32_t kTypeNone = 0;
@@ -78,9 +87,13 @@ const char* RegRootName(RegRoot root);
 // The root's long name, a backslash and the subkey (just the name when empty).
 std::string RegKeyPath(RegRoot root, const std::string& subkey);
 
+// Keys nest at most this many levels below their root, as on Windows.
+constexpr size_t kMaxKeyDepth = 512;
+
 // Splits "ROOT\path" with a long or short root name in any case.  Empty
 // components ("a\\b", a trailing backslash), components longer than 255
-// characters and NUL characters are refused with a message.
+// characters, paths deeper than kMaxKeyDepth and NUL characters are refused
+// with a message, so that whatever passes can be created.
 bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey,
                      std::string* error);
 
@@ -90,8 +103,12 @@ bool ParseRegFile(const std::string& content, RegDocument* document, RegParseErr
 
 enum class RegEncoding { kUtf8, kUtf16 };
 
-// Writes the document.  Fails with a message when a key or value name holds a
-// line break, which no .reg line can carry.
+// A value's data as the writer puts it after "=", on one line: "\"text\"",
+// "dword:0000002a", "hex:01,02", "hex(7):61,00,00,00,00,00" and so on.
+std::string RegDataNotation(uint32_t type, const std::string& data);
+
+// Writes the document.  Fails with a message when a key name holds a line
+// break, which no key line can carry.
 bool FormatRegFile(const RegDocument& document, RegEncoding encoding, std::string* content,
                    std::string* error);
 

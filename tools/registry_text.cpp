@@ -1,6 +1,7 @@
 #include "registry_text.h"
 
 #include <cstdint>
+#include <vector>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -54,6 +55,21 @@ size_t SequenceAt(const std::string& bytes, size_t i, uint32_t* codePoint) {
   return 0;
 }
 
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The surrogate whose three-byte form (ED A0..BF 80..BF) starts at `i`, as
+// EncodeUtf8 writes a lone one, or 0.  U+DC80..U+DCFF stand for single bytes
+// and so never come from three.
+uint32_t EncodedSurrogateAt(const std::string& bytes, size_t i) {
+  if (bytes.size() - i < 3 || static_cast<unsigned char>(bytes[i]) != 0xED) return 0;
+  unsigned char second = static_cast<unsigned char>(bytes[i + 1]);
+  unsigned char third = static_cast<unsigned char>(bytes[i + 2]);
+  if (second < 0xA0 || second > 0xBF || !IsContinuation(third)) return 0;
+  uint32_t unit = 0xD000u | (second & 0x3Fu) << 6 | (third & 0x3Fu);
+  return unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF ? 0 : unit;
+}
+
 void AppendCodePoint(std::string& out, uint32_t codePoint) {
   if (codePoint < 0x80) {
     out += static_cast<char>(codePoint);
@@ -97,25 +113,49 @@ std::string WideToAnsi(const std::u16string& units) {
 }  // namespace
 
 std::u16string DecodeUtf8(const std::string& bytes) {
-  std::u16string units;
-  units.reserve(bytes.size());
+  // Each piece of the input as units; the three-byte form of a surrogate is
+  // taken as that surrogate only where encoding gives the same bytes back,
+  // which for a high one means that no low surrogate follows (the two would
+  // be written as one four-byte sequence).  Decided from the end backwards.
+  struct Piece {
+    std::u16string units;
+    std::string bytes;  // Of an encoded surrogate, for when it stays bytes.
+  };
+  std::vector<Piece> pieces;
+  pieces.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
+    Piece piece;
     uint32_t codePoint = 0;
     size_t length = SequenceAt(bytes, i, &codePoint);
-    if (length == 0) {
-      units += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i]));
-      ++i;
-      continue;
-    }
-    if (codePoint >= 0x10000) {
+    if (length == 0 && (codePoint = EncodedSurrogateAt(bytes, i)) != 0) {
+      piece.units = static_cast<char16_t>(codePoint);
+      piece.bytes = bytes.substr(i, 3);
+      length = 3;
+    } else if (length == 0) {
+      piece.units = static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i]));
+      length = 1;
+    } else if (codePoint >= 0x10000) {
       codePoint -= 0x10000;
-      units += static_cast<char16_t>(0xD800 + (codePoint >> 10));
-      units += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+      piece.units += static_cast<char16_t>(0xD800 + (codePoint >> 10));
+      piece.units += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
     } else {
-      units += static_cast<char16_t>(codePoint);
+      piece.units = static_cast<char16_t>(codePoint);
     }
+    pieces.push_back(std::move(piece));
     i += length;
   }
+  bool lowFollows = false;
+  for (size_t k = pieces.size(); k > 0; --k) {
+    Piece& piece = pieces[k - 1];
+    if (!piece.bytes.empty() && IsHighSurrogate(piece.units[0]) && lowFollows) {
+      piece.units.clear();
+      for (char byte : piece.bytes) piece.units += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(byte));
+    }
+    lowFollows = IsLowSurrogate(piece.units[0]);
+  }
+  std::u16string units;
+  units.reserve(bytes.size());
+  for (const Piece& piece : pieces) units += piece.units;
   return units;
 }
 

@@ -8,7 +8,10 @@
 // a well-formed UTF-8 sequence becomes the lone surrogate U+DC80 + (byte -
 // 0x80), and such a surrogate becomes that byte again.  So on Linux every
 // registry byte string survives a trip through UTF-16 exactly.  Other lone
-// surrogates become the three-byte form of their code point.
+// surrogates become the three-byte form of their code point, which is read
+// back as that surrogate (unless it is a high one before a low one, which
+// would join them), so the codec is one to one both ways: any UTF-16 string,
+// lone surrogates included, also survives a trip through registry text.
 #ifndef INIREG_TOOLS_REGISTRY_TEXT_H_
 #define INIREG_TOOLS_REGISTRY_TEXT_H_
 

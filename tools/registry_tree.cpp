@@ -9,9 +9,10 @@ namespace inireg::tool {
 
 namespace {
 
-// Key name components have at most 255 characters, value names 16383.
-constexpr DWORD kKeyNameBuffer = 256;
-constexpr DWORD kValueNameBuffer = 16384;
+// Key name components have at most 255 UTF-16 units, value names 16383; in
+// the A functions' UTF-8 a unit takes at most three bytes.
+constexpr DWORD kKeyNameBuffer = 255 * 3 + 1;
+constexpr DWORD kValueNameBuffer = 16383 * 3 + 1;
 const char kDefaultValueName[] = "(Default)";
 
 class KeyHandle {
@@ -118,6 +119,7 @@ HKEY RootKey(RegRoot root) {
     case RegRoot::kCurrentUser: return HKEY_CURRENT_USER;
     case RegRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
     case RegRoot::kUsers: return HKEY_USERS;
+    case RegRoot::kCurrentConfig: return HKEY_CURRENT_CONFIG;
   }
   return nullptr;
 }
@@ -129,7 +131,7 @@ bool ParseLocation(const std::string& text, RegRoot* root, std::string* subkey, 
     if (!SplitRegKeyPath(text, root, &path, error)) return false;
   } else if (ParseRegistryPath(text, &handle, &path)) {
     const RegRoot roots[] = {RegRoot::kClassesRoot, RegRoot::kCurrentUser, RegRoot::kLocalMachine,
-                             RegRoot::kUsers};
+                             RegRoot::kUsers, RegRoot::kCurrentConfig};
     for (RegRoot candidate : roots) {
       if (RootKey(candidate) == handle) *root = candidate;
     }
@@ -141,8 +143,8 @@ bool ParseLocation(const std::string& text, RegRoot* root, std::string* subkey, 
     }
   } else {
     *error = "unknown registry location \"" + text +
-             "\"; expected ROOT\\PATH with ROOT one of CU, LM, CR, US (or HKCU, HKLM, HKCR, HKU, "
-             "HKEY_CURRENT_USER, ...), as in CU\\Software\\Example";
+             "\"; expected ROOT\\PATH with ROOT one of CU, LM, CR, US, CC (or HKCU, HKLM, HKCR, HKU, "
+             "HKCC, HKEY_CURRENT_USER, ...), as in CU\\Software\\Example";
     return false;
   }
   *subkey = path;
@@ -150,7 +152,7 @@ bool ParseLocation(const std::string& text, RegRoot* root, std::string* subkey, 
 }
 
 std::string StoreLocation(RegRoot root, const std::string& subkey) {
-  static const char* const kAbbreviations[] = {"CR", "CU", "LM", "US"};
+  static const char* const kAbbreviations[] = {"CR", "CU", "LM", "US", "CC"};
   return std::string(kAbbreviations[static_cast<int>(root)]) + "\\" + subkey;
 }
 
@@ -224,6 +226,26 @@ bool ToolRegistryStore::ReadRaw(const std::string& keyName, const std::string& s
     }
   }
   return false;
+}
+
+bool ToolRegistryStore::WriteRaw(const std::string& keyName, const std::string& sectionName,
+                                 DWORD type, const std::string& data) {
+  if (readOnly != 0) return false;
+  if (!sectionName.empty()) SelectSection(sectionName);
+  if (!keyName.empty()) SelectValue(keyName);
+  if (CreateKeys() == 0) return false;
+  const char* name = key == kDefaultValueName ? "" : key.c_str();
+  return RegSetValueExA(sectionKey, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+LONG ToolRegistryStore::DeleteValue(const std::string& sectionName, const std::string& keyName) {
+  if (readOnly != 0) return ERROR_ACCESS_DENIED;
+  if (baseKey == nullptr) return ERROR_FILE_NOT_FOUND;
+  KeyHandle section;
+  LONG status = RegOpenKeyExA(baseKey, sectionName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, section.Out());
+  if (status != ERROR_SUCCESS) return status;
+  return RegDeleteValueA(section.get(), keyName == kDefaultValueName ? "" : keyName.c_str());
 }
 
 }  // namespace inireg::tool

@@ -55,6 +55,17 @@ class ToolRegistryStore : public RegistryStore {
   // "(Default)" for the unnamed value).  False when it cannot be read.
   bool ReadRaw(const std::string& keyName, const std::string& sectionName, DWORD* type,
                std::string* data);
+
+  // Writes a value of any type, named as ReadRaw names it, creating the
+  // location and section keys as needed.  False when the store is read-only
+  // or the registry refuses.
+  bool WriteRaw(const std::string& keyName, const std::string& sectionName, DWORD type,
+                const std::string& data);
+
+  // Deletes one value of a section ("(Default)": the unnamed value).
+  // ERROR_ACCESS_DENIED when the store is read-only; ERROR_FILE_NOT_FOUND
+  // when there is no such section or value.
+  LONG DeleteValue(const std::string& sectionName, const std::string& keyName);
 };
 
 }  // namespace inireg::tool

@@ -58,7 +58,9 @@
 // - GENERIC_READ/WRITE/EXECUTE/ALL and MAXIMUM_ALLOWED map to key rights.
 // - HKEY_CLASSES_ROOT is a tree of its own, not a view merged from the
 //   Software\Classes keys.  HKCU\Software and HKLM\SOFTWARE exist from the
-//   start.  Other predefined handles (HKEY_CURRENT_CONFIG ...) are invalid.
+//   start.  HKEY_CURRENT_CONFIG is, as on Windows, another name for
+//   HKLM\SYSTEM\CurrentControlSet\Hardware Profiles\Current, made on first
+//   use.  Other predefined handles are invalid.
 // - Keys nest at most 512 levels below their root, as Windows documents; a
 //   create that would go deeper answers ERROR_INVALID_PARAMETER.
 // - Database failures: ERROR_REGISTRY_CORRUPT when the file cannot be
@@ -110,7 +112,8 @@ uintptr_t HandleValue(HKEY handle) {
 
 bool IsPredefined(HKEY handle) {
   uintptr_t value = HandleValue(handle);
-  return value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount;
+  return (value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount) ||
+         value == HandleValue(HKEY_CURRENT_CONFIG);
 }
 
 // The length of a name in UTF-16 code units, which is how Windows limits
@@ -221,7 +224,13 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
     }
     int64_t root = static_cast<int64_t>(HandleValue(handle) - kFirstPredefined);
     *key = OpenKey{state.current, RegistryDatabase::kFirstRootId + root, KEY_ALL_ACCESS};
-    return ERROR_SUCCESS;
+    if (HandleValue(handle) != HandleValue(HKEY_CURRENT_CONFIG)) return ERROR_SUCCESS;
+    const KeyPath alias = {"SYSTEM", "CurrentControlSet", "Hardware Profiles", "Current"};
+    int64_t machine = RegistryDatabase::kFirstRootId + 2;
+    LONG status = state.current->FindKey(machine, alias, &key->id);
+    bool created = false;
+    if (status == ERROR_FILE_NOT_FOUND) status = state.current->CreateKey(machine, alias, &key->id, &created);
+    return status;
   }
   const OpenKey* found = state.handles.Find(handle);
   if (found == nullptr) return ERROR_INVALID_HANDLE;
@@ -436,6 +445,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
+  // A root is never deleted, HKEY_CURRENT_CONFIG's key included.
+  if (HandleValue(key) == HandleValue(HKEY_CURRENT_CONFIG) && path.empty()) return ERROR_ACCESS_DENIED;
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;

@@ -37,15 +37,16 @@ std::string FormatRegistryPath(HKEY root, const char* subkey) {
 
 bool ParseRegistryPath(const std::string& location, HKEY* root, std::string* subkey) {
   std::string prefix = PrefixString(location, 2);
+  HKEY found = nullptr;
   for (size_t i = 0; i < 4; ++i) {
-    if (CompareNoCase(prefix.c_str(), kRootAbbreviations[i]) == 0) {
-      *root = RootAt(i);
-      *subkey = location.size() > 2 && location[2] == '\\' ? SliceString(location, 3)
-                                                           : SliceString(location, 2);
-      return true;
-    }
+    if (CompareNoCase(prefix.c_str(), kRootAbbreviations[i]) == 0) found = RootAt(i);
   }
-  return false;
+  // The current hardware profile; not one of the four consecutive handles.
+  if (CompareNoCase(prefix.c_str(), "CC") == 0) found = HKEY_CURRENT_CONFIG;
+  if (found == nullptr) return false;
+  *root = found;
+  *subkey = location.size() > 2 && location[2] == '\\' ? SliceString(location, 3) : SliceString(location, 2);
+  return true;
 }
 
 }  // namespace inireg

@@ -10,7 +10,7 @@
 namespace inireg {
 
 // Splits a location text.  True with the root and the subkey when the first
-// two characters are "CR", "CU", "LM" or "US" in any case; exactly one
+// two characters are "CR", "CU", "LM", "US" or "CC" in any case; exactly one
 // backslash after them is dropped.  False for any other text.
 bool ParseRegistryPath(const std::string& location, HKEY* root, std::string* subkey);
 
