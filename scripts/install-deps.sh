@@ -11,7 +11,8 @@ if [ "${1:-test}" = bench ]; then
 fi
 if [ "${1:-test}" = test ]; then
   want+=(libgtest-dev libgmock-dev googletest sqlite3 clang libclang-rt-14-dev
-         g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
+         g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
+         dpkg-dev file binutils)  # cpack -G DEB with dpkg-shlibdeps; readelf, nm
 fi
 
 missing=()

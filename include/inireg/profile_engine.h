@@ -23,6 +23,8 @@
 
 #include <cstdint>
 
+#include "inireg/export.h"
+
 namespace inireg {
 
 struct ProfileSection;
@@ -35,50 +37,52 @@ struct ProfileSection;
 // section or entry does not exist.  A null or empty section lists all section
 // names instead, a null or empty key the section's keys: each name followed by
 // a NUL, the list ending with a second NUL when there is room.
-uint32_t ProfileGetString(const char* section, const char* key, const char* defaultText,
-                          char* buffer, uint32_t size, const char* path);
+INIREG_EXPORT uint32_t ProfileGetString(const char* section, const char* key,
+                                        const char* defaultText, char* buffer, uint32_t size,
+                                        const char* path);
 
 // The entry's value read as an unsigned decimal (ProfileGetInt) or
 // hexadecimal (ProfileGetHex, "0x" allowed) number, taken as a signed 32-bit
 // integer, or `defaultValue` when there is no such entry.
-int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
-                      const char* path);
-int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue,
-                      const char* path);
+INIREG_EXPORT int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,
+                                    const char* path);
+INIREG_EXPORT int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue,
+                                    const char* path);
 
 // Sets the entry, creating section and entry as needed; a null or empty key
 // deletes the first section of that name.  Returns 1 on success, 0 when the
 // write is refused.
-int32_t ProfileWriteString(const char* section, const char* key, const char* value,
-                           const char* path);
+INIREG_EXPORT int32_t ProfileWriteString(const char* section, const char* key, const char* value,
+                                         const char* path);
 
 // The length of the name of the section at `index` (0 first), or 0 past the
 // end.  When a buffer is given, min(size, length) characters of the name are
 // copied into it without a terminator.
-int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path);
+INIREG_EXPORT int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size,
+                                           const char* path);
 
 // The first section of that name (untrimmed), or null.  The pointer stays
 // valid only while the file stays cached: hold a ProfileEngineLock.
-ProfileSection* ProfileFindSection(const char* name, const char* path);
+INIREG_EXPORT ProfileSection* ProfileFindSection(const char* name, const char* path);
 
 // As ProfileSectionNameAt, over the keys of a section from ProfileFindSection.
-int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
-                         const ProfileSection* section);
+INIREG_EXPORT int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
+                                       const ProfileSection* section);
 
 // Writes the file back if it changed and drops it from the cache.
-void ProfileClose(const char* path);
+INIREG_EXPORT void ProfileClose(const char* path);
 
 // Adds an empty record for `path` that is loaded at its next use.
-void ProfileAddUnloaded(const char* path);
+INIREG_EXPORT void ProfileAddUnloaded(const char* path);
 
 // Sets both options of the cached record of `path` to `value`: joining lines
 // that end in a backslash (from the next load on) and returning quoted values
 // with their quotes (at once).
-void ProfileSetFlags(const char* path, int32_t value);
+INIREG_EXPORT void ProfileSetFlags(const char* path, int32_t value);
 
 // Holds the engine's lock for its lifetime.  The lock is recursive, so the
 // engine's functions may be called while it is held.
-class ProfileEngineLock {
+class INIREG_EXPORT ProfileEngineLock {
  public:
   ProfileEngineLock();
   ~ProfileEngineLock();

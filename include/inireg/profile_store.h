@@ -20,11 +20,12 @@
 #include <cstdint>
 #include <string>
 
+#include "inireg/export.h"
 #include "inireg/text.h"
 
 namespace inireg {
 
-class ProfileStore {
+class INIREG_EXPORT ProfileStore {
  public:
   explicit ProfileStore(std::string path);
   ProfileStore(const ProfileStore&) = delete;

@@ -25,12 +25,13 @@
 #include <cstdint>
 #include <string>
 
+#include "inireg/export.h"
 #include "inireg/profile_store.h"
 #include "inireg/win32_registry.h"
 
 namespace inireg {
 
-class RegistryStore : public ProfileStore {
+class INIREG_EXPORT RegistryStore : public ProfileStore {
  public:
   // Opens the location key with KEY_READ (readOnly non-zero) or KEY_READ |
   // KEY_WRITE, OR-ed with `accessFlags` (for example KEY_WOW64_64KEY).
@@ -106,7 +107,7 @@ class RegistryStore : public ProfileStore {
 
 // The location text of a root key and subkey: "CR", "CU", "LM" or "US" for the
 // four predefined roots ("BAD" for any other), a backslash and the subkey.
-std::string FormatRegistryPath(HKEY root, const char* subkey);
+INIREG_EXPORT std::string FormatRegistryPath(HKEY root, const char* subkey);
 
 }  // namespace inireg
 

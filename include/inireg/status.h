@@ -8,9 +8,11 @@
 #include <string>
 #include <utility>
 
+#include "inireg/export.h"
+
 namespace inireg {
 
-class Status {
+class INIREG_EXPORT Status {
  public:
   Status() = default;
   static Status Ok() { return Status(); }

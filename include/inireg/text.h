@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "inireg/export.h"
+
 namespace inireg {
 
 // A list of names returned by GetKeyNames and GetSectionNames: a pointer to
@@ -24,7 +26,7 @@ using CountedStringArray = std::string*;
 // characters); an output longer than 43008 characters is cut to its first
 // 43008.  The arguments may refer to `destination` itself: the old content is
 // read before it is replaced.
-void FormatString(std::string& destination, const char* format, ...)
+INIREG_EXPORT void FormatString(std::string& destination, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
@@ -32,15 +34,15 @@ void FormatString(std::string& destination, const char* format, ...)
 
 // The first `count` characters of `source`; a count beyond the length takes
 // the whole string, a count of 0 or less gives an empty string.
-std::string PrefixString(const std::string& source, int32_t count);
+INIREG_EXPORT std::string PrefixString(const std::string& source, int32_t count);
 
 // `count` characters of `source` from `start`, clamped: a negative start or
 // count is taken as 0, and the count is lowered so that the slice ends inside
 // the string.
-std::string SliceString(const std::string& source, int32_t start, int32_t count);
+INIREG_EXPORT std::string SliceString(const std::string& source, int32_t start, int32_t count);
 
 // The tail of `source` from `start`; a negative start gives the whole string.
-std::string SliceString(const std::string& source, int32_t start);
+INIREG_EXPORT std::string SliceString(const std::string& source, int32_t start);
 
 }  // namespace inireg
 

@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#include "inireg/export.h"
+
 namespace inireg {
 
 typedef uint32_t DWORD;
@@ -134,19 +136,21 @@ constexpr LONG ERROR_DATATYPE_MISMATCH = 1629;
 // RegGetValueA: the value's type is not among those the flags accept.
 constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
-                     REGSAM desired, void* securityAttributes, PHKEY result, LPDWORD disposition);
-LONG RegCloseKey(HKEY key);
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD dataSize);
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                    DWORD dataSize);
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
-                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
-LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
-LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
-LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+INIREG_EXPORT LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired,
+                                 PHKEY result);
+INIREG_EXPORT LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                                   DWORD options, REGSAM desired, void* securityAttributes,
+                                   PHKEY result, LPDWORD disposition);
+INIREG_EXPORT LONG RegCloseKey(HKEY key);
+INIREG_EXPORT LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                    LPBYTE data, LPDWORD dataSize);
+INIREG_EXPORT LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                                  const BYTE* data, DWORD dataSize);
+INIREG_EXPORT LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
+                                 LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+INIREG_EXPORT LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
+INIREG_EXPORT LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+INIREG_EXPORT LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 
 // The rest of the registry interface that ported programs use, with Windows'
 // documented behaviour.  Where the Linux registry knowingly differs from
@@ -172,7 +176,7 @@ LONG RegFlushKey(HKEY key);
 // Points the registry at another database file (empty: back to the
 // environment's choice).  Handles already open keep working on the database
 // they were opened in until they are closed.  Meant for tools and tests.
-void SetRegistryDatabasePath(const std::string& path);
+INIREG_EXPORT void SetRegistryDatabasePath(const std::string& path);
 
 }  // namespace inireg
 
