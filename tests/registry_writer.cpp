@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     }
   }
   if (status != ERROR_SUCCESS) {
-    std::fprintf(stderr, "registry_writer: status %d\n", static_cast<int>(status));
+    std::fprintf(stderr, "registry_writer: status %d: %s\n", static_cast<int>(status),
+                 RegistryDatabaseError().c_str());
     return 1;
   }
   return RegCloseKey(key) == ERROR_SUCCESS ? 0 : 1;
