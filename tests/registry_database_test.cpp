@@ -72,6 +72,7 @@ struct WriterRun {
 
 struct WriterOptions {
   uid_t user = 0;  // 0: stay root (or whoever runs the test).
+  bool exitOpen = false;  // Exit with the key still open.
   mode_t umask = 022;
   std::string folder;  // Working folder; empty: keep the test's.
   int seconds = 20;
@@ -102,7 +103,7 @@ WriterRun RunWriter(const std::string& database, unsigned count, const WriterOpt
     }
     std::string countText = std::to_string(count);
     const char* argv[] = {REGISTRY_WRITER, database.c_str(), "Software\\Test", "v", countText.c_str(),
-                          nullptr};
+                          options.exitOpen ? "--exit-open" : nullptr, nullptr};
     execv(REGISTRY_WRITER, const_cast<char**>(argv));
     _exit(127);
   }
@@ -482,6 +483,13 @@ TEST_F(RegistryDatabaseTest, AfterACleanExitTheFileAloneHoldsEveryValue) {
   WriterRun run = RunWriter(database_, kWrites);
   ASSERT_TRUE(run.Succeeded()) << run.Describe();
   EXPECT_EQ(kWrites, ValuesInCopyOf(database_, folder_.File("exited.db")));
+  // The end of the process alone, with the key still open.
+  std::string openAtExit = folder_.File("open-at-exit.db");
+  WriterOptions exitOpen;
+  exitOpen.exitOpen = true;
+  run = RunWriter(openAtExit, kWrites, exitOpen);
+  ASSERT_TRUE(run.Succeeded()) << run.Describe();
+  EXPECT_EQ(kWrites, ValuesInCopyOf(openAtExit, folder_.File("open-at-exit-copy.db")));
 
   // In this process: closing the last handle is enough, while the database
   // itself stays open.
