@@ -511,5 +511,27 @@ TEST_F(RegistryDatabaseTest, AfterACleanExitTheFileAloneHoldsEveryValue) {
   EXPECT_EQ(2 * kWrites, ValuesInCopyOf(database_, folder_.File("closed.db")));
 }
 
+#ifdef INIREG_TOOL
+// The command prints the reason, with the fix, on one line.
+TEST_F(RegistryDatabaseTest, TheCommandSaysWhatToFix) {
+  std::string database = folder_.File("open/registry.db");
+  MakeRegistry(database);
+  ASSERT_EQ(0, chmod(folder_.File("open").c_str(), 0777));
+  std::string command = std::string("'") + INIREG_TOOL + "' --registry '" + database +
+                        "' keys 'reg:CU\\Software' Probe 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(nullptr, pipe);
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+  EXPECT_NE(std::string::npos, output.find("cannot use the registry: registry database '" + database + "'"))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("fix with: chmod go-w '" + folder_.File("open") + "'\n"))
+      << output;
+}
+#endif
+
 }  // namespace
 }  // namespace inireg
