@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <new>
 
 #include "platform/registry_file_check.h"
@@ -269,17 +270,29 @@ const std::string& RegistryDatabase::LastFailure() { return FailureText(); }
 // lock taken waits in the busy handler rather than failing.
 void RegistryDatabase::Claim() {
   Check(sqlite3_busy_timeout(connection_.get(), kBusyTimeoutMs));
-  Transaction transaction(*this);
-  if (!IsOurs()) {
-    if (!IsEmpty()) throw SqliteError{SQLITE_NOTADB};
-    CreateSchema();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    try {
+      Transaction transaction(*this);
+      if (!IsOurs()) {
+        if (!IsEmpty()) throw SqliteError{SQLITE_NOTADB};
+        CreateSchema();
+      }
+      transaction.Commit();
+      // WAL lets readers run beside a writer; NORMAL still keeps every
+      // commit once the writing process dies, and loses at most the last
+      // ones when the whole machine does.
+      Execute("PRAGMA journal_mode=WAL");
+      Execute("PRAGMA synchronous=NORMAL");
+      return;
+    } catch (const SqliteError& error) {
+      // While another process turns a fresh file to WAL, or builds the
+      // log's index, SQLite answers SQLITE_BUSY at once, without the busy
+      // handler (seen with six processes starting on a new file).
+      if ((error.code & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+      sqlite3_sleep(5);
+    }
   }
-  transaction.Commit();
-  // WAL lets readers run beside a writer; NORMAL still keeps every commit
-  // once the writing process dies, and loses at most the last ones when the
-  // whole machine does.
-  Execute("PRAGMA journal_mode=WAL");
-  Execute("PRAGMA synchronous=NORMAL");
 }
 
 void RegistryDatabase::CheckpointLog() {
