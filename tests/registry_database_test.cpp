@@ -284,6 +284,12 @@ TEST_F(RegistryDatabaseTest, FilesAndFoldersOthersCanWriteAreRefusedWithTheFix) 
     EXPECT_EQ(ERROR_SUCCESS, CreateIn(c.database)) << RegistryDatabaseError();
   }
   std::printf("%zu files and folders others can write refused, each usable after the fix\n", cases.size());
+  // Nothing is made inside a folder that is refused.
+  std::string open = folder_.File("open");
+  ASSERT_EQ(0, mkdir(open.c_str(), 0700));
+  ASSERT_EQ(0, chmod(open.c_str(), 0777));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, CreateIn(open + "/new/registry.db"));
+  EXPECT_TRUE(EntriesIn(open).empty());
   // A sticky folder open to all (as /tmp) may lie above the database's own.
   std::string shared = folder_.File("shared");
   ASSERT_EQ(0, mkdir(shared.c_str(), 0700));
@@ -325,6 +331,9 @@ TEST_F(RegistryDatabaseTest, FilesAndFoldersOfAnotherUserAreRefused) {
     EXPECT_EQ(before, ReadFile(path));
   }
   EXPECT_EQ(ERROR_SUCCESS, CreateIn(mine));  // The same file, named directly.
+  // Nothing is made inside another user's folder.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, CreateIn(theirFolder + "/new/registry.db"));
+  EXPECT_FALSE(testing::FileExists(theirFolder + "/new"));
 }
 
 // Two real users: the registry another user prepared in a shared folder is

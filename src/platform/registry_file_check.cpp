@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,17 +131,16 @@ LONG MakeParentFolders(const std::string& path, std::string* reason) {
   return ERROR_SUCCESS;
 }
 
-// Every folder from the one holding `path` up to the root must belong to the
-// user or to root, and none may let another user rename or replace what it
-// holds.  Links in the folders' path are resolved first: what counts is where
-// the kernel will look.
-LONG CheckFolders(const std::string& path, std::string* reason) {
+// Every folder from `folder` up to the root must belong to the user or to
+// root, and none may let another user rename or replace what it holds.
+// `own` says that `folder` holds the database itself.  Links in the path are
+// resolved first: what counts is where the kernel will look.
+LONG CheckFolderChain(const std::string& path, const std::string& start, bool own, std::string* reason) {
   std::string folder;
-  if (!Realpath(FolderOf(path), &folder)) {
+  if (!Realpath(start, &folder)) {
     return FailErrno("find its folder", path, errno, reason);
   }
   const uid_t self = geteuid();
-  bool own = true;  // The database's own folder: no sticky exception.
   for (;;) {
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) {
@@ -158,14 +156,31 @@ LONG CheckFolders(const std::string& path, std::string* reason) {
     bool othersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     if (othersWrite && (own || (info.st_mode & S_ISVTX) == 0)) {
       return Fail(ERROR_ACCESS_DENIED,
-                  ShownPath(path) + ": the folder " + ShownPath(folder) + " can be written by group or others (mode " +
-                      Octal(info.st_mode) + "); fix with: chmod go-w " + ShownPath(folder),
+                  ShownPath(path) + ": the folder " + ShownPath(folder) +
+                      " can be written by group or others (mode " + Octal(info.st_mode) +
+                      "); fix with: chmod go-w " + ShownPath(folder),
                   reason);
     }
     if (folder == "/") return ERROR_SUCCESS;
     folder = FolderOf(folder);
     own = false;
   }
+}
+
+// The folders above `path` (its own folder with no sticky exception).
+LONG CheckFolders(const std::string& path, std::string* reason) {
+  return CheckFolderChain(path, FolderOf(path), true, reason);
+}
+
+// Before missing folders are made: the deepest folder that exists, so that
+// nothing is created inside another user's folder.
+LONG CheckExistingFolders(const std::string& path, std::string* reason) {
+  std::string folder = FolderOf(path);
+  struct stat info {};
+  while (stat(folder.c_str(), &info) != 0 && errno == ENOENT && folder != "." && folder != "/") {
+    folder = FolderOf(folder);
+  }
+  return CheckFolderChain(path, folder, folder == FolderOf(path), reason);
 }
 
 // The user's own file, which nobody else can write.
@@ -250,6 +265,7 @@ LONG PrepareRegistryFile(const std::string& path, std::string* usable, std::stri
   if (path.back() == '/') {
     return Fail(ERROR_REGISTRY_CORRUPT, ShownPath(path) + " names a folder, not a file", reason);
   }
+  if (LONG status = CheckExistingFolders(path, reason)) return status;
   if (LONG status = MakeParentFolders(path, reason)) return status;
   if (LONG status = CheckFolders(path, reason)) return status;
   struct stat info {};
