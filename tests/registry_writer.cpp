@@ -2,8 +2,9 @@
 // the registry and reports each finished write as a line on stdout, so that
 // the parent can check what a writer did after it is gone.
 //
-// Usage: registry_writer DATABASE KEY PREFIX COUNT   (COUNT 0: until killed)
-// Value PREFIXn holds WriterData("PREFIXn") as REG_BINARY.
+// Usage: registry_writer DATABASE KEY PREFIX COUNT [--exit-open]
+// (COUNT 0: until killed).  Value PREFIXn holds WriterData("PREFIXn") as
+// REG_BINARY.  With --exit-open the key stays open when the program exits.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,8 +15,9 @@
 using namespace inireg;
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: registry_writer DATABASE KEY PREFIX COUNT\n");
+  bool exitOpen = argc == 6 && std::string(argv[5]) == "--exit-open";
+  if (argc != 5 && !exitOpen) {
+    std::fprintf(stderr, "usage: registry_writer DATABASE KEY PREFIX COUNT [--exit-open]\n");
     return 2;
   }
   SetRegistryDatabasePath(argv[1]);
@@ -34,8 +36,10 @@ int main(int argc, char** argv) {
     }
   }
   if (status != ERROR_SUCCESS) {
-    std::fprintf(stderr, "registry_writer: status %d\n", static_cast<int>(status));
+    std::fprintf(stderr, "registry_writer: status %d: %s\n", static_cast<int>(status),
+                 RegistryDatabaseError().c_str());
     return 1;
   }
+  if (exitOpen) return 0;
   return RegCloseKey(key) == ERROR_SUCCESS ? 0 : 1;
 }

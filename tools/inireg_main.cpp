@@ -304,6 +304,16 @@ bool CheckNames(const Invocation& in, const std::string& section, const std::str
   return true;
 }
 
+// Why the registry cannot be used: the database's own reason where it gave
+// one (which file, what is wrong, how to fix it), else the status in words.
+std::string RegistryFailure(LONG status) {
+#ifndef _WIN32
+  std::string reason = RegistryDatabaseError();
+  if (!reason.empty()) return reason;
+#endif
+  return DescribeStatus(status);
+}
+
 // The stores answer defaults when they cannot read, which would look like an
 // empty store; so a file that exists but cannot be read, or a registry that
 // cannot be opened, is reported before the store is used.  Whether the file
@@ -316,7 +326,7 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
   }
   if (target->registry) {
     if (LONG result = CheckRegistry(target->root)) {
-      *status = Fail(in.verb + ": cannot use the registry: " + DescribeStatus(result));
+      *status = Fail(in.verb + ": cannot use the registry: " + RegistryFailure(result));
       return false;
     }
     HKEY key = nullptr;
@@ -656,7 +666,7 @@ int RunImport(const Invocation& in) {
   std::string content, error;
   if (!ReadAll(path, &content, &error)) return Fail("import: " + error);
   if (LONG result = CheckRegistry(RegRoot::kCurrentUser)) {
-    return Fail("import: cannot use the registry: " + DescribeStatus(result) + "; nothing was imported");
+    return Fail("import: cannot use the registry: " + RegistryFailure(result) + "; nothing was imported");
   }
   RegDocument document;
   RegParseError parseError;

@@ -11,6 +11,11 @@
 // INIREG_REGISTRY, or else $XDG_CONFIG_HOME/inireg/registry.db (falling back
 // to ~/.config/inireg/registry.db).  SetRegistryDatabasePath overrides both.
 // The file is created on first use with mode 0600, missing folders with 0700.
+// A file, journal file or folder that another user owns or could change is
+// refused (ERROR_ACCESS_DENIED), as is a path that names no regular file
+// (ERROR_REGISTRY_CORRUPT); RegistryDatabaseError tells why.  At a normal
+// exit, and when the last handle on a database is closed, the write-ahead
+// log is copied into the file, so that the file alone holds every value.
 // Several processes may use one database at once; each write is atomic and
 // survives a crash of the writing process.  As with SQLite itself, a child
 // forked while the registry is open must not use it before exec.
@@ -177,6 +182,14 @@ LONG RegFlushKey(HKEY key);
 // environment's choice).  Handles already open keep working on the database
 // they were opened in until they are closed.  Meant for tools and tests.
 INIREG_EXPORT void SetRegistryDatabasePath(const std::string& path);
+
+// Why the registry database last failed in this process, as one line that
+// names the file, what is wrong and how to fix it (for example a folder that
+// others can write, with the chmod that fixes it); empty when nothing has
+// failed.  The status codes stay the Win32 ones: ERROR_ACCESS_DENIED (owner
+// or permissions), ERROR_REGISTRY_CORRUPT (not a regular file, not a registry
+// database, damaged), ERROR_REGISTRY_IO_FAILED (I/O error, lock wait).
+std::string RegistryDatabaseError();
 
 }  // namespace inireg
 

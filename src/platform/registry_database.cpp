@@ -7,15 +7,15 @@
 // grows with every new value and is kept by an overwrite: creation order.
 #include "platform/registry_database.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <new>
+
+#include "platform/registry_file_check.h"
 
 namespace inireg {
 
@@ -83,11 +83,38 @@ LONG StatusOf(int code) {
   }
 }
 
+std::string& FailureText() {
+  static std::string* const text = new std::string;  // Outlives static destructors.
+  return *text;
+}
+
+// What a failed SQLite call means to the user, in a few words.
+std::string Describe(int code) {
+  switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "another process held the registry locked for more than " +
+             std::to_string(kBusyTimeoutMs / 1000) + " seconds";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_ERROR:
+    case SQLITE_SCHEMA:
+      return "the file is damaged or not a registry database; it was left as it is";
+    case SQLITE_FULL:
+      return "the disk is full";
+    case SQLITE_READONLY:
+      return "the file or its folder is read-only";
+    default:
+      return sqlite3_errstr(code);
+  }
+}
+
 template <typename Body>
 LONG Guarded(Body&& body) {
   try {
     return body();
   } catch (const SqliteError& error) {
+    FailureText() = "registry database: " + Describe(error.code);
     return StatusOf(error.code);
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
@@ -108,60 +135,6 @@ std::string Fold(const std::string& name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return folded;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Creates the missing folders above `path`, each with mode 0700.
-bool MakeParentFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    std::string folder = path.substr(0, slash);
-    if (mkdir(folder.c_str(), 0700) == 0) {
-      chmod(folder.c_str(), 0700);  // Whatever the umask took away.
-    } else if (errno != EEXIST) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Makes sure `path` exists, creating it empty with mode 0600, and that it is
-// empty or an SQLite file.  This is decided before SQLite sees the file, so
-// that nothing else is ever handed to it, let alone written.
-LONG PrepareFile(const std::string& path) {
-  FileDescriptor existing(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (existing.get() < 0 && errno == ENOENT) {
-    if (!MakeParentFolders(path)) return ERROR_REGISTRY_CORRUPT;
-    FileDescriptor created(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (created.get() >= 0) {
-      fchmod(created.get(), 0600);
-      return ERROR_SUCCESS;
-    }
-    if (errno != EEXIST) return ERROR_REGISTRY_CORRUPT;
-    return PrepareFile(path);  // Another process made it first.
-  }
-  if (existing.get() < 0) return ERROR_REGISTRY_CORRUPT;
-  static const char kMagic[16] = "SQLite format 3";  // With its NUL: 16 bytes.
-  char header[sizeof kMagic];
-  ssize_t got = read(existing.get(), header, sizeof header);
-  if (got == 0) return ERROR_SUCCESS;
-  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, kMagic, sizeof header) != 0) {
-    return ERROR_REGISTRY_CORRUPT;
-  }
-  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -284,39 +257,73 @@ RegistryDatabase::RegistryDatabase(sqlite3* connection)
 RegistryDatabase::~RegistryDatabase() = default;
 
 LONG RegistryDatabase::Open(const std::string& path, std::shared_ptr<RegistryDatabase>* database) {
-  return Guarded([&] {
-    LONG status = PrepareFile(path);
-    if (status != ERROR_SUCCESS) return status;
+  std::string usable;
+  std::string reason;
+  if (LONG status = PrepareRegistryFile(path, &usable, &reason)) {
+    FailureText() = reason;
+    return status;
+  }
+  int failure = SQLITE_OK;
+  LONG status = Guarded([&] {
     sqlite3* raw = nullptr;
-    int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    // The checked file itself: links were resolved by the check.
+    int code = sqlite3_open_v2(usable.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     std::shared_ptr<RegistryDatabase> opened(new RegistryDatabase(raw));
-    if (code != SQLITE_OK) return ERROR_REGISTRY_CORRUPT;
-    opened->Claim();
+    try {
+      if (code != SQLITE_OK) throw SqliteError{code};
+      opened->Claim();
+    } catch (const SqliteError& error) {
+      failure = error.code;
+      throw;
+    }
     *database = std::move(opened);
     return ERROR_SUCCESS;
   });
+  if (failure != SQLITE_OK) FailureText() = "registry database " + ShownPath(path) + ": " + Describe(failure);
+  return status;
 }
 
+const std::string& RegistryDatabase::LastFailure() { return FailureText(); }
+
 // Recognises the database as ours, or initialises it when it is empty.
-// Nothing is written before the file has been recognised.
+// Nothing is written before the file has been recognised.  Several processes
+// may meet a fresh file at once: the check and the schema are one write
+// transaction, so that none sees the schema half made, and whoever finds the
+// lock taken waits in the busy handler rather than failing.
 void RegistryDatabase::Claim() {
   Check(sqlite3_busy_timeout(connection_.get(), kBusyTimeoutMs));
-  if (!IsOurs() && !IsEmpty()) throw SqliteError{SQLITE_NOTADB};
-  // WAL lets readers run beside a writer; NORMAL still keeps every commit
-  // once the writing process dies, and loses at most the last ones when the
-  // whole machine does.
-  Execute("PRAGMA journal_mode=WAL");
-  Execute("PRAGMA synchronous=NORMAL");
-  if (IsOurs()) return UpgradeSchema();
-  Transaction transaction(*this);
-  // Another process may have initialised it since the check above.
-  if (IsEmpty()) {
-    CreateSchema();
-  } else if (!IsOurs()) {
-    throw SqliteError{SQLITE_NOTADB};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    try {
+      Transaction transaction(*this);
+      if (!IsOurs()) {
+        if (!IsEmpty()) throw SqliteError{SQLITE_NOTADB};
+        CreateSchema();
+      }
+      UpgradeSchema();
+      transaction.Commit();
+      // WAL lets readers run beside a writer; NORMAL still keeps every
+      // commit once the writing process dies, and loses at most the last
+      // ones when the whole machine does.
+      Execute("PRAGMA journal_mode=WAL");
+      Execute("PRAGMA synchronous=NORMAL");
+      return;
+    } catch (const SqliteError& error) {
+      // While another process turns a fresh file to WAL, or builds the
+      // log's index, SQLite answers SQLITE_BUSY at once, without the busy
+      // handler (seen with six processes starting on a new file).
+      if ((error.code & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+      sqlite3_sleep(5);
+    }
   }
-  transaction.Commit();
-  UpgradeSchema();
+}
+
+void RegistryDatabase::CheckpointLog() {
+  if (localCommits_ == checkpointedCommits_) return;
+  if (sqlite3_wal_checkpoint_v2(connection_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                nullptr) == SQLITE_OK) {
+    checkpointedCommits_ = localCommits_;
+  }
 }
 
 bool RegistryDatabase::IsOurs() {
@@ -339,16 +346,13 @@ void RegistryDatabase::CreateSchema() {
 
 // A version 1 database gains the keys' last-write times, all set to the time
 // of the upgrade, in one transaction: a crash or a failure leaves version 1.
+// Runs inside Claim's write transaction, so that two processes never both
+// upgrade and none sees the upgrade half done.
 void RegistryDatabase::UpgradeSchema() {
-  if (Scalar("PRAGMA user_version") == kSchemaVersion) return;
-  Transaction transaction(*this);
-  // Another process may have upgraded it since the check above.
-  if (Scalar("PRAGMA user_version") == kFirstSchemaVersion) {
-    Execute("ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
-    Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
-    Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-  }
-  transaction.Commit();
+  if (Scalar("PRAGMA user_version") != kFirstSchemaVersion) return;
+  Execute("ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
+  Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
+  Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
 
 void RegistryDatabase::Touch(int64_t key) { Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run(); }

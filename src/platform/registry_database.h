@@ -55,9 +55,14 @@ class RegistryDatabase {
   static constexpr int kRootCount = 4;
 
   // Opens the database at `path`, creating the file (0600) and its missing
-  // folders (0700) when absent.  ERROR_REGISTRY_CORRUPT when the file cannot
-  // be opened or is not a registry database.
+  // folders (0700) when absent, after the checks of registry_file_check.h
+  // (whose statuses it answers).  ERROR_REGISTRY_CORRUPT when the file is not
+  // a registry database.
   static LONG Open(const std::string& path, std::shared_ptr<RegistryDatabase>* database);
+  // Why the last failing call of any database in this process failed, as one
+  // line; empty before the first failure.  The caller holds the registry's
+  // lock, as for every other use.
+  static const std::string& LastFailure();
   ~RegistryDatabase();
   RegistryDatabase(const RegistryDatabase&) = delete;
   RegistryDatabase& operator=(const RegistryDatabase&) = delete;
@@ -90,6 +95,12 @@ class RegistryDatabase {
   // Creates or overwrites a value; an overwrite keeps its name and position.
   LONG SetValue(int64_t key, const std::string& name, DWORD type, const BYTE* data, DWORD size);
   LONG DeleteValue(int64_t key, const std::string& name);
+
+  // Copies the write-ahead log into the database file, as far as no other
+  // process's open read holds it back, if this connection wrote since the
+  // last time; never waits.  Called when the process stops using the
+  // database, so that the file alone is complete after a clean exit.
+  void CheckpointLog();
 
  private:
   enum Statement : int;
@@ -137,6 +148,7 @@ class RegistryDatabase {
   std::unique_ptr<sqlite3, Closer> connection_;
   std::vector<std::unique_ptr<sqlite3_stmt, Finalizer>> statements_;  // By Statement.
   uint64_t localCommits_ = 0;
+  uint64_t checkpointedCommits_ = 0;
   EnumerationCursor valueCursor_;
   EnumerationCursor subkeyCursor_;
 };

@@ -63,13 +63,17 @@
 //   use.  Other predefined handles are invalid.
 // - Keys nest at most 512 levels below their root, as Windows documents; a
 //   create that would go deeper answers ERROR_INVALID_PARAMETER.
-// - Database failures: ERROR_REGISTRY_CORRUPT when the file cannot be
-//   opened, is not a registry database or is damaged (it is then never
+// - Database failures: ERROR_ACCESS_DENIED when the file, a journal file or
+//   a folder above it belongs to another user or can be written by group or
+//   others; ERROR_REGISTRY_CORRUPT when the path names no regular file or the
+//   file is not a registry database or is damaged (it is then never
 //   written); ERROR_REGISTRY_IO_FAILED on I/O errors or after waiting five
-//   seconds for another process's write; ERROR_OUTOFMEMORY.
+//   seconds for another process's write; ERROR_OUTOFMEMORY.  The reason in
+//   words is kept for RegistryDatabaseError.
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +81,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "inireg/win32_registry.h"
 #include "platform/registry_database.h"
@@ -166,6 +171,7 @@ class HandleTable {
     // stale handle cannot come to mean another key.
     next_ += 4;
     if (next_ >= kFirstPredefined && next_ < kFirstPredefined + 0x100) next_ = kFirstPredefined + 0x100;
+    ++uses_[key.database.get()];
     keys_.emplace(next_, std::move(key));
     return reinterpret_cast<HKEY>(next_);
   }
@@ -173,10 +179,33 @@ class HandleTable {
     auto found = keys_.find(reinterpret_cast<uintptr_t>(handle));
     return found == keys_.end() ? nullptr : &found->second;
   }
-  bool Remove(HKEY handle) { return keys_.erase(reinterpret_cast<uintptr_t>(handle)) == 1; }
+  // Hands back the removed handle's database when no other handle uses it,
+  // so that the caller can end this process's use of it.
+  bool Remove(HKEY handle, std::shared_ptr<RegistryDatabase>* unused) {
+    auto found = keys_.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == keys_.end()) return false;
+    auto use = uses_.find(found->second.database.get());
+    if (--use->second == 0) {
+      uses_.erase(use);
+      *unused = std::move(found->second.database);
+    }
+    keys_.erase(found);
+    return true;
+  }
+  // Every database that a handle uses.
+  std::vector<std::shared_ptr<RegistryDatabase>> Databases() const {
+    std::vector<std::shared_ptr<RegistryDatabase>> databases;
+    for (const auto& entry : keys_) {
+      if (std::find(databases.begin(), databases.end(), entry.second.database) == databases.end()) {
+        databases.push_back(entry.second.database);
+      }
+    }
+    return databases;
+  }
 
  private:
   std::unordered_map<uintptr_t, OpenKey> keys_;
+  std::unordered_map<const RegistryDatabase*, size_t> uses_;  // Handles per database.
   uintptr_t next_ = 0x1000;
 };
 
@@ -185,6 +214,7 @@ struct RegistryState {
   std::string pathOverride;
   std::shared_ptr<RegistryDatabase> current;  // The roots' database, opened on first use.
   HandleTable handles;
+  pid_t openedBy = 0;  // The process that opened the databases; a forked child must not use them.
 };
 
 RegistryState& State() {
@@ -192,6 +222,24 @@ RegistryState& State() {
   // while the program exits.
   static RegistryState* const state = new RegistryState;
   return *state;
+}
+
+// At a normal exit, everything written is copied from the write-ahead log
+// into the database files, and the roots' database is closed when no handle
+// is left on it (SQLite then removes the log when no other process has the
+// file open), so that a copy of the file alone is a complete backup.
+void CheckpointAtExit() {
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.openedBy != getpid()) return;
+  std::vector<std::shared_ptr<RegistryDatabase>> databases = state.handles.Databases();
+  for (const auto& database : databases) database->CheckpointLog();
+  if (state.current) {
+    state.current->CheckpointLog();
+    if (std::find(databases.begin(), databases.end(), state.current) == databases.end()) {
+      state.current.reset();
+    }
+  }
 }
 
 std::string HomeFolder() {
@@ -221,6 +269,11 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
     if (!state.current) {
       const std::string& path = state.pathOverride.empty() ? DefaultDatabasePath() : state.pathOverride;
       if (LONG status = RegistryDatabase::Open(path, &state.current)) return status;
+      if (state.openedBy != getpid()) {
+        state.openedBy = getpid();
+        static const bool registered = std::atexit(CheckpointAtExit) == 0;
+        (void)registered;
+      }
     }
     int64_t root = static_cast<int64_t>(HandleValue(handle) - kFirstPredefined);
     *key = OpenKey{state.current, RegistryDatabase::kFirstRootId + root, KEY_ALL_ACCESS};
@@ -356,7 +409,11 @@ LONG RegCloseKey(HKEY key) {
   if (IsPredefined(key)) return ERROR_SUCCESS;
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return state.handles.Remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  std::shared_ptr<RegistryDatabase> unused;
+  if (!state.handles.Remove(key, &unused)) return ERROR_INVALID_HANDLE;
+  // The last handle on a database ends this use of it.
+  if (unused) unused->CheckpointLog();
+  return ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
@@ -712,6 +769,12 @@ LONG RegFlushKey(HKEY key) {
   if (LONG status = Resolve(state, key, &open)) return status;
   if (LONG status = open.database->CheckKey(open.id)) return status;
   return open.database->Flush();
+}
+
+std::string RegistryDatabaseError() {
+  RegistryState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return RegistryDatabase::LastFailure();
 }
 
 void SetRegistryDatabasePath(const std::string& path) {
