@@ -303,6 +303,25 @@ TEST_F(SecurityTest, AFileTheCallerCouldNotWriteIsNeverReplaced) {
   }
 }
 
+TEST_F(SecurityTest, TheCallersOwnReadOnlyFileIsNeverReplaced) {
+  // Root may write any file, so as root the caller is another user; the
+  // folder is the caller's, so only the file's own mode can refuse.
+  const bool root = geteuid() == 0;
+  const uid_t caller = root ? kVictim : static_cast<uid_t>(-1);
+  const std::string folder = dir_.File("mine");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  if (root) Own(folder, kVictim, kVictim, 0700);
+  const std::string path = folder + "/app.ini";
+  WriteFile(path, "[s]\nk=old\n");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  if (root) Own(path, kVictim, kVictim, 0444);
+  int status = RunAs(caller, {}, [&] { return WriteThroughStore(path, "new"); });
+  ASSERT_EQ(status, 0) << Ending(status);
+  EXPECT_EQ(ReadFile(path), "[s]\nk=old\n");
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0444u);
+  EXPECT_TRUE(TemporaryFilesIn(folder).empty());
+}
+
 // --- Symbolic links ----------------------------------------------------------
 
 TEST_F(SecurityTest, LinksInASharedStickyFolderAreFollowedOnlyWhenTheKernelWould) {
