@@ -141,6 +141,10 @@ bool FaultyFileSystem::Replace(const std::string& source, const std::string& tar
   return DefaultFileSystem()->Replace(source, target);
 }
 
+bool FaultyFileSystem::MayReplace(const std::string& target) {
+  return DefaultFileSystem()->MayReplace(target);
+}
+
 void FaultyFileSystem::Remove(const std::string& path) { DefaultFileSystem()->Remove(path); }
 
 std::string FaultyFileSystem::ResolveLinks(const std::string& path) {

@@ -60,6 +60,7 @@ class FaultyFileSystem : public FileSystem {
   std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
                                               std::string* temporaryPath) override;
   bool Replace(const std::string& source, const std::string& target) override;
+  bool MayReplace(const std::string& target) override;
   void Remove(const std::string& path) override;
   std::string ResolveLinks(const std::string& path) override;
   void Sleep(unsigned milliseconds) override;

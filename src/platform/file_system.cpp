@@ -3,8 +3,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <thread>
+
+#include "platform/link_resolution.h"
+#include "platform/temporary_files.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -15,8 +20,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
-#include <climits>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,45 +29,9 @@ namespace inireg {
 
 namespace {
 
-// A File over a C stream, which it owns.
-class StdioFile : public File {
- public:
-  explicit StdioFile(std::FILE* stream) : stream_(stream) {}
-  ~StdioFile() override {
-    if (stream_ != nullptr) std::fclose(stream_);
-  }
-
-  size_t Read(void* buffer, size_t size) override {
-    size_t got = std::fread(buffer, 1, size, stream_);
-    if (got < size && std::ferror(stream_)) failed_ = true;
-    return got;
-  }
-
-  bool Write(const void* data, size_t size) override {
-    return std::fwrite(data, 1, size, stream_) == size;
-  }
-
-  bool Sync() override {
-    if (std::fflush(stream_) != 0) return false;
-#ifdef _WIN32
-    return _commit(_fileno(stream_)) == 0;
-#else
-    return fsync(fileno(stream_)) == 0;
-#endif
-  }
-
-  bool Close() override {
-    std::FILE* stream = stream_;
-    stream_ = nullptr;
-    return std::fclose(stream) == 0;
-  }
-
-  bool Failed() const override { return failed_; }
-
- private:
-  std::FILE* stream_;
-  bool failed_ = false;
-};
+// Enough tries to step over a name another writer took a moment ago; names
+// are random, so only someone who sees them first can collide.
+constexpr int kTemporaryNameTries = 64;
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of(
@@ -77,48 +44,83 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Names for temporary files: unique within the process by a counter, across
-// processes by the process id.
-std::string TemporaryName(const std::string& path, unsigned attempt) {
-  static std::atomic<unsigned> counter{0};
 #ifdef _WIN32
-  unsigned long pid = GetCurrentProcessId();
-#else
-  unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".inireg-%lu-%u-%u.tmp", pid, counter++, attempt);
-  std::string base = path.substr(FolderOf(path).size());
-  return FolderOf(path) + "." + base + suffix;
+
+// A File over a C stream, which it owns.  Reads stop after `readLimit` bytes.
+class StdioFile : public File {
+ public:
+  StdioFile(std::FILE* stream, uint64_t readLimit) : stream_(stream), remaining_(readLimit) {}
+  ~StdioFile() override {
+    if (stream_ != nullptr) std::fclose(stream_);
+  }
+
+  size_t Read(void* buffer, size_t size) override {
+    if (size > remaining_) size = static_cast<size_t>(remaining_);
+    size_t got = std::fread(buffer, 1, size, stream_);
+    if (got < size && std::ferror(stream_)) failed_ = true;
+    remaining_ -= got;
+    return got;
+  }
+
+  bool Write(const void* data, size_t size) override {
+    return std::fwrite(data, 1, size, stream_) == size;
+  }
+
+  bool Sync() override { return std::fflush(stream_) == 0 && _commit(_fileno(stream_)) == 0; }
+
+  bool Close() override {
+    std::FILE* stream = stream_;
+    stream_ = nullptr;
+    return std::fclose(stream) == 0;
+  }
+
+  bool Failed() const override { return failed_; }
+
+ private:
+  std::FILE* stream_;
+  uint64_t remaining_;
+  bool failed_ = false;
+};
+
+// Devices (NUL, CON, COM1) open like files; only disk files are profiles.
+bool IsDiskFile(std::FILE* stream) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
 }
 
 class SystemFileSystem : public FileSystem {
  public:
-  bool Exists(const std::string& path) override {
-#ifdef _WIN32
-    return _access(path.c_str(), 0) == 0;
-#else
-    return access(path.c_str(), F_OK) == 0;
-#endif
-  }
+  bool Exists(const std::string& path) override { return _access(path.c_str(), 0) == 0; }
 
   std::unique_ptr<File> OpenForReading(const std::string& path) override {
     std::FILE* stream = std::fopen(path.c_str(), "rb");
     if (stream == nullptr) return nullptr;
-    return std::make_unique<StdioFile>(stream);
+    __int64 length = _filelengthi64(_fileno(stream));
+    if (!IsDiskFile(stream) || length < 0) {
+      std::fclose(stream);
+      return nullptr;
+    }
+    return std::make_unique<StdioFile>(stream, static_cast<uint64_t>(length));
   }
 
   std::unique_ptr<File> OpenForWriting(const std::string& path) override {
     std::FILE* stream = std::fopen(path.c_str(), "wb+");
     if (stream == nullptr) return nullptr;
-    return std::make_unique<StdioFile>(stream);
+    if (!IsDiskFile(stream)) {
+      std::fclose(stream);
+      return nullptr;
+    }
+    return std::make_unique<StdioFile>(stream, 0);
   }
 
   std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
                                               std::string* temporaryPath) override {
-    for (unsigned attempt = 0; attempt < 16; ++attempt) {
-      std::string name = TemporaryName(path, attempt);
-#ifdef _WIN32
+    const std::string folder = FolderOf(path);
+    RemoveStaleTemporaryFiles(folder);
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+      std::string name;
+      if (!MakeTemporaryName(folder, &name)) return nullptr;
+      // The replace gives the final file the original's security descriptor.
       int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
       if (fd < 0) {
         if (errno == EEXIST) continue;
@@ -130,39 +132,238 @@ class SystemFileSystem : public FileSystem {
         _unlink(name.c_str());
         return nullptr;
       }
-#else
-      // 0666 less the umask, as a new file made by fopen would get; an existing
-      // file's own permission bits and owner are copied below.
-      int fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;
-        return nullptr;
-      }
-      struct stat original;
-      if (stat(path.c_str(), &original) == 0) {
-        if (fchown(fd, original.st_uid, original.st_gid) != 0) {
-          // Not permitted for other users' files: the new file stays ours.
-        }
-        fchmod(fd, original.st_mode & 07777);
-      }
-      std::FILE* stream = fdopen(fd, "wb");
-      if (stream == nullptr) {
-        close(fd);
-        unlink(name.c_str());
-        return nullptr;
-      }
-#endif
       *temporaryPath = name;
-      return std::make_unique<StdioFile>(stream);
+      return std::make_unique<StdioFile>(stream, 0);
     }
     return nullptr;
   }
 
   bool Replace(const std::string& source, const std::string& target) override {
-#ifdef _WIN32
-    return MoveFileExA(source.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
+    // ReplaceFileA keeps the replaced file's ACL, attributes and streams;
+    // MoveFileExA would give it the folder's inherited ACL.
+    if (ReplaceFileA(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr)) {
+      return true;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND || GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return false;
+    }
+    // No file to replace: a plain move, which fails if one appeared meanwhile.
+    return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  }
+
+  bool MayReplace(const std::string& target) override {
+    HANDLE handle = CreateFileA(target.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      // Held open by another program: a matter for the replace's retries.
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_SHARING_VIOLATION;
+    }
+    bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return disk;
+  }
+
+  void Remove(const std::string& path) override { std::remove(path.c_str()); }
+
+  std::string ResolveLinks(const std::string& path) override { return path; }
+
+  void Sleep(unsigned milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+};
+
+#else  // POSIX
+
+// A File over a descriptor, which it owns.  Reads stop after `readLimit`
+// bytes, so a file that grows while it is read cannot hold the reader.
+class DescriptorFile : public File {
+ public:
+  DescriptorFile(int fd, uint64_t readLimit) : fd_(fd), remaining_(readLimit) {}
+  ~DescriptorFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  size_t Read(void* buffer, size_t size) override {
+    if (size > remaining_) size = static_cast<size_t>(remaining_);
+    size_t got = 0;
+    while (got < size) {
+      ssize_t result = read(fd_, static_cast<char*>(buffer) + got, size - got);
+      if (result < 0 && errno == EINTR) continue;
+      if (result < 0) failed_ = true;
+      if (result <= 0) break;
+      got += static_cast<size_t>(result);
+    }
+    remaining_ -= got;
+    return got;
+  }
+
+  bool Write(const void* data, size_t size) override {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      ssize_t result = write(fd_, bytes, size);
+      if (result < 0 && errno == EINTR) continue;
+      if (result <= 0) return false;
+      bytes += result;
+      size -= static_cast<size_t>(result);
+    }
+    return true;
+  }
+
+  bool Sync() override { return fsync(fd_) == 0; }
+
+  bool Close() override {
+    int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+  bool Failed() const override { return failed_; }
+
+ protected:
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  uint64_t remaining_;
+  bool failed_ = false;
+};
+
+// What a finished temporary file takes over from the file it replaces.
+struct Attributes {
+  bool replacesFile = false;  // False: a new file, mode from the umask.
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+};
+
+// A temporary file stays 0600 while it is written; Sync gives it its final
+// attributes and then flushes it, so that it is whole before anyone else
+// may read it.
+class TemporaryFile : public DescriptorFile {
+ public:
+  TemporaryFile(int fd, const Attributes& attributes) : DescriptorFile(fd, 0), attributes_(attributes) {}
+
+  bool Sync() override {
+    mode_t mode = attributes_.mode;
+    if (attributes_.replacesFile) {
+      // Owner and group separately: a user may give a file any group of
+      // their own, only root may give it another owner.
+      bool ownerKept = attributes_.owner == geteuid() || fchown(fd(), attributes_.owner, -1) == 0;
+      bool groupKept = fchown(fd(), static_cast<uid_t>(-1), attributes_.group) == 0;
+      // The old group's rights must not pass to the caller's group, nor set-id
+      // bits to a new owner or group.
+      if (!groupKept) mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
+      if (!ownerKept) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    }
+    if (fchmod(fd(), mode) != 0) return false;
+    return DescriptorFile::Sync();
+  }
+
+ private:
+  Attributes attributes_;
+};
+
+// The umask, read without changing it (umask() would race with other
+// threads creating files) where /proc tells it.
+mode_t CurrentUmask() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+
+// Opens a regular file without following a link at its end and without
+// blocking (a FIFO would wait for a writer); null for anything else.
+int OpenRegular(const std::string& path, int flags, struct stat* info) {
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+bool Resolve(const std::string& path, std::string* resolved) {
+  return ResolveProtectedLinks(path, resolved) == LinkResolution::kResolved;
+}
+
+class SystemFileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override {
+    std::string resolved;
+    if (!Resolve(path, &resolved)) return true;
+    struct stat info;
+    return lstat(resolved.c_str(), &info) == 0;
+  }
+
+  std::unique_ptr<File> OpenForReading(const std::string& path) override {
+    std::string resolved;
+    if (!Resolve(path, &resolved)) return nullptr;
+    struct stat info;
+    int fd = OpenRegular(resolved, O_RDONLY, &info);
+    if (fd < 0) return nullptr;
+    return std::make_unique<DescriptorFile>(fd, static_cast<uint64_t>(info.st_size));
+  }
+
+  std::unique_ptr<File> OpenForWriting(const std::string& path) override {
+    std::string resolved;
+    if (!Resolve(path, &resolved)) return nullptr;
+    // Emptied only once it is known to be a regular file.
+    struct stat info;
+    int fd = OpenRegular(resolved, O_WRONLY | O_CREAT, &info);
+    if (fd < 0) return nullptr;
+    if (ftruncate(fd, 0) != 0) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<DescriptorFile>(fd, 0);
+  }
+
+  std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
+                                              std::string* temporaryPath) override {
+    const std::string folder = FolderOf(path);
+    RemoveStaleTemporaryFiles(folder);
+    Attributes attributes;
+    struct stat original;
+    if (stat(path.c_str(), &original) == 0) {
+      attributes.replacesFile = true;
+      attributes.owner = original.st_uid;
+      attributes.group = original.st_gid;
+      attributes.mode = original.st_mode & 07777;
+    } else {
+      attributes.mode = 0666 & ~CurrentUmask();
+    }
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+      std::string name;
+      if (!MakeTemporaryName(folder, &name)) return nullptr;
+      int fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        return nullptr;
+      }
+      *temporaryPath = name;
+      return std::make_unique<TemporaryFile>(fd, attributes);
+    }
+    return nullptr;
+  }
+
+  bool Replace(const std::string& source, const std::string& target) override {
     if (std::rename(source.c_str(), target.c_str()) != 0) return false;
     // Make the rename itself durable: sync the folder that holds the entry.
     std::string folder = FolderOf(target);
@@ -172,34 +373,30 @@ class SystemFileSystem : public FileSystem {
       close(fd);
     }
     return true;
-#endif
   }
 
-  void Remove(const std::string& path) override { std::remove(path.c_str()); }
+  bool MayReplace(const std::string& target) override {
+    // As an in-place write would open it, without emptying it.
+    struct stat info;
+    int fd = OpenRegular(target, O_WRONLY, &info);
+    if (fd < 0) return errno == ENOENT;
+    close(fd);
+    return true;
+  }
+
+  void Remove(const std::string& path) override { unlink(path.c_str()); }
 
   std::string ResolveLinks(const std::string& path) override {
-#ifdef _WIN32
-    return path;
-#else
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-    // A dangling link: write to the place it names, relative to the link's
-    // folder when the name is relative.
-    char target[PATH_MAX];
-    ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    if (length <= 0) return path;
-    target[length] = '\0';
-    if (target[0] == '/') return target;
-    return FolderOf(path) + target;
-#endif
+    std::string resolved;
+    return Resolve(path, &resolved) ? resolved : std::string();
   }
 
   void Sleep(unsigned milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 };
+
+#endif
 
 std::atomic<FileSystem*> currentFileSystem{nullptr};
 

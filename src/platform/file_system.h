@@ -7,6 +7,12 @@
 // half way can be tested without permission tricks.
 //
 // Files are always opened in binary mode: the engine handles line ends itself.
+//
+// What the real file system promises beyond that: only regular files are
+// read or written (a FIFO, a device or a folder fails to open, and opens
+// never block); a read stops at the size the file had when it was opened;
+// symbolic links are followed only as the kernel's protected_symlinks rule
+// allows; temporary files are private (0600) until they are complete.
 #ifndef INIREG_PLATFORM_FILE_SYSTEM_H_
 #define INIREG_PLATFORM_FILE_SYSTEM_H_
 
@@ -37,23 +43,39 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // True when something exists at `path` (the runtime's _access).
+  // True when something exists at `path`: a file, or something that cannot
+  // be read through it (a link that may not be followed, a link loop).
   virtual bool Exists(const std::string& path) = 0;
-  // Opens an existing file for reading, or returns null.
+  // Opens an existing regular file for reading, or returns null.
   virtual std::unique_ptr<File> OpenForReading(const std::string& path) = 0;
-  // Creates or empties `path` and opens it for writing, or returns null.
+  // Creates or empties the regular file `path` and opens it for writing, or
+  // returns null.
   virtual std::unique_ptr<File> OpenForWriting(const std::string& path) = 0;
-  // Creates a new, unique file in the folder of `path` for writing and
-  // stores its name in `temporaryPath`.  The file takes the permission bits
-  // of `path` when that exists.  Null when no such file can be made there.
+  // Creates a new file with a new, unpredictable name in the folder of
+  // `path`, readable and writable by the caller alone, and stores its name
+  // in `temporaryPath`.  Its Sync gives it the attributes of `path` (the
+  // permission bits, and the owner and the group where the caller may) or,
+  // when `path` does not exist, those of a new file, before flushing it.
+  // Null when no file can be made in the folder.
   virtual std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
                                                       std::string* temporaryPath) = 0;
   // Atomically replaces `target` with `source` and makes the rename durable.
+  // On Windows the replaced file's security descriptor, attributes and
+  // alternate streams are kept.
   virtual bool Replace(const std::string& source, const std::string& target) = 0;
+  // False when `target` exists but the caller could not write it in place
+  // (no permission, not a regular file): a write-back must then not replace
+  // it either.  True when it does not exist.
+  virtual bool MayReplace(const std::string& target) {
+    (void)target;
+    return true;
+  }
   // Deletes a file; failures are ignored.
   virtual void Remove(const std::string& path) = 0;
   // The file that a write to `path` should replace: the final target of a
-  // symbolic link, or `path` itself.
+  // symbolic link, or `path` itself.  Empty when a link on the way may not be
+  // followed (another user's link in a sticky, world-writable folder) or the
+  // links loop.
   virtual std::string ResolveLinks(const std::string& path) = 0;
   // Pauses the calling thread.
   virtual void Sleep(unsigned milliseconds) = 0;

@@ -442,10 +442,17 @@ bool ReplaceAtomically(const std::string& target, const std::string& contents,
 }  // namespace
 
 int ProfileSave(const ProfileFile& file) {
+  FileSystem* fileSystem = CurrentFileSystem();
   std::string contents = RenderProfileFile(file);
-  std::string target = CurrentFileSystem()->ResolveLinks(file.path);
+  // An empty target: a link that may not be followed.  A file the caller
+  // could not write in place is not replaced either: the rename would
+  // succeed wherever the folder lets the caller make files.
+  std::string target = fileSystem->ResolveLinks(file.path);
   bool noTemporary = false;
-  if (ReplaceAtomically(target, contents, &noTemporary)) return 1;
+  if (!target.empty() && fileSystem->MayReplace(target) &&
+      ReplaceAtomically(target, contents, &noTemporary)) {
+    return 1;
+  }
   if (noTemporary) {
     // No file can be made in the folder (it may be read-only while the file
     // itself is writable): write the file in place.
