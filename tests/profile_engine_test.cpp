@@ -81,12 +81,61 @@ TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
   EXPECT_FALSE(testing::FileExists(paths[1]));         // B was clean: nothing written.
 }
 
-TEST_F(ProfileEngineTest, PathsCompareWithoutCase) {
+// Windows file names ignore case, so its paths do too; elsewhere Case.ini
+// and case.ini are two files with two records.
+TEST_F(ProfileEngineTest, PathsCompareAsTheSystemsFileNamesDo) {
   std::string path = dir_.File("Case.ini");
-  std::string upper = path.substr(0, path.size() - 8) + "CASE.INI";
+  std::string upper = dir_.File("CASE.INI");
   ProfileWriteString("s", "k", "v", path.c_str());
+#ifdef _WIN32
   EXPECT_EQ(Get("S", "K", upper), "v");
   EXPECT_EQ(ProfileCachedPaths().size(), 1u);
+#else
+  EXPECT_EQ(Get("S", "K", upper), "<none>");
+  EXPECT_EQ(ProfileWriteString("s", "k", "other", upper.c_str()), 1);
+  EXPECT_EQ(ProfileCachedPaths().size(), 2u);
+  ProfileClose(path.c_str());
+  ProfileClose(upper.c_str());
+  EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=v", ""}));
+  EXPECT_EQ(ReadFile(upper), Lines({"[s]", "k=other", ""}));
+#endif
+}
+
+// The whole path names the file: paths longer than 299 characters are not
+// cut, and two that agree in their first 299 characters are two files.
+TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
+  std::string folder = dir_.path();
+  while (folder.size() < 320) {
+    folder += "/" + std::string(60, 'd');
+    std::filesystem::create_directory(folder);
+  }
+  std::string first = folder + "/first.ini";
+  std::string second = folder + "/second.ini";
+  ASSERT_GT(first.size(), 299u);
+  EXPECT_EQ(ProfileWriteString("s", "k", "1", first.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("s", "k", "2", second.c_str()), 1);
+  EXPECT_EQ(ProfileCachedPaths(), (std::vector<std::string>{first, second}));
+  EXPECT_TRUE(ProfileSync(first.c_str()).ok());
+  EXPECT_TRUE(ProfileSync(second.c_str()).ok());
+  EXPECT_EQ(ReadFile(first), Lines({"[s]", "k=1", ""}));
+  EXPECT_EQ(ReadFile(second), Lines({"[s]", "k=2", ""}));
+  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+
+  // A file name as long as the system allows.
+  std::string longName = dir_.File(std::string(240, 'n') + ".ini");
+  EXPECT_EQ(ProfileWriteString("s", "k", "long", longName.c_str()), 1);
+  EXPECT_TRUE(ProfileSync(longName.c_str()).ok());
+  ProfileClose(longName.c_str());
+  EXPECT_EQ(Get("s", "k", longName), "long");
+
+  // A path the system cannot open fails like any file that cannot be written.
+  std::string tooLong = dir_.File(std::string(300, 'x') + ".ini");
+  EXPECT_EQ(ProfileWriteString("s", "k", "v", tooLong.c_str()), 1);
+  ::testing::internal::CaptureStdout();
+  Status status = ProfileSync(tooLong.c_str());
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "COULDN'T OPEN FILE\n");
+  EXPECT_FALSE(status.ok());
+  EXPECT_FALSE(status.message().empty());
 }
 
 TEST_F(ProfileEngineTest, WritesTrimNamesAndReadsTakeThemAsGiven) {

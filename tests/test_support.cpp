@@ -149,5 +149,19 @@ std::string FaultyFileSystem::ResolveLinks(const std::string& path) {
 
 void FaultyFileSystem::Sleep(unsigned) { ++pauses; }
 
+std::unique_ptr<FileLock> FaultyFileSystem::LockForWriteBack(const std::string& path,
+                                                             unsigned timeoutMilliseconds) {
+  if (failLock) return nullptr;
+  return DefaultFileSystem()->LockForWriteBack(path, timeoutMilliseconds);
+}
+
+bool FaultyFileSystem::Identify(const std::string& path, FileIdentity* identity) {
+  ++identifies;
+  bool known = DefaultFileSystem()->Identify(path, identity);
+  long long time = reportedTimeNs;
+  if (known && identity->exists && time != 0) identity->modifiedNs = identity->changedNs = time;
+  return known;
+}
+
 }  // namespace testing
 }  // namespace inireg
