@@ -59,7 +59,21 @@ class ProfileReader {
 
   bool Failed() const { return file_->Failed(); }
 
+  void RecordSources(ProfileSourceMap* sources) { sources_ = sources; }
+
  private:
+  // NextLine, remembering which bytes of the file the line came from.
+  bool NextMappedLine(const char** begin, const char** end) {
+    lineSpan_.begin = Offset();
+    bool read = NextLine(begin, end);
+    lineSpan_.end = Offset();
+    return read;
+  }
+  // The file offset of the first byte not yet delivered.
+  size_t Offset() const {
+    return consumed_ - (end_ - position_) - 2 * (pendingUnits_.size() - pendingPosition_);
+  }
+
   // Sets [*begin, *end) to the next line as ReadLine would deliver it, cut
   // at its first NUL; false at the end of the file.
   bool NextLine(const char** begin, const char** end);
@@ -81,6 +95,7 @@ class ProfileReader {
     if (position_ < end_) return true;
     position_ = 0;
     end_ = file_->Read(buffer_, sizeof buffer_);
+    consumed_ += end_;
     return end_ > 0;
   }
 
@@ -89,6 +104,9 @@ class ProfileReader {
   char buffer_[65536];
   size_t position_ = 0;
   size_t end_ = 0;
+  size_t consumed_ = 0;  // Bytes read from the file so far.
+  ProfileSourceMap* sources_ = nullptr;
+  ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
   // UTF-16 code units taken from the file but not yet delivered: the rest of
   // a line that was cut for room.
   std::u16string pendingUnits_;
@@ -250,6 +268,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.value.assign(valueBegin, valueEnd);
   entry.quoted = quoted;
   hashes_.push_back(HashName(keyBegin, static_cast<size_t>(keyEnd - keyBegin)));
+  if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
   return true;
 }
 
@@ -261,7 +280,7 @@ void ProfileReader::FinishSection() {
 void ProfileReader::ReadAll() {
   const char* line;
   const char* end;
-  while (NextLine(&line, &end)) {
+  while (NextMappedLine(&line, &end)) {
     const char* p = line;
     while (p < end && IsProfileSpace(*p)) ++p;
     if (section_ != nullptr) {
@@ -285,6 +304,10 @@ void ProfileReader::ReadAll() {
     }
     if (close == nullptr || close == p + 1) continue;
     section_ = AppendSection(profile_, std::string(p + 1, close));
+    if (sources_ != nullptr) {
+      sources_->headers.push_back(lineSpan_);
+      sources_->entries.emplace_back();
+    }
   }
   if (section_ != nullptr) FinishSection();
 }
@@ -358,13 +381,18 @@ void LoadProfileFile(ProfileFile* file) {
     file->unreadable = CurrentFileSystem()->Exists(file->path);
     return;
   }
-  auto reader = std::make_unique<ProfileReader>(stream.get(), file);
-  reader->DetectWideText();
-  reader->ReadAll();
-  if (reader->Failed()) {
+  ReadProfileStream(stream.get(), file, nullptr);
+  if (stream->Failed()) {
     ClearSections(file);
     file->unreadable = true;
   }
+}
+
+void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources) {
+  auto reader = std::make_unique<ProfileReader>(stream, file);
+  reader->RecordSources(sources);
+  reader->DetectWideText();
+  reader->ReadAll();
 }
 
 std::string RenderProfileFile(const ProfileFile& file) {
