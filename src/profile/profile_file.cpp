@@ -68,7 +68,21 @@ class ProfileReader {
 
   bool Failed() const { return file_->Failed(); }
 
+  void RecordSources(ProfileSourceMap* sources) { sources_ = sources; }
+
  private:
+  // NextLine, remembering which bytes of the file the line came from.
+  bool NextMappedLine(const char** begin, const char** end) {
+    lineSpan_.begin = Offset();
+    bool read = NextLine(begin, end);
+    lineSpan_.end = Offset();
+    return read;
+  }
+  // The file offset of the first byte not yet delivered.
+  size_t Offset() const {
+    return consumed_ - (end_ - position_) - 2 * (pendingUnits_.size() - pendingPosition_);
+  }
+
   // Sets [*begin, *end) to the next line as ReadLine would deliver it, cut
   // at its first NUL; false at the end of the file.
   bool NextLine(const char** begin, const char** end);
@@ -90,6 +104,7 @@ class ProfileReader {
     if (position_ < end_) return true;
     position_ = 0;
     end_ = file_->Read(buffer_, sizeof buffer_);
+    consumed_ += end_;
     return end_ > 0;
   }
 
@@ -98,6 +113,9 @@ class ProfileReader {
   char buffer_[65536];
   size_t position_ = 0;
   size_t end_ = 0;
+  size_t consumed_ = 0;  // Bytes read from the file so far.
+  ProfileSourceMap* sources_ = nullptr;
+  ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
   // UTF-16 code units taken from the file but not yet delivered: the rest of
   // a line that was cut for room.
   std::u16string pendingUnits_;
@@ -263,6 +281,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.value.assign(parsed.valueBegin, parsed.valueEnd);
   entry.quoted = parsed.quoted;
   hashes_.push_back(HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
+  if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
   return true;
 }
 
@@ -274,7 +293,7 @@ void ProfileReader::FinishSection() {
 void ProfileReader::ReadAll() {
   const char* line;
   const char* end;
-  while (NextLine(&line, &end)) {
+  while (NextMappedLine(&line, &end)) {
     const char* p = line;
     while (p < end && IsProfileSpace(*p)) ++p;
     if (section_ != nullptr) {
@@ -298,6 +317,10 @@ void ProfileReader::ReadAll() {
     }
     if (close == nullptr || close == p + 1) continue;
     section_ = AppendSection(profile_, std::string(p + 1, close));
+    if (sources_ != nullptr) {
+      sources_->headers.push_back(lineSpan_);
+      sources_->entries.emplace_back();
+    }
   }
   if (section_ != nullptr) FinishSection();
 }
@@ -375,37 +398,10 @@ class HashingFile : public File {
   ContentHash hash_;
 };
 
-// Bytes in memory read as a file.
-class BytesFile : public File {
- public:
-  explicit BytesFile(const std::string& bytes) : bytes_(bytes) {}
-  size_t Read(void* buffer, size_t size) override {
-    size_t take = std::min(size, bytes_.size() - position_);
-    std::memcpy(buffer, bytes_.data() + position_, take);
-    position_ += take;
-    return take;
-  }
-  bool Write(const void*, size_t) override { return false; }
-  bool Sync() override { return false; }
-  bool Close() override { return true; }
-  bool Failed() const override { return false; }
-
- private:
-  const std::string& bytes_;
-  size_t position_ = 0;
-};
-
 int64_t UnixTimeNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-bool ReadProfile(File* stream, ProfileFile* file) {
-  auto reader = std::make_unique<ProfileReader>(stream, file);
-  reader->DetectWideText();
-  reader->ReadAll();
-  return !reader->Failed();
 }
 
 }  // namespace
@@ -430,18 +426,13 @@ void LoadProfileFile(ProfileFile* file) {
     return;
   }
   HashingFile hashing(stream.get());
-  if (!ReadProfile(&hashing, file)) {
+  ReadProfileStream(&hashing, file, nullptr);
+  if (hashing.Failed()) {
     ClearSections(file);
     file->unreadable = true;
     return;
   }
   file->contentHash = hashing.Hash();
-}
-
-void LoadProfileBytes(ProfileFile* file, const std::string& bytes) {
-  file->loaded = true;
-  BytesFile stream(bytes);
-  ReadProfile(&stream, file);
 }
 
 void ContentHash::Add(const void* data, size_t size) {
@@ -479,6 +470,13 @@ uint64_t HashContents(const std::string& bytes) {
   ContentHash hash;
   hash.Add(bytes.data(), bytes.size());
   return hash.Value();
+}
+
+void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources) {
+  auto reader = std::make_unique<ProfileReader>(stream, file);
+  reader->RecordSources(sources);
+  reader->DetectWideText();
+  reader->ReadAll();
 }
 
 std::string RenderProfileFile(const ProfileFile& file) {

@@ -157,12 +157,28 @@ bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey);
 enum class OpenMode { kRead, kWrite };
 std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode);
 
+// Where in a file's bytes each record came from, for editors that change a
+// file line by line.  Offsets count bytes from the start of the file (a
+// byte-order mark included).  A span runs from the first byte of the logical
+// line a record was read from to the byte after it: its line end and, when
+// continuation lines were joined, every physical line joined into it.
+struct ProfileTextSpan {
+  size_t begin = 0;
+  size_t end = 0;
+};
+struct ProfileSourceMap {
+  std::vector<ProfileTextSpan> headers;               // One per section, in order.
+  std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
+};
+
+// Reads `stream` into the empty record `file` as LoadProfileFile reads a file,
+// and, when `sources` is not null, records where each record came from.
+void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources);
+
 // Fills an empty, not yet loaded record from its file, and sets its identity
 // and content hash.  An absent file gives a profile without sections; an
 // existing file that cannot be read gives one marked unreadable.
 void LoadProfileFile(ProfileFile* file);
-// Fills an empty record from `bytes`, as if they were its file's contents.
-void LoadProfileBytes(ProfileFile* file, const std::string& bytes);
 
 // A hash of a file's bytes, fed in pieces of any size.
 class ContentHash {
