@@ -82,18 +82,27 @@ class ProfileSharingTest : public ::testing::Test {
 TEST_F(ProfileSharingTest, ProcessesWritingAtOnceKeepEachOthersKeys) {
   constexpr int kProcesses = 4;
   constexpr int kKeys = 40;
-  for (const char* mode : {"stores", "held"}) {
+  const std::string comment = "; kept by layout-keeping write-backs\r\n";
+  for (std::string mode : {"stores", "held", "stores layout", "held layout"}) {
     SCOPED_TRACE(mode);
-    std::remove(path_.c_str());
+    bool layout = mode.find(" layout") != std::string::npos;
+    std::string kind = mode.substr(0, mode.find(' '));
+    WriteFile(path_, comment);
     std::vector<pid_t> writers;
     for (int p = 0; p < kProcesses; ++p) {
-      writers.push_back(Start({PROFILE_WRITER, path_, mode, "p" + std::to_string(p) + "k", std::to_string(kKeys)}));
+      std::vector<std::string> arguments = {PROFILE_WRITER, path_, kind, "p" + std::to_string(p) + "k",
+                                            std::to_string(kKeys)};
+      if (layout) arguments.push_back("layout");
+      writers.push_back(Start(arguments));
     }
     for (pid_t writer : writers) EXPECT_EQ(Finish(writer), 0);
+    if (layout) {
+      EXPECT_EQ(ReadFile(path_).substr(0, comment.size()), comment);
+    }
     int kept = 0;
     for (int p = 0; p < kProcesses; ++p) kept += CountKept(path_, "p" + std::to_string(p) + "k", kKeys);
-    std::printf("%d processes x %d keys through %s: %d of %d keys kept\n", kProcesses, kKeys, mode, kept,
-                kProcesses * kKeys);
+    std::printf("%d processes x %d keys through %s: %d of %d keys kept\n", kProcesses, kKeys, mode.c_str(),
+                kept, kProcesses * kKeys);
     EXPECT_EQ(kept, kProcesses * kKeys);
   }
 }
@@ -243,6 +252,75 @@ TEST_F(ProfileSharingTest, AnEntryDeletionIsReplayedOntoOthersChanges) {
   ProfileStore empty(path_);
   EXPECT_EQ(empty.DeleteKey("a", ""), 0) << "no current section";
   EXPECT_EQ(ProfileDeleteEntry("s", "  ", path_.c_str()), 0);
+}
+
+// --- The layout-keeping write-back through the engine and stores -----------
+
+// A hand-written file: a byte-order mark, lines before the first header,
+// comments, CR LF line ends, odd spacing, a duplicate key.
+const char kHandWritten[] =
+    "\xEF\xBB\xBF; settings of the example program\r\n"
+    "\r\n"
+    "[Window]\r\n"
+    "  Width =  640   ; pixels\r\n"
+    "Title=\"Main\"\r\n"
+    "Title=shadowed\r\n"
+    "\r\n"
+    "# old section, kept as it is\r\n"
+    "[Old]\r\n"
+    "x=1\r\n"
+    "[Last]\r\n"
+    "y = 2\r\n";
+
+TEST_F(ProfileSharingTest, LayoutModeChangesOnlyTheLinesOfItsChanges) {
+  WriteFile(path_, kHandWritten);
+  ProfileStore store(path_);
+  store.SetKeepLayout(true);
+  EXPECT_TRUE(store.Sync().ok());
+  EXPECT_EQ(ReadFile(path_), kHandWritten) << "nothing changed: nothing rewritten";
+  EXPECT_EQ(store.SetInt(800, "Width", "Window"), 1);
+  EXPECT_EQ(store.SetString("Main window", "Title", ""), 1);
+  EXPECT_EQ(store.SetString("1", "Height", ""), 1);
+  EXPECT_EQ(store.DeleteKey("y", "Last"), 1);
+  EXPECT_EQ(ProfileWriteString("Old", nullptr, nullptr, path_.c_str()), 1);  // Deletes the section.
+  EXPECT_TRUE(store.Sync().ok());
+  std::string written = ReadFile(path_);
+  EXPECT_EQ(written.substr(0, 47), std::string(kHandWritten).substr(0, 47)) << "mark, comment, blank line";
+  EXPECT_NE(written.find("Title=shadowed\r\nHeight=1\r\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("[Old]"), std::string::npos) << written;
+  EXPECT_EQ(written.find("y = 2"), std::string::npos) << written;
+  EXPECT_NE(written.find("[Last]\r\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("640"), std::string::npos) << written;
+  EXPECT_EQ(store.GetInt("Width", "Window", 0), 800);
+  std::string title;
+  store.GetString(title, "", "Title", "Window");
+  EXPECT_EQ(title, "Main window");
+  // Every line of the original that no change named is still there, in order.
+  std::vector<std::string> untouched = {"\xEF\xBB\xBF; settings of the example program\r\n", "[Window]\r\n",
+                                        "Title=shadowed\r\n", "[Last]\r\n"};
+  size_t from = 0;
+  for (const std::string& line : untouched) {
+    size_t at = written.find(line, from);
+    EXPECT_NE(at, std::string::npos) << line;
+    if (at != std::string::npos) from = at + line.size();
+  }
+}
+
+// The mode belongs to the store: it holds after the engine evicted and
+// reloaded the file, and it merges with a hand edit made meanwhile.
+TEST_F(ProfileSharingTest, LayoutModeSurvivesEvictionAndMergesHandEdits) {
+  WriteFile(path_, "; comment\n[s]\na = 1\n");
+  ProfileStore store(path_);
+  store.SetKeepLayout(true);
+  EXPECT_EQ(store.GetInt("a", "s", 0), 1);
+  for (int i = 0; i < 5; ++i) ProfileGetInt("s", "k", 0, dir_.File("other" + std::to_string(i)).c_str());
+  EXPECT_EQ(ProfileCachedPaths().front(), dir_.File("other0")) << "the file was evicted";
+  WriteFile(path_, "; comment\n[s]\na = 1\n; an admin's note\nb=2\n");
+  EXPECT_EQ(store.SetInt(3, "a", "s"), 1);
+  WriteFile(path_, "; comment\n[s]\na = 1\n; an admin's note\nb=2\nc=4\n");  // While cached.
+  EXPECT_TRUE(store.Sync().ok());
+  EXPECT_EQ(ReadFile(path_), "; comment\n[s]\na = 3\n; an admin's note\nb=2\nc=4\n");
+  EXPECT_EQ(store.GetInt("c", "s", 0), 4);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "profile/profile_change.h"
+#include "profile/profile_layout.h"
 
 namespace inireg {
 
@@ -67,7 +68,6 @@ ProfileFile FreshRecord(const ProfileFile& file) {
 void RecordWritten(ProfileFile* file, const std::string& target, const std::string& contents) {
   file->dirty = false;
   file->journal.clear();
-  file->wideText = false;  // Written back as 8-bit text.
   file->identityTakenNs = UnixTimeNs();
   if (!CurrentFileSystem()->Identify(target, &file->identity)) {
     file->identity = FileIdentity();
@@ -88,6 +88,42 @@ void ReloadProfile(ProfileFile* file) {
   *file = std::move(fresh);
 }
 
+namespace {
+
+// The layout-keeping write-back: the journal is applied to the file's
+// current bytes, and the record is read again from the result.
+Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
+  FileSystem* fileSystem = CurrentFileSystem();
+  FileIdentity current;
+  int64_t takenNs = UnixTimeNs();
+  bool known = fileSystem->Identify(target, &current);
+  std::string original;
+  if (known && current.exists && !ReadBytes(target, &original)) {
+    return Failed(target + " cannot be read to apply the changes to its lines");
+  }
+  std::string contents = ApplyChangesKeepingLayout(original, file->journal, file->joinContinuations);
+  bool write = contents != original || !current.exists;
+  if (write) {
+    std::string reason;
+    if (!ReplaceFileContents(target, contents, &reason)) return Failed(reason);
+  }
+  ProfileFile fresh = FreshRecord(*file);
+  LoadProfileText(contents, &fresh, nullptr);
+  *file = std::move(fresh);
+  if (write) {
+    RecordWritten(file, target, contents);
+  } else {
+    // Nothing to write: the record is the file as it is.
+    file->identity = current;
+    if (!known) file->identity.size = ~uint64_t{0};
+    file->identityTakenNs = takenNs;
+    file->contentHash = HashContents(contents);
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
 Status WriteBackProfile(ProfileFile* file) {
   FileSystem* fileSystem = CurrentFileSystem();
   std::string target = fileSystem->ResolveLinks(file->path);
@@ -97,6 +133,8 @@ Status WriteBackProfile(ProfileFile* file) {
                   " could not be had within 5 seconds (another process is writing it back, "
                   "or its folder cannot be opened)");
   }
+
+  if (file->keepLayout) return WriteBackKeepingLayout(file, target);
 
   ProfileFile merged;
   bool changed = ChangedOnDisk(*file, target);
@@ -113,6 +151,7 @@ Status WriteBackProfile(ProfileFile* file) {
   std::string reason;
   if (!ReplaceFileContents(target, contents, &reason)) return Failed(reason);
   if (changed) *file = std::move(merged);
+  file->wideText = false;  // Written as 8-bit text.
   RecordWritten(file, target, contents);
   return Status::Ok();
 }
