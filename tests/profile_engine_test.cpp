@@ -13,6 +13,7 @@
 #include "inireg/profile_store.h"
 #include "platform/code_page.h"
 #include "profile/profile_cache.h"
+#include "profile/profile_line.h"
 #include "test_support.h"
 
 namespace inireg {
@@ -280,6 +281,46 @@ TEST_F(ProfileEngineTest, ATrailingBackslashIsRefusedOnlyWhileLinesAreJoined) {
   ProfileSetFlags(path.c_str(), 1);
   EXPECT_EQ(ProfileWriteString("s", "j", "dir\\", path.c_str()), 0);
   EXPECT_EQ(ProfileWriteString("s", "j", "dir\\x", path.c_str()), 1);
+  // Quoted, the line ends in the quote: nothing is joined.
+  EXPECT_EQ(ProfileWriteString("s", "q", "\"dir\\\"", path.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("s", "after", "1", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  ProfileAddUnloaded(path.c_str());
+  ProfileSetFlags(path.c_str(), 1);
+  EXPECT_EQ(Get("s", "q", path), "\"dir\\\"");
+  EXPECT_EQ(Get("s", "after", path), "1");
+}
+
+// The command quotes what ValueNeedsQuotes names: so quoted, or bare when
+// not named, every value reads back exactly as it was given.
+TEST_F(ProfileEngineTest, QuotingWhatValueNeedsQuotesNamesKeepsEveryValue) {
+  std::string path = dir_.File("quote.ini");
+  const char* values[] = {"plain", " lead", "trail\t", "\"both\"", "'single'", "\"mixed'",
+                          "\"", "", "in side", "\"\"", " \"x\" "};
+  int index = 0;
+  for (const char* value : values) {
+    std::string text = value;
+    std::string written = ValueNeedsQuotes(text) ? "\"" + text + "\"" : text;
+    std::string key = "k" + std::to_string(index++);
+    ASSERT_EQ(ProfileWriteString("s", key.c_str(), written.c_str(), path.c_str()), 1);
+    ProfileClose(path.c_str());
+    EXPECT_EQ(Get("s", key.c_str(), path), text) << "[" << text << "]";
+  }
+  EXPECT_FALSE(ValueNeedsQuotes("in side"));
+  EXPECT_TRUE(ValueNeedsQuotes(" lead"));
+  EXPECT_NE(EntryRefusal("a=b", "v", false, false), nullptr);
+  EXPECT_EQ(EntryRefusal("k", "dir\\", true, true), nullptr);
+  EXPECT_NE(EntryRefusal("k", "dir\\", false, true), nullptr);
+}
+
+TEST_F(ProfileEngineTest, AByteOrderMarkSurvivesWriteBacks) {
+  std::string path = dir_.File("bom.ini");
+  WriteFile(path, "\xEF\xBB\xBF[first]\nk=1\n");
+  EXPECT_EQ(Get("first", "k", path), "1");
+  EXPECT_EQ(ProfileWriteString("first", "k", "2", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF" + Lines({"[first]", "k=2", ""}));
+  EXPECT_EQ(Get("first", "k", path), "2");
 }
 
 TEST_F(ProfileEngineTest, AnUnreadableFileIsNeverWrittenOver) {
@@ -445,11 +486,22 @@ TEST_F(ProfileEngineTest, FirstMatchesAgreeWithAPlainModel) {
         } else {
           entries->push_back({key, value});
         }
-      } else {
+      } else if (op % 2 == 0) {
         ASSERT_EQ(ProfileWriteString(name.c_str(), nullptr, nullptr, path.c_str()), 1);
         auto found = std::find_if(model.begin(), model.end(),
                                   [&](const auto& section) { return equal(section.first, name); });
         if (found != model.end()) model.erase(found);
+      } else {
+        // Deleting one entry, often from sections past sixteen keys.
+        for (int repeat = 0; repeat < 3; ++repeat) {
+          key = keyName();
+          ASSERT_EQ(ProfileDeleteEntry(name.c_str(), key.c_str(), path.c_str()), 1);
+          Entries* entries = findSection(model, name);
+          if (entries == nullptr) continue;
+          auto found = std::find_if(entries->begin(), entries->end(),
+                                    [&](const auto& entry) { return equal(entry.first, key); });
+          if (found != entries->end()) entries->erase(found);
+        }
       }
     }
     std::string expected;
