@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,6 +13,7 @@
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_line.h"
 #include "test_support.h"
@@ -116,6 +118,16 @@ TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
   EXPECT_EQ(ProfileWriteString("s", "k", "1", first.c_str()), 1);
   EXPECT_EQ(ProfileWriteString("s", "k", "2", second.c_str()), 1);
   EXPECT_EQ(ProfileCachedPaths(), (std::vector<std::string>{first, second}));
+#ifdef _WIN32
+  // The A functions stop at MAX_PATH: such a path fails like any file that
+  // cannot be written, and nothing lands at a shorter path.
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ProfileSync(first.c_str()).ok());
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+  ProfileDiscard(first.c_str());
+  ProfileDiscard(second.c_str());
+#else
   EXPECT_TRUE(ProfileSync(first.c_str()).ok());
   EXPECT_TRUE(ProfileSync(second.c_str()).ok());
   EXPECT_EQ(ReadFile(first), Lines({"[s]", "k=1", ""}));
@@ -128,6 +140,7 @@ TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
   EXPECT_TRUE(ProfileSync(longName.c_str()).ok());
   ProfileClose(longName.c_str());
   EXPECT_EQ(Get("s", "k", longName), "long");
+#endif
 
   // A path the system cannot open fails like any file that cannot be written.
   std::string tooLong = dir_.File(std::string(300, 'x') + ".ini");
@@ -137,6 +150,8 @@ TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "COULDN'T OPEN FILE\n");
   EXPECT_FALSE(status.ok());
   EXPECT_FALSE(status.message().empty());
+  EXPECT_EQ(ProfileCachedPaths().back(), tooLong) << "kept with its change";
+  ProfileDiscard(tooLong.c_str());
 }
 
 TEST_F(ProfileEngineTest, WritesTrimNamesAndReadsTakeThemAsGiven) {
@@ -311,6 +326,44 @@ TEST_F(ProfileEngineTest, QuotingWhatValueNeedsQuotesNamesKeepsEveryValue) {
   EXPECT_NE(EntryRefusal("a=b", "v", false, false), nullptr);
   EXPECT_EQ(EntryRefusal("k", "dir\\", true, true), nullptr);
   EXPECT_NE(EntryRefusal("k", "dir\\", false, true), nullptr);
+}
+
+// The write-back lock: one holder at a time, whether the file exists or not;
+// a write-back waits for it; nothing is left in the folder afterwards.
+TEST_F(ProfileEngineTest, TheWriteBackLockIsExclusiveAndLeavesNothingBehind) {
+  FileSystem* files = DefaultFileSystem();
+  std::string path = dir_.File("locked.ini");
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists ? "the file exists" : "no file yet");
+    if (exists) WriteFile(path, "[s]\nk=1\n");
+    std::unique_ptr<FileLock> held = files->LockForWriteBack(path, 1000);
+    ASSERT_NE(held, nullptr);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(files->LockForWriteBack(path, 200), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+    // Other files are free (on Linux, files being created share their
+    // folder's lock).
+    if (exists) {
+      EXPECT_NE(files->LockForWriteBack(dir_.File("other.ini"), 0), nullptr);
+    }
+
+    // A write-back waits while another holds the lock, then goes ahead.
+    EXPECT_EQ(ProfileWriteString("s", "k", exists ? "2" : "1", path.c_str()), 1);
+    std::thread release([&held] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      held.reset();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ProfileSync(path.c_str()).ok());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    release.join();
+    EXPECT_EQ(ReadFile(path), Lines({"[s]", exists ? "k=2" : "k=1", ""}));
+  }
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir_.path())) {
+    names.push_back(item.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"locked.ini"});
 }
 
 TEST_F(ProfileEngineTest, AByteOrderMarkSurvivesWriteBacks) {

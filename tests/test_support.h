@@ -33,8 +33,8 @@ extern const char* const kNewline;
 // Joins lines with kNewline after each.
 std::string Lines(std::initializer_list<const char*> lines);
 
-// Writes back every cached profile and empties the cache, so that each test
-// starts with a clean engine.
+// Writes back every cached profile and empties the cache (dropping records
+// that cannot be written back), so that each test starts with a clean engine.
 void ResetProfileCache();
 
 // Forwards to the real file system, failing the calls a test asks for.

@@ -274,6 +274,15 @@ void ProfileClose(const char* path) {
   Cache().files.erase(it);
 }
 
+void ProfileDiscard(const char* path) {
+  if (IsEmpty(path)) return;
+  Guard guard(Cache().mutex);
+  auto it = FindCached(path);
+  if (it == Cache().files.end()) return;
+  Forget();
+  Cache().files.erase(it);
+}
+
 void ProfileAddUnloaded(const char* path) {
   if (IsEmpty(path)) return;
   Guard guard(Cache().mutex);
