@@ -42,7 +42,7 @@ constexpr size_t kKeyTableThreshold = 16;
 struct ProfileSection {
   std::string name;  // As written between the brackets, or trimmed by a write.
 
-  // The key index, kept by AppendEntry.  The HashName of entries[i].key is
+  // The key index, kept by AppendEntry and EraseEntry.  The HashName of entries[i].key is
   // smallKeyHashes[i] for the first kKeyTableThreshold entries and
   // keyHashes[i - kKeyTableThreshold] after them; hashedEntries counts the
   // entries hashed.  The first hashes lie beside the name, in the lines a
