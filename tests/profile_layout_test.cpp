@@ -377,6 +377,13 @@ TEST(ProfileLayoutTest, BackslashesCannotSwallowTheNextLine) {
   EXPECT_TRUE(EndsWith(result, "[tail]\nlast=end\\ \nmore=1\n")) << result;
   result = ExpectKept("[a]\r\nk=v\\", {Set("b", "x", "1")}, true, {"k=v\\"});
   EXPECT_EQ(result, "[a]\r\nk=v\\ \r\n\r\n[b]\r\nx=1\r\n");
+  // A carriage return at the end becomes part of the added line end.
+  result = ExpectKept("[a]\nk=v\\\r", {Set("b", "x", "1")}, true, {"k=v\\\r"});
+  EXPECT_EQ(result, "[a]\nk=v\\ \r\n\n[b]\nx=1\n");
+  // The reader looks for the backslash only before a NUL: such a line is
+  // not joined, so it needs no space.
+  const std::string withNul("[a]\nk=v\0\\\n", 10);
+  EXPECT_EQ(ExpectKept(withNul, {Set("a", "x", "1")}, true, {}), withNul + "x=1\n");
   // Without joining, backslashes mean nothing.
   EXPECT_EQ(ExpectKept("[a]\nk=v\\", {Set("a", "x", "1\\")}, false, {}), "[a]\nk=v\\\nx=1\\\n");
 }

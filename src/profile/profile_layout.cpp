@@ -341,15 +341,16 @@ class LayoutWriter {
   // its line end, which every reading trims off again.
   void StartLine() {
     if (out_->empty()) return;
-    if (out_->back() != Unit('\n')) {
-      if (join_ && out_->back() == Unit('\\')) out_->push_back(Unit(' '));
-      out_->append(lineEnd_);
-      return;
-    }
+    if (out_->back() != Unit('\n')) out_->append(lineEnd_);
     if (!join_) return;
     size_t lineEnd = out_->size() - 1;
     if (lineEnd > 0 && (*out_)[lineEnd - 1] == Unit('\r')) --lineEnd;
-    if (lineEnd > 0 && (*out_)[lineEnd - 1] == Unit('\\')) out_->insert(lineEnd, 1, Unit(' '));
+    if (lineEnd == 0 || (*out_)[lineEnd - 1] != Unit('\\')) return;
+    // The reader looks for the backslash only in the text before a NUL.
+    size_t lineStart = out_->find_last_of(Unit('\n'), out_->size() - 2);
+    lineStart = lineStart == Text::npos ? 0 : lineStart + 1;
+    if (out_->find(Unit('\0'), lineStart) < lineEnd) return;
+    out_->insert(lineEnd, 1, Unit(' '));
   }
 
   // After StartLine: whether the output is empty or its last line is blank.
