@@ -3,6 +3,7 @@
 // the changed records while every line no change names stays as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,17 +15,25 @@ namespace {
 
 using testing::kNewline;
 
+constexpr size_t kNew = static_cast<size_t>(-1);
+
 struct Entry {
   std::string key, value;
   bool quoted;
+  size_t fileIndex = kNew;  // Its index among its section's entries in the file.
   bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
 };
 struct Section {
   std::string name;
   std::vector<Entry> entries;
+  size_t fileIndex = kNew;
   bool operator==(const Section& o) const { return name == o.name && entries == o.entries; }
 };
 using Records = std::vector<Section>;
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 std::string Describe(const Records& records) {
   std::string text;
@@ -37,15 +46,15 @@ std::string Describe(const Records& records) {
   return text;
 }
 
-Records Load(const std::string& bytes, bool join) {
+Records Load(const std::string& bytes, bool join, ProfileSourceMap* sources = nullptr) {
   ProfileFile file;
   file.joinContinuations = join;
-  LoadProfileText(bytes, &file, nullptr);
+  LoadProfileText(bytes, &file, sources);
   Records records;
   for (const ProfileSection& section : file.sections) {
-    records.push_back(Section{section.name, {}});
+    records.push_back(Section{section.name, {}, records.size()});
     for (const ProfileEntry& entry : section.entries) {
-      records.back().entries.push_back(Entry{entry.key, entry.value, entry.quoted});
+      records.back().entries.push_back(Entry{entry.key, entry.value, entry.quoted, records.back().entries.size()});
     }
   }
   return records;
@@ -123,10 +132,6 @@ ProfileChange DropEntry(const std::string& section, const std::string& key) {
   return ProfileChange{ProfileChange::Kind::kDeleteEntry, section, key, ""};
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // The physical lines of a text, each with its line end.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -196,7 +201,9 @@ const char* const kCorpus[] = {
     "; the colours\n"
     "[Colours]\n"
     "Back='#ffffff'\n"
-    "Fore=\"#000000\"\n",
+    "Fore=\"#000000\"\n"
+    "\n"
+    "# end\n",
 
     "[Paths]\r\n"
     "Home=C:\\Users\\me\r\n"
@@ -274,6 +281,47 @@ TEST(ProfileLayoutTest, NoChangeGivesTheSameBytes) {
   }
 }
 
+// The bytes of `original` outside the lines the changes name (the lines of
+// changed and deleted entries, the regions of deleted sections), as pieces
+// split where new entries may go: after each section's last entry.  The
+// reader's source map says which lines those are.
+std::vector<std::string> UntouchedPieces(const std::string& original, const ProfileJournal& changes, bool join) {
+  ProfileSourceMap sources;
+  Records loaded = Load(original, join, &sources);
+  Records changed = Applied(loaded, changes);
+  std::vector<bool> gone(original.size(), false);
+  std::vector<bool> cut(original.size() + 1, false);
+  auto drop = [&](ProfileTextSpan span) { std::fill(gone.begin() + span.begin, gone.begin() + span.end, true); };
+  for (const Section& section : loaded) {
+    size_t index = section.fileIndex;
+    const Section* now = nullptr;
+    for (const Section& candidate : changed) {
+      if (candidate.fileIndex == index) now = &candidate;
+    }
+    const std::vector<ProfileTextSpan>& spans = sources.entries[index];
+    if (now == nullptr) {
+      size_t end = index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
+      drop(ProfileTextSpan{sources.headers[index].begin, end});
+      continue;
+    }
+    cut[spans.empty() ? sources.headers[index].end : spans.back().end] = true;
+    for (const Entry& entry : section.entries) {
+      const Entry* kept = nullptr;
+      for (const Entry& candidate : now->entries) {
+        if (candidate.fileIndex == entry.fileIndex) kept = &candidate;
+      }
+      if (kept == nullptr || !(*kept == entry)) drop(spans[entry.fileIndex]);
+    }
+  }
+  std::vector<std::string> pieces;
+  for (size_t i = 0; i < original.size(); ++i) {
+    if (gone[i]) continue;
+    if (pieces.empty() || cut[i] || gone[i - 1]) pieces.emplace_back();
+    pieces.back() += original[i];
+  }
+  return pieces;
+}
+
 TEST(ProfileLayoutTest, CorpusReadsBackAsTheChangedRecordsAndKeepsOtherLines) {
   for (bool join : {false, true}) {
     for (const char* file : kCorpus) {
@@ -283,6 +331,18 @@ TEST(ProfileLayoutTest, CorpusReadsBackAsTheChangedRecordsAndKeepsOtherLines) {
         std::string result = ApplyChangesKeepingLayout(file, changes, join, &inPlace);
         EXPECT_TRUE(inPlace);
         EXPECT_EQ(Describe(Load(result, join)), Describe(Applied(Load(file, join), changes)));
+        std::vector<std::string> pieces = UntouchedPieces(file, changes, join);
+        size_t from = 0;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+          std::string piece = pieces[i];
+          // The file's last line may gain a line end, or a space before it.
+          if (i + 1 == pieces.size() && EndsWith(std::string(file), piece)) {
+            while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r')) piece.pop_back();
+          }
+          size_t found = result.find(piece, from);
+          ASSERT_NE(found, std::string::npos) << "not kept in order: " << piece << "\nresult:\n" << result;
+          from = found + piece.size();
+        }
       }
     }
   }
@@ -332,7 +392,7 @@ TEST(ProfileLayoutTest, DeletedSectionTakesItsLinesUpToTheNextHeader) {
                                   {"[Window]\n", "Title = Main window\n", "  Width=640\n", "Height   =\t480 \n", "\n",
                                    "; the colours\n"});
   EXPECT_EQ(result, "; Settings of the example program\n# generated once, edited by hand since\n\n"
-                    "[Colours]\nBack='#ffffff'\nFore=\"#000000\"\n");
+                    "[Colours]\nBack='#ffffff'\nFore=\"#000000\"\n\n# end\n");
   // Deleting does not trim the name: " spaced " is the section's own name.
   result = ExpectKept(kCorpus[2], {DropSection(" spaced ")}, false, {"[ spaced ]\n", "x = y"});
   EXPECT_EQ(result, "orphan=before any header\n[s]\r\nk=1\nnoequals line\r\n[s]\nk=2\nK=3\r\n");
@@ -377,6 +437,13 @@ TEST(ProfileLayoutTest, BackslashesCannotSwallowTheNextLine) {
   EXPECT_TRUE(EndsWith(result, "[tail]\nlast=end\\ \nmore=1\n")) << result;
   result = ExpectKept("[a]\r\nk=v\\", {Set("b", "x", "1")}, true, {"k=v\\"});
   EXPECT_EQ(result, "[a]\r\nk=v\\ \r\n\r\n[b]\r\nx=1\r\n");
+  // A carriage return at the end becomes part of the added line end.
+  result = ExpectKept("[a]\nk=v\\\r", {Set("b", "x", "1")}, true, {"k=v\\\r"});
+  EXPECT_EQ(result, "[a]\nk=v\\ \r\n\n[b]\nx=1\n");
+  // The reader looks for the backslash only before a NUL: such a line is
+  // not joined, so it needs no space.
+  const std::string withNul("[a]\nk=v\0\\\n", 10);
+  EXPECT_EQ(ExpectKept(withNul, {Set("a", "x", "1")}, true, {}), withNul + "x=1\n");
   // Without joining, backslashes mean nothing.
   EXPECT_EQ(ExpectKept("[a]\nk=v\\", {Set("a", "x", "1\\")}, false, {}), "[a]\nk=v\\\nx=1\\\n");
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -43,13 +44,16 @@ class TextFile : public File {
   size_t position_ = 0;
 };
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
+// Names as the engine compares them: ASCII letters without regard to case.
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+  return folded;
 }
+
+// Positions of records by folded name, in file order, deleted ones included,
+// so that a long journal on a large file stays linear.
+using NameIndex = std::unordered_map<std::string, std::vector<size_t>>;
 
 std::string Trimmed(const std::string& text) {
   size_t begin = 0, end = text.size();
@@ -83,6 +87,12 @@ struct LayoutSection {
   ProfileTextSpan header;
   size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
   std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
+  NameIndex keyIndex;
+
+  void Add(LayoutEntry entry) {
+    keyIndex[Folded(entry.key)].push_back(entries.size());
+    entries.push_back(std::move(entry));
+  }
 };
 
 // The file's records with the changes applied, each remembering where in the
@@ -111,9 +121,9 @@ class LayoutModel {
         item.quoted = item.fileQuoted = entry.quoted;
         item.fromFile = true;
         if (mapped_) item.span = sources.entries[index][i];
-        copy.entries.push_back(std::move(item));
+        copy.Add(std::move(item));
       }
-      sections.push_back(std::move(copy));
+      AddSection(std::move(copy));
       ++index;
     }
   }
@@ -169,15 +179,23 @@ class LayoutModel {
   std::vector<LayoutSection> sections;
 
  private:
+  void AddSection(LayoutSection section) {
+    sectionIndex_[Folded(section.name)].push_back(sections.size());
+    sections.push_back(std::move(section));
+  }
   LayoutSection* FindSection(const std::string& name) {
-    for (LayoutSection& section : sections) {
-      if (!section.deleted && SameName(section.name, name)) return &section;
+    auto found = sectionIndex_.find(Folded(name));
+    if (found == sectionIndex_.end()) return nullptr;
+    for (size_t index : found->second) {
+      if (!sections[index].deleted) return &sections[index];
     }
     return nullptr;
   }
   static LayoutEntry* FindEntry(LayoutSection* section, const std::string& key) {
-    for (LayoutEntry& entry : section->entries) {
-      if (!entry.deleted && SameName(entry.key, key)) return &entry;
+    auto found = section->keyIndex.find(Folded(key));
+    if (found == section->keyIndex.end()) return nullptr;
+    for (size_t index : found->second) {
+      if (!section->entries[index].deleted) return &section->entries[index];
     }
     return nullptr;
   }
@@ -186,9 +204,10 @@ class LayoutModel {
     if (sectionName.empty() || key.empty()) return;  // The engine refuses these.
     LayoutSection* section = FindSection(sectionName);
     if (section == nullptr) {
-      sections.emplace_back();
+      LayoutSection added;
+      added.name = sectionName;
+      AddSection(std::move(added));
       section = &sections.back();
-      section->name = sectionName;
     }
     // The value is parsed as a line's value is; the engine takes C strings.
     std::vector<char> buffer(rawValue.c_str(), rawValue.c_str() + std::strlen(rawValue.c_str()) + 1);
@@ -204,10 +223,11 @@ class LayoutModel {
     entry.key = key;
     entry.value = std::move(value);
     entry.quoted = quoted;
-    section->entries.push_back(std::move(entry));
+    section->Add(std::move(entry));
   }
 
   bool mapped_ = true;
+  NameIndex sectionIndex_;
 };
 
 // 8-bit files: the lines are the bytes themselves.
@@ -341,15 +361,16 @@ class LayoutWriter {
   // its line end, which every reading trims off again.
   void StartLine() {
     if (out_->empty()) return;
-    if (out_->back() != Unit('\n')) {
-      if (join_ && out_->back() == Unit('\\')) out_->push_back(Unit(' '));
-      out_->append(lineEnd_);
-      return;
-    }
+    if (out_->back() != Unit('\n')) out_->append(lineEnd_);
     if (!join_) return;
     size_t lineEnd = out_->size() - 1;
     if (lineEnd > 0 && (*out_)[lineEnd - 1] == Unit('\r')) --lineEnd;
-    if (lineEnd > 0 && (*out_)[lineEnd - 1] == Unit('\\')) out_->insert(lineEnd, 1, Unit(' '));
+    if (lineEnd == 0 || (*out_)[lineEnd - 1] != Unit('\\')) return;
+    // The reader looks for the backslash only in the text before a NUL.
+    size_t lineStart = out_->find_last_of(Unit('\n'), out_->size() - 2);
+    lineStart = lineStart == Text::npos ? 0 : lineStart + 1;
+    if (out_->find(Unit('\0'), lineStart) < lineEnd) return;
+    out_->insert(lineEnd, 1, Unit(' '));
   }
 
   // After StartLine: whether the output is empty or its last line is blank.
