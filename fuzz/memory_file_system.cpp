@@ -1,5 +1,7 @@
 #include "memory_file_system.h"
 
+#include <functional>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +73,16 @@ bool MemoryFileSystem::Replace(const std::string& source, const std::string& tar
 }
 
 void MemoryFileSystem::Remove(const std::string& path) { files.erase(path); }
+
+bool MemoryFileSystem::Identify(const std::string& path, FileIdentity* identity) {
+  *identity = FileIdentity();
+  auto it = files.find(path);
+  if (it == files.end()) return true;
+  identity->exists = true;
+  identity->size = it->second.size();
+  identity->inode = std::hash<std::string>()(it->second);
+  return true;
+}
 
 MemoryFileSystem& InstallMemoryFileSystem() {
   static MemoryFileSystem* const fileSystem = [] {

@@ -27,9 +27,17 @@ class MemoryFileSystem : public FileSystem {
   void Remove(const std::string& path) override;
   std::string ResolveLinks(const std::string& path) override { return path; }
   void Sleep(unsigned) override {}
+  // One process: the lock is always free.
+  std::unique_ptr<FileLock> LockForWriteBack(const std::string&, unsigned) override {
+    return std::make_unique<FileLock>();
+  }
+  // A file's identity is its size and a hash of its contents, so that any
+  // change to `files` shows, however it was made.
+  bool Identify(const std::string& path, FileIdentity* identity) override;
 
  private:
   unsigned temporaryCount_ = 0;
+
 };
 
 // Installs one MemoryFileSystem for the whole fuzzing process and returns it.

@@ -3,11 +3,17 @@
 // accepted write changes exactly its entry (or deletes its section), a
 // refused one changes nothing at all, and the model decides which writes the
 // file format can carry.  At the end the file is written back and reloaded,
-// and must hold exactly what the cache held.
+// and must hold exactly what the cache held.  Half the inputs first change
+// the file on disk behind the engine's back: the write-back must then give
+// what the same writes give when made on the changed file (the merge).  Half
+// the inputs keep the file's layout, a share go through the real file system
+// (temporary file, lock, rename) in a scratch folder.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <list>
 #include <string>
 #include <vector>
@@ -16,12 +22,15 @@
 #include "memory_file_system.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_file.h"
+#include "platform/file_system.h"
 
 namespace inireg {
 namespace fuzz {
 namespace {
 
-const char kPath[] = "/fuzz/write.ini";
+const char kMemoryPath[] = "/fuzz/write.ini";
+// The file the input writes: in memory, or in a scratch folder.
+std::string path = kMemoryPath;
 constexpr size_t kLongestLine = 32767;
 
 struct Entry {
@@ -40,12 +49,10 @@ struct Model {
   bool operator==(const Model& o) const { return sections == o.sections && dirty == o.dirty; }
 };
 
-Model Snapshot() {
-  ProfileEngineLock lock;
-  ProfileFile* file = ProfileOpen(kPath);
+Model ToModel(const ProfileFile& file) {
   Model model;
-  model.dirty = file->dirty;
-  for (const ProfileSection& section : file->sections) {
+  model.dirty = file.dirty;
+  for (const ProfileSection& section : file.sections) {
     Section copy{section.name, {}};
     for (const ProfileEntry& entry : section.entries) {
       copy.entries.push_back(Entry{entry.key, entry.value, entry.quoted});
@@ -53,6 +60,11 @@ Model Snapshot() {
     model.sections.push_back(std::move(copy));
   }
   return model;
+}
+
+Model Snapshot() {
+  ProfileEngineLock lock;
+  return ToModel(*ProfileOpen(path.c_str()));
 }
 
 bool IsSpace(char c) {
@@ -118,7 +130,7 @@ int32_t Apply(Model* model, const std::string* section, const std::string* key,
   if (HasLineBreak(name) || name.size() + 2 > kLongestLine) return 0;
   if (keyName.empty() || keyName[0] == '[' || keyName.find_first_of("=\r\n") != std::string::npos) return 0;
   if (HasLineBreak(text)) return 0;
-  if (joinContinuations && !text.empty() && text.back() == '\\') return 0;
+  if (joinContinuations && !quoted && !text.empty() && text.back() == '\\') return 0;
   if (keyName.size() + 1 + text.size() + (quoted ? 2 : 0) > kLongestLine) return 0;
 
   if (found == nullptr) {
@@ -174,21 +186,84 @@ std::string Name(FuzzedDataProvider& input, const char* const* names, size_t cou
   return HostileText(input);
 }
 
+struct Disk {
+  MemoryFileSystem* memory;  // Null: the real file system.
+  std::string folder;
+
+  void Put(const std::string& contents) {
+    if (memory != nullptr) {
+      memory->files[path] = contents;
+    } else {
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    }
+  }
+  bool Has() const {
+    return memory != nullptr ? memory->files.count(path) != 0 : std::filesystem::exists(path);
+  }
+  std::string Get() const {
+    if (memory != nullptr) return memory->files.count(path) != 0 ? memory->files.at(path) : std::string();
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  size_t Files() const {
+    if (memory != nullptr) return memory->files.size();
+    size_t count = 0;
+    for (const auto& item : std::filesystem::directory_iterator(folder)) count += item.exists() ? 1 : 0;
+    return count;
+  }
+};
+
+// The records a file's bytes load as, under the option.
+Model LoadBytes(const std::string& bytes, bool join) {
+  MemoryFileSystem& memory = InstallMemoryFileSystem();
+  FileSystem* was = CurrentFileSystem();
+  SetFileSystemForTesting(&memory);
+  memory.files["/fuzz/base.ini"] = bytes;
+  ProfileFile file;
+  file.path = "/fuzz/base.ini";
+  file.joinContinuations = join;
+  LoadProfileFile(&file);
+  memory.files.erase("/fuzz/base.ini");
+  SetFileSystemForTesting(was == DefaultFileSystem() ? nullptr : was);
+  return ToModel(file);
+}
+
+struct Write {
+  std::string section, key, value;
+  bool nullKey, nullValue;
+};
+
 void Run(FuzzedDataProvider& input) {
-  MemoryFileSystem& disk = InstallMemoryFileSystem();
-  disk.files.clear();
+  MemoryFileSystem& memory = InstallMemoryFileSystem();
+  memory.files.clear();
+  static const std::string scratch = MakeScratchFolder("inireg-write-fuzz-");
+  bool real = input.ConsumeIntegralInRange(0, 15) == 0;
+  Disk disk{real ? nullptr : &memory, scratch};
+  if (real) {
+    SetFileSystemForTesting(nullptr);
+    path = scratch + "/write.ini";
+    std::filesystem::remove(path);
+  } else {
+    path = kMemoryPath;
+  }
   bool join = input.ConsumeBool();
+  bool layout = input.ConsumeBool();
   // A file to start from; that a reload reads it the same is the load
   // harness's concern, that writes keep it intact is this one's.
-  if (input.ConsumeBool()) disk.files[kPath] = input.ConsumeRandomLengthString(2000);
+  if (input.ConsumeBool()) disk.Put(input.ConsumeRandomLengthString(2000));
   if (join) {
-    ProfileAddUnloaded(kPath);
-    ProfileSetFlags(kPath, 1);
+    ProfileAddUnloaded(path.c_str());
+    ProfileSetFlags(path.c_str(), 1);
   }
+  if (layout) ProfileSetKeepLayout(path.c_str(), true);
+  std::string before = disk.Get();
+  bool existed = disk.Has();
   static const char* const kSections[] = {"s", "S", " s ", "t", "[t]", "u]"};
   static const char* const kKeys[] = {"k", "K", " k ", "j", "\"q\""};
 
   Model model = Snapshot();
+  std::vector<Write> effective;  // The writes a merge makes again.
+  bool recordsChanged = false;
   int writes = input.ConsumeIntegralInRange(1, 24);
   for (int i = 0; i < writes && input.remaining_bytes() > 0; ++i) {
     std::string section = Name(input, kSections, 6), key = Name(input, kKeys, 5);
@@ -201,7 +276,15 @@ void Run(FuzzedDataProvider& input) {
     Model expected = model;
     int32_t want = Apply(&expected, &section, keyArgument, valueArgument, join);
     int32_t got = ProfileWriteString(section.c_str(), nullKey ? nullptr : key.c_str(),
-                                     nullValue ? nullptr : value.c_str(), kPath);
+                                     nullValue ? nullptr : value.c_str(), path.c_str());
+    // Every accepted set counts (the caller wrote that value, whatever was
+    // there), a deletion only when it found its section.
+    bool deletion = nullKey || key.empty();
+    bool changes = expected.sections != model.sections;
+    recordsChanged = recordsChanged || changes;
+    if (want == 1 && (!deletion || changes)) {
+      effective.push_back(Write{section, key, value, nullKey, nullValue});
+    }
     if (got != want) {
       Fail("write " + std::to_string(i) + " answered " + std::to_string(got) + ", expected " +
            std::to_string(want) + " (section of " + std::to_string(section.size()) + ", key of " +
@@ -215,17 +298,36 @@ void Run(FuzzedDataProvider& input) {
     model = std::move(actual);
   }
 
-  // Written back whole, and read back the same.
-  ProfileClose(kPath);
-  if (disk.files.size() > 1) Fail("write-back left a temporary file behind");
+  // Someone else changes the file meanwhile: the write-back must merge.
+  bool concurrent = input.ConsumeBool();
+  if (concurrent) {
+    std::string others = input.ConsumeBool() ? disk.Get() + "[other]\nx=1\n" : input.ConsumeRandomLengthString(500);
+    disk.Put(others);
+    model = LoadBytes(others, join);
+    for (const Write& write : effective) {
+      Apply(&model, &write.section, write.nullKey ? nullptr : &write.key,
+            write.nullValue ? nullptr : &write.value, join);
+    }
+  }
+
+  // Written back, and read back the same.
+  ProfileClose(path.c_str());
+  if (disk.Files() > 1) Fail("write-back left a temporary file behind");
+  if (layout && !concurrent && !recordsChanged && existed && disk.Get() != before) {
+    Fail("a layout-keeping write-back of unchanged records changed the file");
+  }
   if (join) {
-    ProfileAddUnloaded(kPath);
-    ProfileSetFlags(kPath, 1);
+    ProfileAddUnloaded(path.c_str());
+    ProfileSetFlags(path.c_str(), 1);
   }
   Model reloaded = Snapshot();
   model.dirty = false;
-  if (!(reloaded.sections == model.sections)) Fail("the reloaded file differs from what was written");
-  ProfileClose(kPath);
+  if (!(reloaded.sections == model.sections)) {
+    Fail(std::string("the reloaded file differs from what was written") + (layout ? " (layout kept)" : "") +
+         (real ? " (real files)" : ""));
+  }
+  ProfileClose(path.c_str());
+  if (real) SetFileSystemForTesting(&memory);
 }
 
 }  // namespace

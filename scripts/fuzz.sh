@@ -4,7 +4,7 @@
 # from the seed corpus in fuzz/corpus.  Prints each harness's executions.
 #
 # Usage: fuzz.sh [SECONDS_PER_HARNESS]   (default: $FUZZ_SECONDS, else 45, so
-# that the four harnesses stay within about four minutes; $FUZZ_BUILD sets
+# that the five harnesses stay within about four minutes; $FUZZ_BUILD sets
 # the build folder, else build/fuzz)
 # A failing input is saved under build/fuzz/artifacts/ and the script fails;
 # replay it with: build/fuzz/HARNESS build/fuzz/artifacts/crash-...
@@ -13,8 +13,9 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-${FUZZ_SECONDS:-45}}
 build=${FUZZ_BUILD:-build/fuzz}
-harnesses=(profile_load_fuzzer profile_write_fuzzer registry_path_fuzzer reg_import_fuzzer)
-declare -A max_len=([profile_load_fuzzer]=70000 [profile_write_fuzzer]=4096 [registry_path_fuzzer]=1024
+harnesses=(profile_load_fuzzer profile_write_fuzzer profile_layout_fuzzer registry_path_fuzzer reg_import_fuzzer)
+declare -A max_len=([profile_load_fuzzer]=70000 [profile_write_fuzzer]=4096 [profile_layout_fuzzer]=4096
+                    [registry_path_fuzzer]=1024
                     [reg_import_fuzzer]=20000)
 declare -A dictionary=([reg_import_fuzzer]=fuzz/reg_import.dict)
 

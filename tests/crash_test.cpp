@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -236,10 +237,46 @@ TEST_F(WriteBackFaultTest, AFailedEvictionLeavesTheFileAsItWas) {
     EXPECT_EQ(ProfileWriteString("s", "k", "a much longer value than before", path_.c_str()), 1);
     fault.set(&faulty);
     EXPECT_EQ(Printed([&] { EvictWithOthers(); }), "COULDN'T OPEN FILE\n");
-    EXPECT_EQ(ProfileCachedPaths().size(), 5u);
     EXPECT_EQ(ReadFile(path_), original_);
     EXPECT_EQ(Leftovers(dir_.path(), path_).size(), 0u) << "a temporary file was left behind";
+    // The changed file stayed cached, with its change; a clean one left.
+    std::vector<std::string> cached = ProfileCachedPaths();
+    EXPECT_EQ(cached.size(), 5u);
+    EXPECT_EQ(cached.front(), path_);
+    char value[64];
+    ProfileGetString("s", "k", "", value, sizeof value, path_.c_str());
+    EXPECT_STREQ(value, "a much longer value than before");
+    // The next write-back, with the fault gone, lands it.
+    SetFileSystemForTesting(nullptr);
     testing::ResetProfileCache();
+    EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", "k=a much longer value than before", ""}));
+    WriteFile(path_, original_);
+  }
+}
+
+// A record whose write-back keeps failing stays cached with its changes for
+// as long as it fails, whatever else is loaded; when every record holds
+// unsaved changes the cache grows past five rather than lose any.
+TEST_F(WriteBackFaultTest, RecordsWithUnsavedChangesOutstayTheCapacity) {
+  FaultyFileSystem faulty;
+  ScopedFileSystem scoped(&faulty);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 7; ++i) {
+    paths.push_back(dir_.File("dirty" + std::to_string(i) + ".ini"));
+    EXPECT_EQ(ProfileWriteString("s", "k", std::to_string(i).c_str(), paths.back().c_str()), 1);
+    faulty.failReplace = true;  // Every write-back from now on fails.
+  }
+  std::string printed = Printed([&] { EvictWithOthers(); });
+  EXPECT_NE(printed.find("COULDN'T OPEN FILE"), std::string::npos);
+  std::vector<std::string> cached = ProfileCachedPaths();
+  EXPECT_EQ(cached.size(), 7u + 1u) << "seven unsaved records and the file just loaded";
+  for (const std::string& path : paths) {
+    EXPECT_NE(std::find(cached.begin(), cached.end(), path), cached.end()) << path;
+  }
+  faulty.failReplace = false;
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_TRUE(ProfileSync(paths[i].c_str()).ok());
+    EXPECT_EQ(ReadFile(paths[i]), testing::Lines({"[s]", ("k=" + std::to_string(i)).c_str(), ""}));
   }
 }
 
@@ -257,6 +294,54 @@ TEST_F(WriteBackFaultTest, AFailedStoreWriteBackLeavesTheFileAsItWas) {
     EXPECT_EQ(printed, "COULDN'T OPEN FILE\n");
     EXPECT_EQ(ReadFile(path_), original_);
     EXPECT_EQ(Leftovers(dir_.path(), path_).size(), 0u) << "a temporary file was left behind";
+    // The store is gone, its changes are not: a sync without the fault
+    // writes them, and reports it.
+    {
+      ProfileStore again(path_);
+      fault.set(&faulty);
+      Status failed = Status::Ok();
+      EXPECT_EQ(Printed([&] { failed = again.Sync(); }), "COULDN'T OPEN FILE\n");
+      EXPECT_FALSE(failed.ok());
+      EXPECT_FALSE(failed.message().empty());
+      SetFileSystemForTesting(nullptr);
+      EXPECT_TRUE(again.Sync().ok());
+      EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", "k=changed", "", "[t]", "new=7", ""}));
+    }
+    WriteFile(path_, original_);
+    testing::ResetProfileCache();
+  }
+}
+
+// Sync reports every way a write-back can fail, the lock included, and keeps
+// the changes for the next try.
+TEST_F(WriteBackFaultTest, SyncReportsWhyAWriteBackFailed) {
+  struct Case {
+    const char* name;
+    void (*set)(FaultyFileSystem*);
+    const char* says;
+  } cases[] = {
+      {"the lock is held", [](FaultyFileSystem* f) { f->failLock = true; }, "lock"},
+      {"no file can be opened", [](FaultyFileSystem* f) { f->failTemporary = true; f->failOpenForWriting = true; }, "could be opened"},
+      {"the disk is full", [](FaultyFileSystem* f) { f->writeLimit = 0; }, "disk full"},
+      {"the rename fails", [](FaultyFileSystem* f) { f->failReplace = true; }, "renamed"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    FaultyFileSystem faulty;
+    ScopedFileSystem scoped(&faulty);
+    ProfileStore store(path_);
+    EXPECT_EQ(store.SetString(test.name, "k", "s"), 1);
+    test.set(&faulty);
+    Status status = Status::Ok();
+    EXPECT_EQ(Printed([&] { status = store.Sync(); }), "COULDN'T OPEN FILE\n");
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(test.says), std::string::npos) << status.message();
+    EXPECT_EQ(ReadFile(path_), original_);
+    SetFileSystemForTesting(nullptr);
+    EXPECT_TRUE(store.Sync().ok());
+    EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", (std::string("k=") + test.name).c_str(), ""}));
+    WriteFile(path_, original_);
+    testing::ResetProfileCache();
   }
 }
 

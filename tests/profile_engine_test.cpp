@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,7 +13,9 @@
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "profile/profile_cache.h"
+#include "profile/profile_line.h"
 #include "test_support.h"
 
 namespace inireg {
@@ -81,12 +84,74 @@ TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
   EXPECT_FALSE(testing::FileExists(paths[1]));         // B was clean: nothing written.
 }
 
-TEST_F(ProfileEngineTest, PathsCompareWithoutCase) {
+// Windows file names ignore case, so its paths do too; elsewhere Case.ini
+// and case.ini are two files with two records.
+TEST_F(ProfileEngineTest, PathsCompareAsTheSystemsFileNamesDo) {
   std::string path = dir_.File("Case.ini");
-  std::string upper = path.substr(0, path.size() - 8) + "CASE.INI";
+  std::string upper = dir_.File("CASE.INI");
   ProfileWriteString("s", "k", "v", path.c_str());
+#ifdef _WIN32
   EXPECT_EQ(Get("S", "K", upper), "v");
   EXPECT_EQ(ProfileCachedPaths().size(), 1u);
+#else
+  EXPECT_EQ(Get("S", "K", upper), "<none>");
+  EXPECT_EQ(ProfileWriteString("s", "k", "other", upper.c_str()), 1);
+  EXPECT_EQ(ProfileCachedPaths().size(), 2u);
+  ProfileClose(path.c_str());
+  ProfileClose(upper.c_str());
+  EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=v", ""}));
+  EXPECT_EQ(ReadFile(upper), Lines({"[s]", "k=other", ""}));
+#endif
+}
+
+// The whole path names the file: paths longer than 299 characters are not
+// cut, and two that agree in their first 299 characters are two files.
+TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
+  std::string folder = dir_.path();
+  while (folder.size() < 320) {
+    folder += "/" + std::string(60, 'd');
+    std::filesystem::create_directory(folder);
+  }
+  std::string first = folder + "/first.ini";
+  std::string second = folder + "/second.ini";
+  ASSERT_GT(first.size(), 299u);
+  EXPECT_EQ(ProfileWriteString("s", "k", "1", first.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("s", "k", "2", second.c_str()), 1);
+  EXPECT_EQ(ProfileCachedPaths(), (std::vector<std::string>{first, second}));
+#ifdef _WIN32
+  // The A functions stop at MAX_PATH: such a path fails like any file that
+  // cannot be written, and nothing lands at a shorter path.
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ProfileSync(first.c_str()).ok());
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+  ProfileDiscard(first.c_str());
+  ProfileDiscard(second.c_str());
+#else
+  EXPECT_TRUE(ProfileSync(first.c_str()).ok());
+  EXPECT_TRUE(ProfileSync(second.c_str()).ok());
+  EXPECT_EQ(ReadFile(first), Lines({"[s]", "k=1", ""}));
+  EXPECT_EQ(ReadFile(second), Lines({"[s]", "k=2", ""}));
+  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+
+  // A file name as long as the system allows.
+  std::string longName = dir_.File(std::string(240, 'n') + ".ini");
+  EXPECT_EQ(ProfileWriteString("s", "k", "long", longName.c_str()), 1);
+  EXPECT_TRUE(ProfileSync(longName.c_str()).ok());
+  ProfileClose(longName.c_str());
+  EXPECT_EQ(Get("s", "k", longName), "long");
+#endif
+
+  // A path the system cannot open fails like any file that cannot be written.
+  std::string tooLong = dir_.File(std::string(300, 'x') + ".ini");
+  EXPECT_EQ(ProfileWriteString("s", "k", "v", tooLong.c_str()), 1);
+  ::testing::internal::CaptureStdout();
+  Status status = ProfileSync(tooLong.c_str());
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "COULDN'T OPEN FILE\n");
+  EXPECT_FALSE(status.ok());
+  EXPECT_FALSE(status.message().empty());
+  EXPECT_EQ(ProfileCachedPaths().back(), tooLong) << "kept with its change";
+  ProfileDiscard(tooLong.c_str());
 }
 
 TEST_F(ProfileEngineTest, WritesTrimNamesAndReadsTakeThemAsGiven) {
@@ -231,6 +296,84 @@ TEST_F(ProfileEngineTest, ATrailingBackslashIsRefusedOnlyWhileLinesAreJoined) {
   ProfileSetFlags(path.c_str(), 1);
   EXPECT_EQ(ProfileWriteString("s", "j", "dir\\", path.c_str()), 0);
   EXPECT_EQ(ProfileWriteString("s", "j", "dir\\x", path.c_str()), 1);
+  // Quoted, the line ends in the quote: nothing is joined.
+  EXPECT_EQ(ProfileWriteString("s", "q", "\"dir\\\"", path.c_str()), 1);
+  EXPECT_EQ(ProfileWriteString("s", "after", "1", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  ProfileAddUnloaded(path.c_str());
+  ProfileSetFlags(path.c_str(), 1);
+  EXPECT_EQ(Get("s", "q", path), "\"dir\\\"");
+  EXPECT_EQ(Get("s", "after", path), "1");
+}
+
+// The command quotes what ValueNeedsQuotes names: so quoted, or bare when
+// not named, every value reads back exactly as it was given.
+TEST_F(ProfileEngineTest, QuotingWhatValueNeedsQuotesNamesKeepsEveryValue) {
+  std::string path = dir_.File("quote.ini");
+  const char* values[] = {"plain", " lead", "trail\t", "\"both\"", "'single'", "\"mixed'",
+                          "\"", "", "in side", "\"\"", " \"x\" "};
+  int index = 0;
+  for (const char* value : values) {
+    std::string text = value;
+    std::string written = ValueNeedsQuotes(text) ? "\"" + text + "\"" : text;
+    std::string key = "k" + std::to_string(index++);
+    ASSERT_EQ(ProfileWriteString("s", key.c_str(), written.c_str(), path.c_str()), 1);
+    ProfileClose(path.c_str());
+    EXPECT_EQ(Get("s", key.c_str(), path), text) << "[" << text << "]";
+  }
+  EXPECT_FALSE(ValueNeedsQuotes("in side"));
+  EXPECT_TRUE(ValueNeedsQuotes(" lead"));
+  EXPECT_NE(EntryRefusal("a=b", "v", false, false), nullptr);
+  EXPECT_EQ(EntryRefusal("k", "dir\\", true, true), nullptr);
+  EXPECT_NE(EntryRefusal("k", "dir\\", false, true), nullptr);
+}
+
+// The write-back lock: one holder at a time, whether the file exists or not;
+// a write-back waits for it; nothing is left in the folder afterwards.
+TEST_F(ProfileEngineTest, TheWriteBackLockIsExclusiveAndLeavesNothingBehind) {
+  FileSystem* files = DefaultFileSystem();
+  std::string path = dir_.File("locked.ini");
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists ? "the file exists" : "no file yet");
+    if (exists) WriteFile(path, "[s]\nk=1\n");
+    std::unique_ptr<FileLock> held = files->LockForWriteBack(path, 1000);
+    ASSERT_NE(held, nullptr);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(files->LockForWriteBack(path, 200), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+    // Other files are free (on Linux, files being created share their
+    // folder's lock).
+    if (exists) {
+      EXPECT_NE(files->LockForWriteBack(dir_.File("other.ini"), 0), nullptr);
+    }
+
+    // A write-back waits while another holds the lock, then goes ahead.
+    EXPECT_EQ(ProfileWriteString("s", "k", exists ? "2" : "1", path.c_str()), 1);
+    std::thread release([&held] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      held.reset();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ProfileSync(path.c_str()).ok());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    release.join();
+    EXPECT_EQ(ReadFile(path), Lines({"[s]", exists ? "k=2" : "k=1", ""}));
+  }
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir_.path())) {
+    names.push_back(item.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"locked.ini"});
+}
+
+TEST_F(ProfileEngineTest, AByteOrderMarkSurvivesWriteBacks) {
+  std::string path = dir_.File("bom.ini");
+  WriteFile(path, "\xEF\xBB\xBF[first]\nk=1\n");
+  EXPECT_EQ(Get("first", "k", path), "1");
+  EXPECT_EQ(ProfileWriteString("first", "k", "2", path.c_str()), 1);
+  ProfileClose(path.c_str());
+  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF" + Lines({"[first]", "k=2", ""}));
+  EXPECT_EQ(Get("first", "k", path), "2");
 }
 
 TEST_F(ProfileEngineTest, AnUnreadableFileIsNeverWrittenOver) {
@@ -396,11 +539,22 @@ TEST_F(ProfileEngineTest, FirstMatchesAgreeWithAPlainModel) {
         } else {
           entries->push_back({key, value});
         }
-      } else {
+      } else if (op % 2 == 0) {
         ASSERT_EQ(ProfileWriteString(name.c_str(), nullptr, nullptr, path.c_str()), 1);
         auto found = std::find_if(model.begin(), model.end(),
                                   [&](const auto& section) { return equal(section.first, name); });
         if (found != model.end()) model.erase(found);
+      } else {
+        // Deleting one entry, often from sections past sixteen keys.
+        for (int repeat = 0; repeat < 3; ++repeat) {
+          key = keyName();
+          ASSERT_EQ(ProfileDeleteEntry(name.c_str(), key.c_str(), path.c_str()), 1);
+          Entries* entries = findSection(model, name);
+          if (entries == nullptr) continue;
+          auto found = std::find_if(entries->begin(), entries->end(),
+                                    [&](const auto& entry) { return equal(entry.first, key); });
+          if (found != entries->end()) entries->erase(found);
+        }
       }
     }
     std::string expected;

@@ -90,6 +90,34 @@ TEST_F(ProfileFileTest, JoinsContinuationLinesOnlyWhenAsked) {
 TEST_F(ProfileFileTest, CarriageReturnLineFeedReadsAsLineFeed) {
   ProfileFile file = Load("[s]\r\nk=v\r\nlone=a\rb\r\n");
   EXPECT_EQ(Describe(file), "[s]k=v;lone=a\rb;");
+
+  // Also when the line limit falls between the CR and the LF: a backslash
+  // before them still joins the next line.
+  std::string filler(32763, 'v');  // "a=", the filler and "\\" make 32766.
+  std::string text = "[s]\r\na=" + filler + "\\\r\n2\r\nb=1\r\n";
+  EXPECT_EQ(Describe(Load(text, true)), "[s]a=" + filler + "2;b=1;");
+  EXPECT_EQ(Describe(Load(text, false)), "[s]a=" + filler + "\\;b=1;");
+  std::string wide(filler.begin(), filler.end());
+  std::u16string wideText = u"[s]\r\na=" + std::u16string(wide.begin(), wide.end()) + u"\\\r\n2\r\nb=1\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : wideText) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  EXPECT_EQ(Describe(Load(bytes, true)), "[s]a=" + filler + "2;b=1;");
+}
+
+// A UTF-8 byte-order mark is read as if absent and written back.
+TEST_F(ProfileFileTest, KeepsAUtf8ByteOrderMark) {
+  ProfileFile file = Load("\xEF\xBB\xBF[first]\nk=v\n");
+  EXPECT_TRUE(file.utf8Bom);
+  EXPECT_EQ(Describe(file), "[first]k=v;");
+  EXPECT_EQ(RenderProfileFile(file), "\xEF\xBB\xBF" + Lines({"[first]", "k=v", ""}));
+  ProfileFile plain = Load("[first]\nk=\xEF\xBB\xBF\n");
+  EXPECT_FALSE(plain.utf8Bom);  // Only at the very start.
+  EXPECT_EQ(Describe(plain), "[first]k=\xEF\xBB\xBF;");
+  EXPECT_TRUE(Load("\xEF\xBB\xBF").utf8Bom);
+  EXPECT_FALSE(Load("\xEF\xBB").utf8Bom);
 }
 
 TEST_F(ProfileFileTest, ReadsAnOverlongLineAsSeveralLines) {
@@ -130,10 +158,11 @@ TEST_F(ProfileFileTest, ReadsUtf16LittleEndianByCodeUnits) {
 }
 
 TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
-  // A lone surrogate becomes a space; an odd last byte is dropped.
-  std::string bytes = Utf16(u"[s]\nk=a\xD800z\nj=1\n") + "\x41";
+  // A lone surrogate becomes a space; an odd last byte is read as a code
+  // unit with a zero high byte.
+  std::string bytes = Utf16(u"[s]\nk=a\xD800z\nj=1") + "x";
   ProfileFile file = Load(bytes);
-  EXPECT_EQ(Describe(file), "[s]k=a z;j=1;");
+  EXPECT_EQ(Describe(file), "[s]k=a z;j=1x;");
 }
 
 #ifndef _WIN32  // Needs a code page of multi-byte characters (UTF-8 here).

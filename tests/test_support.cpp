@@ -71,6 +71,8 @@ std::string Lines(std::initializer_list<const char*> lines) {
 
 void ResetProfileCache() {
   for (const std::string& path : ProfileCachedPaths()) ProfileClose(path.c_str());
+  // What could not be written back is dropped: the next test starts clean.
+  for (const std::string& path : ProfileCachedPaths()) ProfileDiscard(path.c_str());
 }
 
 namespace {
@@ -152,6 +154,20 @@ std::string FaultyFileSystem::ResolveLinks(const std::string& path) {
 }
 
 void FaultyFileSystem::Sleep(unsigned) { ++pauses; }
+
+std::unique_ptr<FileLock> FaultyFileSystem::LockForWriteBack(const std::string& path,
+                                                             unsigned timeoutMilliseconds) {
+  if (failLock) return nullptr;
+  return DefaultFileSystem()->LockForWriteBack(path, timeoutMilliseconds);
+}
+
+bool FaultyFileSystem::Identify(const std::string& path, FileIdentity* identity) {
+  ++identifies;
+  bool known = DefaultFileSystem()->Identify(path, identity);
+  long long time = reportedTimeNs;
+  if (known && identity->exists && time != 0) identity->modifiedNs = identity->changedNs = time;
+  return known;
+}
 
 }  // namespace testing
 }  // namespace inireg

@@ -33,8 +33,8 @@ extern const char* const kNewline;
 // Joins lines with kNewline after each.
 std::string Lines(std::initializer_list<const char*> lines);
 
-// Writes back every cached profile and empties the cache, so that each test
-// starts with a clean engine.
+// Writes back every cached profile and empties the cache (dropping records
+// that cannot be written back), so that each test starts with a clean engine.
 void ResetProfileCache();
 
 // Forwards to the real file system, failing the calls a test asks for.
@@ -53,6 +53,12 @@ class FaultyFileSystem : public FileSystem {
   std::atomic<int> pauses{0};
   std::atomic<int> readOpens{0};
   std::atomic<int> writeOpens{0};
+  // The write-back lock is never had, as if another process held it.
+  std::atomic<bool> failLock{false};
+  // Non-zero: every identity reports these modification and change times,
+  // as a file system with coarse timestamps would within one tick.
+  std::atomic<long long> reportedTimeNs{0};
+  std::atomic<int> identifies{0};
 
   bool Exists(const std::string& path) override;
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
@@ -64,6 +70,9 @@ class FaultyFileSystem : public FileSystem {
   void Remove(const std::string& path) override;
   std::string ResolveLinks(const std::string& path) override;
   void Sleep(unsigned milliseconds) override;
+  std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
+                                             unsigned timeoutMilliseconds) override;
+  bool Identify(const std::string& path, FileIdentity* identity) override;
 
  private:
   std::unique_ptr<File> Wrap(std::unique_ptr<File> file);

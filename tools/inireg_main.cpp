@@ -493,9 +493,8 @@ int RunSet(const Invocation& in) {
                 ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
                 "a value with a line break, a line over 32767 characters) or cannot be read");
   }
-  if (!CommitProfile(std::move(store), target.path)) {
-    return Fail("set: could not write " + target.path + " back; it is unchanged");
-  }
+  Status synced = store->Sync();
+  if (!synced.ok()) return Fail("set: could not write " + target.path + " back (" + synced.message() + "); the change is not on disk");
   return kSuccess;
 }
 
@@ -540,9 +539,8 @@ int RunDelete(const Invocation& in) {
     Notice("delete: no " + where + "; nothing to delete");
     return kSuccess;
   }
-  if (!CommitProfile(std::move(store), target.path)) {
-    return Fail("delete: could not write " + target.path + " back; it is unchanged");
-  }
+  Status synced = store->Sync();
+  if (!synced.ok()) return Fail("delete: could not write " + target.path + " back (" + synced.message() + "); the section is still on disk");
   return kSuccess;
 }
 

@@ -1,13 +1,20 @@
 // The profile engine: reads and writes settings in sectioned text files
 // ("INI files") through a process-wide cache of parsed files.
 //
-// Each function names its file by path (compared without regard to case).
-// The first use of a path loads the file into the cache, which holds at most
-// five files: adding a sixth evicts the one added earliest, writing it back
-// first if it changed.  Reads are answered from memory; writes change the
-// cached copy and reach the disk when the file leaves the cache (eviction,
-// ProfileClose) or when the process exits normally.  A write-back replaces the
-// file atomically: the old contents stay intact if it fails.
+// Each function names its file by its whole path.  On Windows paths compare
+// without regard to case, as its file names do; elsewhere exactly.  The
+// first use of a path loads the file into the cache, which holds five files:
+// adding a sixth evicts the one added earliest, writing it back first if it
+// changed.  Reads are answered from memory; writes change the cached copy and
+// reach the disk when the file leaves the cache (eviction, ProfileClose), at
+// ProfileSync, or when the process exits normally.
+//
+// A write-back is safe among processes: it holds the file's write-back lock,
+// and if the file changed on disk since it was loaded it reads it again and
+// replays this process's changes onto it, so that others' changes stay; where
+// both changed the same entry, the later write-back wins.  It replaces the
+// file atomically: the old contents stay intact if it fails, and the changes
+// stay cached (the record stays beyond the cache's five) for the next try.
 //
 // Names of sections and keys compare without regard to case and the first
 // match in file order wins.  Writes trim section names and keys; reads look
@@ -24,6 +31,7 @@
 #include <cstdint>
 
 #include "inireg/export.h"
+#include "inireg/status.h"
 
 namespace inireg {
 
@@ -69,10 +77,33 @@ INIREG_EXPORT ProfileSection* ProfileFindSection(const char* name, const char* p
 INIREG_EXPORT int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
                                        const ProfileSection* section);
 
-// Writes the file back if it changed and drops it from the cache.
+// Writes the file back if it changed and drops it from the cache.  A file
+// whose write-back fails stays cached with its changes.
 INIREG_EXPORT void ProfileClose(const char* path);
 
-// Adds an empty record for `path` that is loaded at its next use.
+// Writes pending changes of the file back now (merging with what others
+// wrote), or, without pending changes, loads the file again if it changed on
+// disk.  Success means the file on disk holds every change made through the
+// engine and the cache holds the file as it is on disk; a failure says why.
+INIREG_EXPORT Status ProfileSync(const char* path);
+
+// Deletes the first entry `key` (trimmed) of the first section `section`
+// (trimmed).  Returns 1 on success, also when there was no such entry (as a
+// section deletion does; the file is then not rewritten), 0 when refused: an
+// empty section or key, or a file that exists but cannot be read.
+INIREG_EXPORT int32_t ProfileDeleteEntry(const char* section, const char* key, const char* path);
+
+// Turns the layout-keeping write-back on or off for the file (loading it if
+// needed).  With it on, a write-back changes only the lines of the entries
+// and sections that were changed and keeps every other byte of the file:
+// comments, blank lines, spacing, line ends, a byte-order mark.  Off by
+// default: the file is rewritten whole from what the reader kept.  The mode
+// belongs to the cached record and is off again after it is evicted.
+INIREG_EXPORT void ProfileSetKeepLayout(const char* path, bool keepLayout);
+
+// Adds an empty record for `path` that is loaded at its next use; nothing
+// when a record of the path is still cached (it holds changes that could not
+// be written back).
 INIREG_EXPORT void ProfileAddUnloaded(const char* path);
 
 // Sets both options of the cached record of `path` to `value`: joining lines

@@ -8,9 +8,10 @@
 //
 // The store holds no file contents.  Each operation names the file to the
 // profile engine (profile_engine.h), which caches parsed files process-wide:
-// stores whose paths differ only in case share one cached copy.  Writes change
-// the cached copy; the file is rewritten when it leaves the cache, when the
-// store is destroyed, or at normal process exit.
+// stores of one path share one cached copy (on Windows also paths that differ
+// only in case).  Writes change the cached copy; the file is written back
+// when it leaves the cache, when the store is destroyed, at Sync, or at
+// normal process exit, merged with what other processes wrote meanwhile.
 //
 // A store object is used by one thread at a time; different stores may be
 // used from different threads.
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "inireg/export.h"
+#include "inireg/status.h"
 #include "inireg/text.h"
 
 namespace inireg {
@@ -71,15 +73,35 @@ class INIREG_EXPORT ProfileStore {
   // Writes pending changes of the file back and drops it from the cache.
   virtual ~ProfileStore();
 
+  // Beyond the ten operations (not virtual, so that derived stores' slots
+  // stay where they are):
+
+  // Writes pending changes back now, merged with what others wrote, and
+  // reads the file again: afterwards reads see the file as it is on disk.
+  // Success means every change made so far is on disk.
+  Status Sync();
+  // Deletes the entry (sticky key and section, as SetString).  1 on success,
+  // also when there was no such entry; 0 with an empty current section or
+  // key, or when the file cannot be read.
+  int32_t DeleteKey(std::string key, std::string section);
+  // Keeps the file's layout at write-backs of changes made through this
+  // store (see ProfileSetKeepLayout); off by default.  The store remembers
+  // the mode, so it holds after the engine evicted and reloaded the file.
+  void SetKeepLayout(bool keepLayout);
+  bool GetKeepLayout() const { return keepLayout; }
+
  protected:
   // Applies the sticky rule: a non-empty argument replaces the current value.
   void ApplySection(const std::string& argument);
   void ApplyKey(const std::string& argument);
+  // Gives the engine's record of the file this store's layout mode.
+  void ApplyKeepLayout();
 
   std::string path;     // The file; a derived store keeps its location here.
   std::string section;  // The current section.
   std::string key;      // The current key.
   int32_t options = 0;  // The option word.
+  bool keepLayout = false;
 };
 
 }  // namespace inireg

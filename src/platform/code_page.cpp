@@ -27,6 +27,22 @@ const char* PreviousCharacter(const char* start, const char* current) {
   return CharPrevA(start, current);
 }
 
+bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u16string* output) {
+  if (count == 0) return true;
+  UINT page = codePage == CodePage::kAnsi ? CP_ACP : CP_OEMCP;
+  int needed = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text, static_cast<int>(count), nullptr, 0);
+  if (needed <= 0) return false;
+  size_t start = output->size();
+  output->resize(start + static_cast<size_t>(needed));
+  int written = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text, static_cast<int>(count),
+                                    reinterpret_cast<wchar_t*>(&(*output)[start]), needed);
+  if (written != needed) {
+    output->resize(start);
+    return false;
+  }
+  return true;
+}
+
 #else  // UTF-8 on both code pages.
 
 namespace {
@@ -75,6 +91,40 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
     produced += length;
   }
   return produced;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool ConvertToWideText(CodePage, const char* text, size_t count, std::u16string* output) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  bool wellFormed = true;
+  size_t i = 0;
+  while (i < count) {
+    unsigned char lead = bytes[i];
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    uint32_t codePoint = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+    bool valid = length != 0 && i + length <= count;
+    for (size_t k = 1; valid && k < length; ++k) {
+      valid = (bytes[i + k] & 0xC0) == 0x80;
+      codePoint = (codePoint << 6) | (bytes[i + k] & 0x3Fu);
+    }
+    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && codePoint >= kSmallest[length] && codePoint <= 0x10FFFF &&
+            !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
+    if (!valid) {
+      wellFormed = false;
+      ++i;
+      continue;
+    }
+    if (codePoint >= 0x10000) {
+      codePoint -= 0x10000;
+      output->push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
+      output->push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
+    } else {
+      output->push_back(static_cast<char16_t>(codePoint));
+    }
+    i += length;
+  }
+  return wellFormed;
 }
 
 // The line feed and the backslash are single bytes that never occur inside a

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace inireg {
 
@@ -21,6 +22,11 @@ enum class CodePage { kAnsi, kOem };
 // cannot show become `defaultChar`.
 size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, char* output,
                        size_t capacity, char defaultChar);
+
+// Converts `count` bytes of code-page text to UTF-16 code units, appended to
+// `output`.  False when some bytes are not a character of the code page
+// (they are then left out); the caller should not rely on partial output.
+bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u16string* output);
 
 // The start of the character before `current` in the ANSI code page, never
 // before `start`.

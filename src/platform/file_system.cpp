@@ -21,6 +21,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,6 +43,22 @@ std::string FolderOf(const std::string& path) {
 #endif
   );
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Calls `tryLock` with growing pauses until it gives a lock, answers that
+// the lock is not merely busy, or the time is up.
+template <typename TryLock>
+std::unique_ptr<FileLock> LockWithin(unsigned timeoutMilliseconds, TryLock tryLock) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+  unsigned pause = 1;
+  for (;;) {
+    bool busy = false;
+    std::unique_ptr<FileLock> lock = tryLock(&busy);
+    if (lock) return lock;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    if (pause < 16) pause *= 2;
+  }
 }
 
 #ifdef _WIN32
@@ -174,7 +191,76 @@ class SystemFileSystem : public FileSystem {
   void Sleep(unsigned milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
+
+  std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
+                                             unsigned timeoutMilliseconds) override {
+    return LockWithin(timeoutMilliseconds, [&path](bool* busy) { return TryWriteBackLock(path, busy); });
+  }
+
+  bool Identify(const std::string& path, FileIdentity* identity) override {
+    *identity = FileIdentity();
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known) return false;
+    identity->exists = true;
+    identity->device = info.dwVolumeSerialNumber;
+    identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    // FILETIME counts 100 ns from 1601; the engine compares with Unix time.
+    int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                         info.ftLastWriteTime.dwLowDateTime);
+    identity->modifiedNs = (ticks - 116444736000000000LL) * 100;
+    return true;
+  }
+
+ private:
+  // One try at the write-back lock of `path`.  Null with `busy` set when
+  // another holder has it (or the file was replaced under us: try again).
+  static std::unique_ptr<FileLock> TryWriteBackLock(const std::string& path, bool* busy);
 };
+
+// A lock file beside the target, opened without sharing and deleted by the
+// system when its handle closes (also when the process dies).  Its name is
+// short, so that it can be made beside a file of any name length.
+class LockFile : public FileLock {
+ public:
+  explicit LockFile(HANDLE handle) : handle_(handle) {}
+  ~LockFile() override { CloseHandle(handle_); }
+
+ private:
+  HANDLE handle_;
+};
+
+std::unique_ptr<FileLock> SystemFileSystem::TryWriteBackLock(const std::string& path, bool* busy) {
+  *busy = false;
+  std::string folder = FolderOf(path);
+  // Names compare without case on Windows: hash the upper-cased name.
+  uint32_t hash = 2166136261u;
+  for (size_t i = folder.size(); i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
+    hash = (hash ^ c) * 16777619u;
+  }
+  char name[40];
+  std::snprintf(name, sizeof name, "~%08x.inireg-lock", static_cast<unsigned>(hash));
+  std::string lockPath = folder + name;
+  HANDLE handle = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return std::make_unique<LockFile>(handle);
+  DWORD error = GetLastError();
+  // Held by another, or being deleted by its last holder.
+  *busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+  return nullptr;
+}
 
 #else  // POSIX
 
@@ -394,7 +480,80 @@ class SystemFileSystem : public FileSystem {
   void Sleep(unsigned milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
+
+  std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
+                                             unsigned timeoutMilliseconds) override {
+    return LockWithin(timeoutMilliseconds, [&path](bool* busy) { return TryWriteBackLock(path, busy); });
+  }
+
+  bool Identify(const std::string& path, FileIdentity* identity) override {
+    *identity = FileIdentity();
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
+    identity->exists = true;
+    identity->device = static_cast<uint64_t>(info.st_dev);
+    identity->inode = static_cast<uint64_t>(info.st_ino);
+    identity->size = static_cast<uint64_t>(info.st_size);
+    identity->modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity->changedNs = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    return true;
+  }
+
+ private:
+  // One try at the write-back lock of `path`.  Null with `busy` set when
+  // another holder has it (or the file was replaced under us: try again).
+  static std::unique_ptr<FileLock> TryWriteBackLock(const std::string& path, bool* busy);
 };
+
+// flock on an open descriptor: of the file itself, or of its folder while
+// the file does not exist.  flock belongs to the open file description, so
+// other descriptors of the file that the write-back opens and closes do not
+// release it (fcntl locks would be); closing this one does.
+class DescriptorLock : public FileLock {
+ public:
+  explicit DescriptorLock(int fd) : fd_(fd) {}
+  ~DescriptorLock() override { close(fd_); }
+
+ private:
+  int fd_;
+};
+
+std::unique_ptr<FileLock> SystemFileSystem::TryWriteBackLock(const std::string& path, bool* busy) {
+  *busy = false;
+  // Non-blocking opens, so that a FIFO at the path cannot hang the lock.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  bool absent = fd < 0 && errno == ENOENT;
+  bool onFolder = fd < 0;
+  if (onFolder) {
+    // Nothing to lock at the path: writers that create the file meet at
+    // its folder instead.
+    std::string folder = FolderOf(path);
+    fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *busy = errno == EWOULDBLOCK || errno == EINTR;
+    close(fd);
+    return nullptr;
+  }
+  // The path may have been given another file (a write-back renamed its
+  // new file over it) or created while we waited: the lock then guards the
+  // wrong thing, and the caller tries again.
+  struct stat named;
+  bool exists = stat(path.c_str(), &named) == 0;
+  bool current;
+  if (!onFolder) {
+    struct stat held;
+    current = exists && fstat(fd, &held) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  } else {
+    current = !absent || !exists;
+  }
+  if (current) return std::make_unique<DescriptorLock>(fd);
+  close(fd);
+  *busy = true;
+  return nullptr;
+}
 
 #endif
 

@@ -17,6 +17,7 @@
 #define INIREG_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,33 @@ class File {
   virtual bool Close() = 0;
   // True once a read has failed with an error (not merely reached the end).
   virtual bool Failed() const = 0;
+};
+
+// What tells one version of a file from another without reading it: the
+// file's place (device and inode, or volume and file index), its size and
+// its modification and change times in nanoseconds.  A file rewritten in
+// place within one timestamp tick at the same size keeps its identity; the
+// engine compares contents where that can have happened.
+struct FileIdentity {
+  bool exists = false;  // False: nothing at the path; the rest is zero.
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;  // The inode change time; 0 where there is none.
+
+  bool operator==(const FileIdentity& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// An exclusive lock that serialises the write-backs of one file among
+// processes; released when destroyed.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
 };
 
 class FileSystem {
@@ -79,6 +107,16 @@ class FileSystem {
   virtual std::string ResolveLinks(const std::string& path) = 0;
   // Pauses the calling thread.
   virtual void Sleep(unsigned milliseconds) = 0;
+
+  // Takes the lock that write-backs of `path` (a resolved target, not a
+  // link) hold among processes, waiting at most `timeoutMilliseconds`; null
+  // when it could not be had in that time.  Advisory: only writers that take
+  // it are serialised.  No file is left behind once it is released.
+  virtual std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
+                                                     unsigned timeoutMilliseconds) = 0;
+  // Fills `identity` for the file at `path` (following links); an absent
+  // file gives exists == false and true.  False when it cannot be told.
+  virtual bool Identify(const std::string& path, FileIdentity* identity) = 0;
 };
 
 // The real file system of the platform.  Never null; lives for the process.

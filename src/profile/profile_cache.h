@@ -24,6 +24,10 @@ std::vector<std::string> ProfileCachedPaths();
 // normal process exit.
 void ProfileFlushAll();
 
+// Drops the record of `path` without writing it back: its unsaved changes
+// are lost.  For a caller that gives up on a file that cannot be written.
+void ProfileDiscard(const char* path);
+
 }  // namespace inireg
 
 #endif  // INIREG_PROFILE_PROFILE_CACHE_H_

@@ -10,7 +10,9 @@
 #include "inireg/profile_engine.h"
 #include "platform/code_page.h"
 #include "profile/profile_cache.h"
+#include "profile/profile_change.h"
 #include "profile/profile_file.h"
+#include "profile/profile_write_back.h"
 #include "text/numbers.h"
 
 namespace inireg {
@@ -26,6 +28,7 @@ struct ProfileCache {
 };
 
 void FlushAtExit();
+void FlushLocked();
 
 ProfileCache& Cache() {
   static ProfileCache* const cache = [] {
@@ -45,13 +48,21 @@ void FlushAtExit() {
     if (++waited > 200) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  for (auto& file : cache.files) {
-    if (file->dirty && !file->unreadable && ProfileSave(*file) == 1) file->dirty = false;
-  }
+  FlushLocked();
   cache.mutex.unlock();
 }
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+
+// Writes a dirty record back; true when it holds nothing unsaved now.
+bool WriteBackIfDirty(ProfileFile* file) {
+  if (!file->dirty || file->unreadable) return true;
+  return WriteBackProfile(file).ok();
+}
+
+void FlushLocked() {
+  for (auto& file : Cache().files) WriteBackIfDirty(file.get());
+}
 
 // Where the last ProfileSectionNameAt stopped, so that listing all names
 // takes one pass rather than one pass per name.  Forgotten on every change
@@ -72,45 +83,49 @@ void Forget() { Cursor().file = nullptr; }
 
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
 
-std::string CachePath(const char* path) {
-  size_t length = std::strlen(path);
-  return std::string(path, length < kMaxPathLength ? length : kMaxPathLength);
-}
-
-// Whether a cached record is the one for `path` (cut to kMaxPathLength
-// characters, as CachePath cuts it), without building the cut path.  Callers
-// nearly always spell a path the same way each time, so bytes are compared
-// before case is folded.
+// Whether a cached record is the one for `path`: the whole path names it.
+// Windows file names ignore case, so its paths compare without case (bytes
+// first: callers nearly always spell a path the same way each time); on
+// other systems two spellings are two files.
 bool IsCachedAs(const ProfileFile& file, const char* path, size_t length) {
   if (file.path.size() != length) return false;
-  return std::memcmp(file.path.data(), path, length) == 0 ||
-         NamesEqual(file.path.data(), length, path, length);
+  if (std::memcmp(file.path.data(), path, length) == 0) return true;
+#ifdef _WIN32
+  return NamesEqual(file.path.data(), length, path, length);
+#else
+  return false;
+#endif
 }
 
 std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
   auto& files = Cache().files;
   size_t length = std::strlen(path);
-  if (length > kMaxPathLength) length = kMaxPathLength;
   for (auto it = files.begin(); it != files.end(); ++it) {
     if (IsCachedAs(**it, path, length)) return it;
   }
   return files.end();
 }
 
-// Writes a dirty record back and frees it.
-void Release(std::unique_ptr<ProfileFile> file) {
-  Forget();
-  if (file->dirty && !file->unreadable) ProfileSave(*file);
+// Makes room for one more record: the records added earliest leave the
+// cache, each written back first if it changed.  One whose write-back fails
+// stays, with its changes, and is retried at the next eviction, close, sync
+// or exit flush; so the cache holds more than its capacity only while some
+// records hold changes that could not be saved.
+void MakeRoom() {
+  auto& files = Cache().files;
+  for (auto it = files.begin(); it != files.end() && files.size() >= kProfileCacheCapacity;) {
+    if (WriteBackIfDirty(it->get())) {
+      Forget();
+      it = files.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void AddToCache(std::unique_ptr<ProfileFile> file) {
-  auto& files = Cache().files;
-  if (files.size() >= kProfileCacheCapacity) {
-    std::unique_ptr<ProfileFile> evicted = std::move(files.front());
-    files.pop_front();
-    Release(std::move(evicted));
-  }
-  files.push_back(std::move(file));
+  MakeRoom();
+  Cache().files.push_back(std::move(file));
 }
 
 ProfileSection* FindSection(ProfileFile* file, const char* name) {
@@ -155,27 +170,6 @@ uint32_t CopyList(const Names& names, NameOf nameOf, char* buffer, uint32_t size
   return static_cast<uint32_t>(static_cast<int64_t>(size) - room - 1);
 }
 
-// The length a header or entry line may have and still be read back whole.
-constexpr size_t kMaxLineLength = kLineBufferSize - 1;
-
-bool HasLineBreak(const std::string& text) {
-  return text.find_first_of("\r\n") != std::string::npos;
-}
-
-// Whether the file format can carry the write back: the entry must read back
-// from the file exactly as it is stored in memory.
-bool IsWritable(const ProfileFile& file, const std::string& sectionName, const std::string& key,
-                const std::string& value, bool quoted) {
-  if (HasLineBreak(sectionName) || sectionName.size() + 2 > kMaxLineLength) return false;
-  if (key.empty() || key[0] == '[' || key.find_first_of("=\r\n") != std::string::npos) {
-    return false;
-  }
-  if (HasLineBreak(value)) return false;
-  if (file.joinContinuations && !value.empty() && value.back() == '\\') return false;
-  size_t lineLength = key.size() + 1 + value.size() + (quoted ? 2 : 0);
-  return lineLength <= kMaxLineLength;
-}
-
 // Copies the value as the file holds it between double quotes.
 uint32_t CopyQuoted(const std::string& value, char* buffer, uint32_t size) {
   size_t length = value.size() + 2;
@@ -201,7 +195,7 @@ ProfileFile* OpenLocked(const char* path) {
     return file;
   }
   auto file = std::make_unique<ProfileFile>();
-  file->path = CachePath(path);
+  file->path = path;
   LoadProfileFile(file.get());
   ProfileFile* result = file.get();
   AddToCache(std::move(file));
@@ -220,9 +214,31 @@ int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, c
   return static_cast<int32_t>(ParseUnsigned32(entry->value.c_str(), radix));
 }
 
-void DeleteSection(ProfileFile* file, const char* name) {
+// Applies a change made through the engine: the record and its journal.
+int32_t Change(ProfileFile* file, ProfileChange change) {
   Forget();
-  EraseSection(file, name, std::strlen(name));
+  ChangeResult result = ApplyProfileChange(file, change);
+  if (result == ChangeResult::kRefused) return 0;
+  if (result == ChangeResult::kApplied) {
+    // A value set again replaces its journal entry rather than growing it.
+    // (Not an empty value: it keeps the quoting the earlier one gave.)
+    ProfileJournal& journal = file->journal;
+    if (change.kind == ProfileChange::Kind::kSetEntry && !journal.empty() &&
+        change.value.find_first_not_of(" \t\n\v\f\r") != std::string::npos &&
+        journal.back().kind == change.kind && journal.back().section == change.section &&
+        journal.back().key == change.key) {
+      journal.back().value = std::move(change.value);
+    } else {
+      journal.push_back(std::move(change));
+    }
+    file->dirty = true;
+  }
+  return 1;
+}
+
+std::string Trimmed(const char* text) {
+  std::string copy = text;
+  return TrimText(&copy[0], true, true);
 }
 
 }  // namespace
@@ -244,9 +260,7 @@ std::vector<std::string> ProfileCachedPaths() {
 
 void ProfileFlushAll() {
   Guard guard(Cache().mutex);
-  for (auto& file : Cache().files) {
-    if (file->dirty && !file->unreadable && ProfileSave(*file) == 1) file->dirty = false;
-  }
+  FlushLocked();
 }
 
 void ProfileClose(const char* path) {
@@ -254,17 +268,72 @@ void ProfileClose(const char* path) {
   Guard guard(Cache().mutex);
   auto it = FindCached(path);
   if (it == Cache().files.end()) return;
-  std::unique_ptr<ProfileFile> file = std::move(*it);
+  // A record whose changes could not be written stays cached with them.
+  if (!WriteBackIfDirty(it->get())) return;
+  Forget();
   Cache().files.erase(it);
-  Release(std::move(file));
+}
+
+void ProfileDiscard(const char* path) {
+  if (IsEmpty(path)) return;
+  Guard guard(Cache().mutex);
+  auto it = FindCached(path);
+  if (it == Cache().files.end()) return;
+  Forget();
+  Cache().files.erase(it);
 }
 
 void ProfileAddUnloaded(const char* path) {
   if (IsEmpty(path)) return;
   Guard guard(Cache().mutex);
+  // A record still cached holds changes that could not be written back; a
+  // second record of the path would hide them.
+  if (FindCached(path) != Cache().files.end()) return;
   auto file = std::make_unique<ProfileFile>();
-  file->path = CachePath(path);
+  file->path = path;
   AddToCache(std::move(file));
+}
+
+Status ProfileSync(const char* path) {
+  if (IsEmpty(path)) return Status::Error("no file was named");
+  Guard guard(Cache().mutex);
+  Forget();
+  auto it = FindCached(path);
+  if (it == Cache().files.end()) {
+    ProfileFile* file = OpenLocked(path);
+    if (file->unreadable) return Status::Error(std::string(path) + " exists but cannot be read");
+    return Status::Ok();
+  }
+  ProfileFile* file = it->get();
+  if (!file->loaded || file->unreadable) {
+    ReloadProfile(file);
+    if (file->unreadable) return Status::Error(std::string(path) + " exists but cannot be read");
+    return Status::Ok();
+  }
+  if (file->dirty) return WriteBackProfile(file);
+  if (ProfileFileChangedOnDisk(*file)) {
+    ReloadProfile(file);
+    if (file->unreadable) return Status::Error(std::string(path) + " exists but cannot be read");
+  }
+  return Status::Ok();
+}
+
+int32_t ProfileDeleteEntry(const char* section, const char* key, const char* path) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = OpenLocked(path);
+  if (file == nullptr || IsEmpty(section) || IsEmpty(key) || file->unreadable) return 0;
+  ProfileChange change;
+  change.kind = ProfileChange::Kind::kDeleteEntry;
+  change.section = Trimmed(section);
+  change.key = Trimmed(key);
+  if (change.section.empty() || change.key.empty()) return 0;
+  return Change(file, std::move(change));
+}
+
+void ProfileSetKeepLayout(const char* path, bool keepLayout) {
+  Guard guard(Cache().mutex);
+  ProfileFile* file = OpenLocked(path);
+  if (file != nullptr) file->keepLayout = keepLayout;
 }
 
 void ProfileSetFlags(const char* path, int32_t value) {
@@ -317,40 +386,19 @@ int32_t ProfileWriteString(const char* section, const char* key, const char* val
   // Nothing of an unreadable file is known: writing it back would destroy it.
   if (file->unreadable) return 0;
 
+  ProfileChange change;
   if (IsEmpty(key)) {
+    // Deleting a section rewrites the file even when there was none.
     file->dirty = true;
-    DeleteSection(file, section);
-    return 1;
+    change.kind = ProfileChange::Kind::kDeleteSection;
+    change.section = section;
+    return Change(file, std::move(change));
   }
-
-  std::string sectionText = section;
-  std::string sectionName = TrimText(&sectionText[0], true, true);
-  if (sectionName.empty()) return 0;
-  std::string keyText = key;
-  std::string keyName = TrimText(&keyText[0], true, true);
-
-  ProfileSection* found = FindSection(file, sectionName.c_str());
-  ProfileEntry* entry =
-      found != nullptr && !keyName.empty() ? FindEntry(found, keyName.c_str()) : nullptr;
-
-  // The value as a file line's value is read.  Replacing a value by an empty
-  // one keeps the entry's quoting.
-  std::string valueText = value != nullptr ? value : "";
-  bool quoted = false;
-  std::string parsedValue = ParseValue(&valueText[0], &quoted);
-  if (parsedValue.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
-
-  if (!IsWritable(*file, sectionName, keyName, parsedValue, quoted)) return 0;
-
-  if (found == nullptr) found = AppendSection(file, sectionName);
-  if (entry == nullptr) {
-    AppendEntry(found, ProfileEntry{keyName, parsedValue, quoted});
-  } else {
-    entry->value = parsedValue;
-    entry->quoted = quoted;
-  }
-  file->dirty = true;
-  return 1;
+  change.kind = ProfileChange::Kind::kSetEntry;
+  change.section = Trimmed(section);
+  change.key = Trimmed(key);
+  change.value = value != nullptr ? value : "";
+  return Change(file, std::move(change));
 }
 
 int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path) {

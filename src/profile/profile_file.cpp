@@ -1,6 +1,7 @@
 #include "profile/profile_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -45,12 +46,20 @@ class ProfileReader {
  public:
   ProfileReader(File* file, ProfileFile* profile) : file_(file), profile_(profile) {}
 
-  // Consumes a leading FF FE byte-order mark and records it in the profile.
+  // Consumes a leading byte-order mark, FF FE (UTF-16LE text) or EF BB BF
+  // (UTF-8), and records it in the profile.
   void DetectWideText() {
-    if (Fill() && end_ - position_ >= 2 && static_cast<unsigned char>(buffer_[position_]) == 0xFF &&
-        static_cast<unsigned char>(buffer_[position_ + 1]) == 0xFE) {
+    if (!Fill()) return;
+    // The first read of a file gives its first bytes whole unless the file
+    // is shorter.
+    const unsigned char* start = reinterpret_cast<const unsigned char*>(buffer_ + position_);
+    size_t available = end_ - position_;
+    if (available >= 2 && start[0] == 0xFF && start[1] == 0xFE) {
       position_ += 2;
       profile_->wideText = true;
+    } else if (available >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) {
+      position_ += 3;
+      profile_->utf8Bom = true;
     }
   }
 
@@ -59,7 +68,21 @@ class ProfileReader {
 
   bool Failed() const { return file_->Failed(); }
 
+  void RecordSources(ProfileSourceMap* sources) { sources_ = sources; }
+
  private:
+  // NextLine, remembering which bytes of the file the line came from.
+  bool NextMappedLine(const char** begin, const char** end) {
+    lineSpan_.begin = Offset();
+    bool read = NextLine(begin, end);
+    lineSpan_.end = Offset();
+    return read;
+  }
+  // The file offset of the first byte not yet delivered.
+  size_t Offset() const {
+    return consumed_ - (end_ - position_) - 2 * (pendingUnits_.size() - pendingPosition_);
+  }
+
   // Sets [*begin, *end) to the next line as ReadLine would deliver it, cut
   // at its first NUL; false at the end of the file.
   bool NextLine(const char** begin, const char** end);
@@ -81,6 +104,7 @@ class ProfileReader {
     if (position_ < end_) return true;
     position_ = 0;
     end_ = file_->Read(buffer_, sizeof buffer_);
+    consumed_ += end_;
     return end_ > 0;
   }
 
@@ -89,6 +113,9 @@ class ProfileReader {
   char buffer_[65536];
   size_t position_ = 0;
   size_t end_ = 0;
+  size_t consumed_ = 0;  // Bytes read from the file so far.
+  ProfileSourceMap* sources_ = nullptr;
+  ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
   // UTF-16 code units taken from the file but not yet delivered: the rest of
   // a line that was cut for room.
   std::u16string pendingUnits_;
@@ -124,6 +151,12 @@ bool ProfileReader::ReadNarrowLine(char* buffer, size_t size) {
   if (endOfLine && count >= 2 && buffer[count - 2] == '\r') {
     buffer[count - 2] = '\n';
     --count;
+  } else if (!endOfLine && count == size - 1 && buffer[count - 1] == '\r' && Fill() &&
+             buffer_[position_] == '\n') {
+    // A CR LF cut by the room, its CR the last byte that fits: one line end
+    // all the same (a continuation backslash before it still joins).
+    ++position_;
+    buffer[count - 1] = '\n';
   }
   buffer[count] = '\0';
   return true;
@@ -136,8 +169,9 @@ bool ProfileReader::NextUnit(char16_t* unit) {
   }
   if (!Fill()) return false;
   unsigned char low = static_cast<unsigned char>(buffer_[position_++]);
-  if (!Fill()) return false;  // An odd last byte is not a character.
-  unsigned char high = static_cast<unsigned char>(buffer_[position_++]);
+  // An odd last byte is read with a zero high byte, as the zero-filled line
+  // buffer of the classic reader delivers it.
+  unsigned char high = Fill() ? static_cast<unsigned char>(buffer_[position_++]) : 0;
   *unit = static_cast<char16_t>(low | (high << 8));
   return true;
 }
@@ -153,6 +187,18 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
     if (unit == u'\n') break;
   }
   if (lineUnits_.empty()) return false;
+  // A CR LF cut by the room ends the line as one line feed (see
+  // ReadNarrowLine).
+  if (lineUnits_.size() == room && lineUnits_.back() == u'\r') {
+    char16_t next;
+    if (NextUnit(&next)) {
+      if (next == u'\n') {
+        lineUnits_.back() = u'\n';
+      } else {
+        pendingUnits_.insert(pendingUnits_.begin() + static_cast<std::ptrdiff_t>(pendingPosition_), next);
+      }
+    }
+  }
 
   // The longest prefix whose conversion fits the room; a surrogate pair is
   // never split.  What does not fit is read as the next line.
@@ -226,30 +272,16 @@ bool ProfileReader::NextLine(const char** begin, const char** end) {
 }
 
 bool ProfileReader::ReadEntry(const char* line, const char* end) {
-  const char* equals = static_cast<const char*>(std::memchr(line, '=', static_cast<size_t>(end - line)));
-  if (equals == nullptr) return true;
-  const char* keyBegin = line;
-  const char* keyEnd = equals;
-  while (keyBegin < keyEnd && IsProfileSpace(*keyBegin)) ++keyBegin;
-  while (keyEnd > keyBegin && IsProfileSpace(keyEnd[-1])) --keyEnd;
-  if (keyBegin == keyEnd) return false;
-  const char* valueBegin = equals + 1;
-  const char* valueEnd = end;
-  while (valueBegin < valueEnd && IsProfileSpace(*valueBegin)) ++valueBegin;
-  while (valueEnd > valueBegin && IsProfileSpace(valueEnd[-1])) --valueEnd;
-  bool quoted = false;
-  if (valueEnd - valueBegin > 1 && *valueBegin == valueEnd[-1] &&
-      (*valueBegin == '"' || *valueBegin == '\'')) {
-    ++valueBegin;
-    --valueEnd;
-    quoted = true;
-  }
+  EntryLine parsed;
+  EntryLineKind kind = ParseEntryLine(line, end, &parsed);
+  if (kind != EntryLineKind::kEntry) return kind == EntryLineKind::kNoEquals;
   entries_.emplace_back();
   ProfileEntry& entry = entries_.back();
-  entry.key.assign(keyBegin, keyEnd);
-  entry.value.assign(valueBegin, valueEnd);
-  entry.quoted = quoted;
-  hashes_.push_back(HashName(keyBegin, static_cast<size_t>(keyEnd - keyBegin)));
+  entry.key.assign(parsed.keyBegin, parsed.keyEnd);
+  entry.value.assign(parsed.valueBegin, parsed.valueEnd);
+  entry.quoted = parsed.quoted;
+  hashes_.push_back(HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
+  if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
   return true;
 }
 
@@ -261,7 +293,7 @@ void ProfileReader::FinishSection() {
 void ProfileReader::ReadAll() {
   const char* line;
   const char* end;
-  while (NextLine(&line, &end)) {
+  while (NextMappedLine(&line, &end)) {
     const char* p = line;
     while (p < end && IsProfileSpace(*p)) ++p;
     if (section_ != nullptr) {
@@ -285,6 +317,10 @@ void ProfileReader::ReadAll() {
     }
     if (close == nullptr || close == p + 1) continue;
     section_ = AppendSection(profile_, std::string(p + 1, close));
+    if (sources_ != nullptr) {
+      sources_->headers.push_back(lineSpan_);
+      sources_->entries.emplace_back();
+    }
   }
   if (section_ != nullptr) FinishSection();
 }
@@ -305,34 +341,25 @@ char* TrimText(char* text, bool leading, bool trailing) {
 }
 
 char* ParseValue(char* text, bool* quoted) {
-  *quoted = false;
-  char* value = TrimText(text, true, false);
-  if (*value == '\0') return value;
-  TrimText(value, false, true);
-  size_t length = std::strlen(value);
-  if (length > 1 && value[0] == value[length - 1] && (value[0] == '"' || value[0] == '\'')) {
-    value[length - 1] = '\0';
+  char* value = TrimText(text, true, true);
+  const char* begin = value;
+  const char* end = value + std::strlen(value);
+  *quoted = StripQuotes(&begin, &end);
+  if (*quoted) {
+    value[end - value] = '\0';
     ++value;
-    *quoted = true;
   }
   return value;
 }
 
 bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey) {
-  *emptyKey = false;
-  char* equals = std::strchr(line, '=');
-  if (equals == nullptr) return false;
-  *equals = '\0';
-  char* key = TrimText(line, true, true);
-  if (*key == '\0') {
-    *emptyKey = true;
-    return false;
-  }
-  bool quoted;
-  char* value = ParseValue(equals + 1, &quoted);
-  entry->key = key;
-  entry->value = value;
-  entry->quoted = quoted;
+  EntryLine parsed;
+  EntryLineKind kind = ParseEntryLine(line, line + std::strlen(line), &parsed);
+  *emptyKey = kind == EntryLineKind::kEmptyKey;
+  if (kind != EntryLineKind::kEntry) return false;
+  entry->key.assign(parsed.keyBegin, parsed.keyEnd);
+  entry->value.assign(parsed.valueBegin, parsed.valueEnd);
+  entry->quoted = parsed.quoted;
   return true;
 }
 
@@ -349,22 +376,107 @@ std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode) {
   return nullptr;
 }
 
+namespace {
+
+// Hashes what passes through it.
+class HashingFile : public File {
+ public:
+  explicit HashingFile(File* inner) : inner_(inner) {}
+  size_t Read(void* buffer, size_t size) override {
+    size_t got = inner_->Read(buffer, size);
+    hash_.Add(buffer, got);
+    return got;
+  }
+  bool Write(const void*, size_t) override { return false; }
+  bool Sync() override { return false; }
+  bool Close() override { return inner_->Close(); }
+  bool Failed() const override { return inner_->Failed(); }
+  uint64_t Hash() const { return hash_.Value(); }
+
+ private:
+  File* inner_;
+  ContentHash hash_;
+};
+
+int64_t UnixTimeNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
 void LoadProfileFile(ProfileFile* file) {
   file->loaded = true;
+  FileSystem* fileSystem = CurrentFileSystem();
+  // The identity is taken before the file is read: a change in between
+  // then shows as a different identity at write-back, never as none.
+  file->identityTakenNs = UnixTimeNs();
+  if (!fileSystem->Identify(file->path, &file->identity)) {
+    // Unknown: the write-back will take the file for changed.
+    file->identity = FileIdentity();
+    file->identity.size = ~uint64_t{0};
+  }
+  file->contentHash = HashContents(std::string());
   std::unique_ptr<File> stream = OpenFileRetry(file->path, OpenMode::kRead);
   if (!stream) {
     // Absent: an empty profile.  Present but not openable: empty too, but it
     // must never be written back over the file it failed to read.
-    file->unreadable = CurrentFileSystem()->Exists(file->path);
+    file->unreadable = fileSystem->Exists(file->path);
     return;
   }
-  auto reader = std::make_unique<ProfileReader>(stream.get(), file);
-  reader->DetectWideText();
-  reader->ReadAll();
-  if (reader->Failed()) {
+  HashingFile hashing(stream.get());
+  ReadProfileStream(&hashing, file, nullptr);
+  if (hashing.Failed()) {
     ClearSections(file);
     file->unreadable = true;
+    return;
   }
+  file->contentHash = hashing.Hash();
+}
+
+void ContentHash::Add(const void* data, size_t size) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  length_ += size;
+  auto mix = [this](const unsigned char* word) {
+    uint64_t value;
+    std::memcpy(&value, word, sizeof value);
+    state_ = (state_ ^ value) * 0x9E3779B97F4A7C15ull;
+    state_ ^= state_ >> 29;
+  };
+  while (size > 0 && carried_ > 0) {
+    carry_[carried_++] = *bytes++;
+    --size;
+    if (carried_ == sizeof carry_) {
+      mix(carry_);
+      carried_ = 0;
+    }
+  }
+  for (; size >= 8; size -= 8, bytes += 8) mix(bytes);
+  while (size > 0) {
+    carry_[carried_++] = *bytes++;
+    --size;
+  }
+}
+
+uint64_t ContentHash::Value() const {
+  uint64_t state = state_;
+  for (size_t i = 0; i < carried_; ++i) state = (state ^ carry_[i]) * 0x100000001B3ull;
+  state = (state ^ length_) * 0x9E3779B97F4A7C15ull;
+  return state ^ (state >> 31);
+}
+
+uint64_t HashContents(const std::string& bytes) {
+  ContentHash hash;
+  hash.Add(bytes.data(), bytes.size());
+  return hash.Value();
+}
+
+void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources) {
+  auto reader = std::make_unique<ProfileReader>(stream, file);
+  reader->RecordSources(sources);
+  reader->DetectWideText();
+  reader->ReadAll();
 }
 
 std::string RenderProfileFile(const ProfileFile& file) {
@@ -377,7 +489,8 @@ std::string RenderProfileFile(const ProfileFile& file) {
     }
   }
   std::string text;
-  text.reserve(length);
+  text.reserve(length + 3);
+  if (file.utf8Bom) text += "\xEF\xBB\xBF";
   for (const ProfileSection& section : file.sections) {
     text += '[';
     text += section.name;
@@ -414,17 +527,21 @@ bool WriteWhole(File* file, const std::string& contents) {
 
 // Writes through a new file beside the target and renames it over the target,
 // so that the target holds either its old or its new contents, never a mix.
-// Returns false with the target untouched when that fails; sets
-// `noTemporary` when no file could be made beside the target at all.
+// Returns false with the target untouched when that fails, and `reason`;
+// sets `noTemporary` when no file could be made beside the target at all.
 bool ReplaceAtomically(const std::string& target, const std::string& contents,
-                       bool* noTemporary) {
+                       bool* noTemporary, std::string* reason) {
   FileSystem* fileSystem = CurrentFileSystem();
   std::string temporaryPath;
   std::unique_ptr<File> temporary = fileSystem->CreateTemporaryBeside(target, &temporaryPath);
   *noTemporary = !temporary;
-  if (!temporary) return false;
+  if (!temporary) {
+    *reason = "no temporary file could be made beside " + target;
+    return false;
+  }
   bool replaced = WriteWhole(temporary.get(), contents);
   temporary.reset();
+  if (!replaced) *reason = "writing or flushing the new contents of " + target + " failed (is the disk full?)";
   if (replaced) {
     // The target may be held open by another program for a moment (Windows
     // refuses to replace it then): retry as an open would be retried.
@@ -434,6 +551,7 @@ bool ReplaceAtomically(const std::string& target, const std::string& contents,
       replaced = fileSystem->Replace(temporaryPath, target);
       if (!replaced) fileSystem->Sleep(pauses.Next());
     }
+    if (!replaced) *reason = "the new contents could not be renamed over " + target;
   }
   if (!replaced) fileSystem->Remove(temporaryPath);
   return replaced;
@@ -441,23 +559,38 @@ bool ReplaceAtomically(const std::string& target, const std::string& contents,
 
 }  // namespace
 
-int ProfileSave(const ProfileFile& file) {
+bool ReplaceFileContents(const std::string& target, const std::string& contents,
+                         std::string* reason) {
   FileSystem* fileSystem = CurrentFileSystem();
-  std::string contents = RenderProfileFile(file);
   // An empty target: a link that may not be followed.  A file the caller
   // could not write in place is not replaced either: the rename would
   // succeed wherever the folder lets the caller make files.
-  std::string target = fileSystem->ResolveLinks(file.path);
-  bool noTemporary = false;
-  if (!target.empty() && fileSystem->MayReplace(target) &&
-      ReplaceAtomically(target, contents, &noTemporary)) {
-    return 1;
+  if (target.empty()) {
+    *reason = "a symbolic link that may not be followed (in a sticky folder open to all, only "
+              "the caller's and the folder owner's links are) or a loop of links";
+    return false;
   }
+  if (!fileSystem->MayReplace(target)) {
+    *reason = target + " may not be written by this user, so it is not replaced";
+    return false;
+  }
+  bool noTemporary = false;
+  if (ReplaceAtomically(target, contents, &noTemporary, reason)) return true;
   if (noTemporary) {
     // No file can be made in the folder (it may be read-only while the file
     // itself is writable): write the file in place.
     std::unique_ptr<File> stream = OpenFileRetry(target, OpenMode::kWrite);
-    if (stream && WriteWhole(stream.get(), contents)) return 1;
+    if (stream && WriteWhole(stream.get(), contents)) return true;
+    *reason = stream ? "writing " + target + " in place failed (is the disk full?)"
+                     : "neither a temporary file beside " + target + " nor the file itself could be opened for writing";
+  }
+  return false;
+}
+
+int ProfileSave(const ProfileFile& file) {
+  std::string reason;
+  if (ReplaceFileContents(CurrentFileSystem()->ResolveLinks(file.path), RenderProfileFile(file), &reason)) {
+    return 1;
   }
   std::printf("COULDN'T OPEN FILE\n");
   std::fflush(stdout);

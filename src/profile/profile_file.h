@@ -1,10 +1,11 @@
 // The in-memory form of a parsed profile file, how a file on disk is read
 // into it and how it is written back.
 //
-// Only what the reader keeps survives a write-back: section headers, entries,
-// their order (duplicates included) and whether a value was quoted.  Blank
-// lines, comments, lines without "=" and text after a header's closing
-// bracket are dropped.
+// Only what the reader keeps survives a whole-file write-back: section
+// headers, entries, their order (duplicates included), whether a value was
+// quoted and a UTF-8 byte-order mark.  Blank lines, comments, lines without
+// "=" and text after a header's closing bracket are dropped.  (The engine's
+// layout-keeping write-back edits the file's own lines instead.)
 #ifndef INIREG_PROFILE_PROFILE_FILE_H_
 #define INIREG_PROFILE_PROFILE_FILE_H_
 
@@ -17,16 +18,15 @@
 #include <vector>
 
 #include "inireg/profile_engine.h"
+#include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "profile/profile_journal.h"
+#include "profile/profile_line.h"
 
 namespace inireg {
 
 class File;
 
-// The reader's and writer's line limit: 32767 characters and a terminator.
-constexpr size_t kLineBufferSize = 32768;
-// Paths are kept to their first 299 characters.
-constexpr size_t kMaxPathLength = 299;
 
 struct ProfileEntry {
   std::string key;    // Trimmed; never empty.
@@ -42,7 +42,7 @@ constexpr size_t kKeyTableThreshold = 16;
 struct ProfileSection {
   std::string name;  // As written between the brackets, or trimmed by a write.
 
-  // The key index, kept by AppendEntry.  The HashName of entries[i].key is
+  // The key index, kept by AppendEntry and EraseEntry.  The HashName of entries[i].key is
   // smallKeyHashes[i] for the first kKeyTableThreshold entries and
   // keyHashes[i - kKeyTableThreshold] after them; hashedEntries counts the
   // entries hashed.  The first hashes lie beside the name, in the lines a
@@ -50,7 +50,7 @@ struct ProfileSection {
   // still being compared.  A section of more than kKeyTableThreshold entries
   // also has keyTable, an open-addressing table (linear probing, size a
   // power of two) of entry index + 1 (0: free) holding the first entry of
-  // each key.  Entries are never removed, so the index only grows.
+  // each key.  A deletion rebuilds the table.
   uint32_t smallKeyHashes[kKeyTableThreshold] = {};
   uint32_t hashedEntries = 0;
 
@@ -64,6 +64,8 @@ struct ProfileSection {
 ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length);
 // Appends an entry and indexes it (unless an earlier entry has its key).
 void AppendEntry(ProfileSection* section, ProfileEntry entry);
+// Deletes `entry`, one of the section's, and reindexes the section.
+void EraseEntry(ProfileSection* section, ProfileEntry* entry);
 // Gives the section the entries and their key hashes, moved, in vectors of
 // exactly their number, and indexes them; empties both.  For the reader.
 void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
@@ -78,7 +80,7 @@ struct ProfileFile {
   ProfileFile(const ProfileFile&) = delete;
   ProfileFile& operator=(const ProfileFile&) = delete;
 
-  std::string path;
+  std::string path;  // Whole, as the first caller named it.
   // In file order, duplicates kept.  A list, so that a ProfileSection pointer
   // stays valid while other sections are added or deleted.  Change it only
   // through AppendSection, EraseSection and ClearSections, which keep the
@@ -92,6 +94,22 @@ struct ProfileFile {
   // The file exists but could not be read: the record holds nothing of it,
   // so it must never be written back over the file.
   bool unreadable = false;
+  // The file began with the UTF-8 byte-order mark EF BB BF; it is read as if
+  // absent and written back.
+  bool utf8Bom = false;
+  // Write-backs edit the file's own lines (profile_layout.h) instead of
+  // rewriting it from the records.
+  bool keepLayout = false;
+
+  // The file as loaded (or last written back): its identity, when that was
+  // taken (Unix time, ns) and a hash of its bytes, for telling whether the
+  // file on disk is still the one these records came from.
+  FileIdentity identity;
+  int64_t identityTakenNs = 0;
+  uint64_t contentHash = 0;
+  // The changes made since then, replayed onto the file when it changed on
+  // disk.  Empty while the record is clean.
+  ProfileJournal journal;
 
   // The section index: an open-addressing table (linear probing, size a
   // power of two, at most three quarters full) holding, for each distinct
@@ -117,12 +135,6 @@ bool EraseSection(ProfileFile* file, const char* name, size_t length);
 // Deletes every section.
 void ClearSections(ProfileFile* file);
 
-// Whitespace as the reader and the writes trim it: space, tab, line feed,
-// vertical tab, form feed and carriage return.  Bytes above 127 never are.
-inline bool IsProfileSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Trims `text` in place: trailing whitespace is overwritten with terminators
 // when `trailing` is set; the result is the first character after leading
 // whitespace when `leading` is set, otherwise `text`.  Null stays null.
@@ -145,17 +157,56 @@ bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey);
 enum class OpenMode { kRead, kWrite };
 std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode);
 
-// Fills an empty, not yet loaded record from its file.  An absent file gives
-// a profile without sections; an existing file that cannot be read gives one
-// marked unreadable.
+// Where in a file's bytes each record came from, for editors that change a
+// file line by line.  Offsets count bytes from the start of the file (a
+// byte-order mark included).  A span runs from the first byte of the logical
+// line a record was read from to the byte after it: its line end and, when
+// continuation lines were joined, every physical line joined into it.
+struct ProfileTextSpan {
+  size_t begin = 0;
+  size_t end = 0;
+};
+struct ProfileSourceMap {
+  std::vector<ProfileTextSpan> headers;               // One per section, in order.
+  std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
+};
+
+// Reads `stream` into the empty record `file` as LoadProfileFile reads a file,
+// and, when `sources` is not null, records where each record came from.
+void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources);
+
+// Fills an empty, not yet loaded record from its file, and sets its identity
+// and content hash.  An absent file gives a profile without sections; an
+// existing file that cannot be read gives one marked unreadable.
 void LoadProfileFile(ProfileFile* file);
+
+// A hash of a file's bytes, fed in pieces of any size.
+class ContentHash {
+ public:
+  void Add(const void* data, size_t size);
+  uint64_t Value() const;
+
+ private:
+  uint64_t state_ = 0x243F6A8885A308D3ull;
+  uint64_t length_ = 0;
+  unsigned char carry_[8] = {};
+  size_t carried_ = 0;
+};
+uint64_t HashContents(const std::string& bytes);
 
 // The text the file is written back as.
 std::string RenderProfileFile(const ProfileFile& file);
 
-// Writes the record back to its file.  Returns 1 when written, 0 when the file
-// could not be replaced (after printing "COULDN'T OPEN FILE"), leaving the file
-// on disk as it was.
+// Replaces the file `target` (no link) with `contents`: atomically through
+// a temporary file beside it, or in place when no file can be made in its
+// folder.  On failure the file stays as it was (but for the in-place
+// fallback) and `reason` says what failed.
+bool ReplaceFileContents(const std::string& target, const std::string& contents,
+                         std::string* reason);
+
+// Writes the record back to its file, whole, as it is: no lock, no merge.
+// Returns 1 when written, 0 when the file could not be replaced (after
+// printing "COULDN'T OPEN FILE"), leaving the file on disk as it was.
 int ProfileSave(const ProfileFile& file);
 
 }  // namespace inireg

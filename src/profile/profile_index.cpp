@@ -1,7 +1,7 @@
 // The indexes of a parsed profile file: per file, a case-insensitive table
 // from a section name to the first section of that name; per section, the
 // hashes of its keys and, past sixteen entries, a table from a key to its
-// first entry.  They are kept right through appends and section deletions,
+// first entry.  They are kept right through appends and deletions,
 // so that lookups find the first match in file order without a walk.
 #include <cassert>
 #include <cstddef>
@@ -181,6 +181,28 @@ void AppendEntry(ProfileSection* section, ProfileEntry entry) {
   } else {
     InsertKey(section, static_cast<uint32_t>(section->entries.size() - 1));
   }
+}
+
+void EraseEntry(ProfileSection* section, ProfileEntry* entry) {
+  assert(section->hashedEntries == section->entries.size());
+  size_t index = static_cast<size_t>(entry - section->entries.data());
+  size_t count = section->entries.size();
+  for (size_t i = index; i + 1 < count; ++i) {
+    uint32_t next = KeyHashAt(*section, i + 1);
+    if (i < kKeyTableThreshold) {
+      section->smallKeyHashes[i] = next;
+    } else {
+      section->keyHashes[i - kKeyTableThreshold] = next;
+    }
+  }
+  if (count > kKeyTableThreshold) {
+    section->keyHashes.pop_back();
+  } else {
+    section->smallKeyHashes[count - 1] = 0;
+  }
+  --section->hashedEntries;
+  section->entries.erase(section->entries.begin() + static_cast<std::ptrdiff_t>(index));
+  RebuildKeyTable(section);
 }
 
 ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) {

@@ -92,6 +92,7 @@ int32_t ProfileStore::SetInt(int32_t value, std::string keyArgument, std::string
   ApplySection(sectionArgument);
   std::string text;
   FormatString(text, "%d", value);
+  ApplyKeepLayout();
   return ProfileWriteString(section.c_str(), key.c_str(), text.c_str(), path.c_str());
 }
 
@@ -99,6 +100,7 @@ int32_t ProfileStore::SetString(std::string value, std::string keyArgument,
                                 std::string sectionArgument) {
   ApplyKey(keyArgument);
   ApplySection(sectionArgument);
+  ApplyKeepLayout();
   return ProfileWriteString(section.c_str(), key.c_str(), value.c_str(), path.c_str());
 }
 
@@ -139,6 +141,29 @@ void ProfileStore::SetOptions(int32_t newOptions) {
   ProfileClose(path.c_str());
   ProfileAddUnloaded(path.c_str());
   ProfileSetFlags(path.c_str(), newOptions);
+}
+
+Status ProfileStore::Sync() {
+  if (path.empty()) return Status::Error("the store names no file");
+  return ProfileSync(path.c_str());
+}
+
+int32_t ProfileStore::DeleteKey(std::string keyArgument, std::string sectionArgument) {
+  ApplyKey(keyArgument);
+  ApplySection(sectionArgument);
+  ApplyKeepLayout();
+  return ProfileDeleteEntry(section.c_str(), key.c_str(), path.c_str());
+}
+
+void ProfileStore::SetKeepLayout(bool newKeepLayout) {
+  keepLayout = newKeepLayout;
+  if (!path.empty()) ProfileSetKeepLayout(path.c_str(), keepLayout);
+}
+
+void ProfileStore::ApplyKeepLayout() {
+  // The engine's record forgets the mode when it is evicted; a write puts
+  // it back before the record can become dirty.
+  if (keepLayout && !path.empty()) ProfileSetKeepLayout(path.c_str(), true);
 }
 
 }  // namespace inireg

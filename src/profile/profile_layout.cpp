@@ -1,0 +1,516 @@
+#include "profile/profile_layout.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+
+namespace inireg {
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kDefaultLineEnd[] = "\r\n";
+#else
+constexpr char kDefaultLineEnd[] = "\n";
+#endif
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// Logical lines at least this long (in bytes the reader may deliver) could be
+// cut by the reader's line buffer; files with such lines are written whole.
+// The margin covers a CR LF turned into LF and the terminator.
+constexpr size_t kLongestSafeLine = kLineBufferSize - 16;
+
+// Bytes in memory, read through the File interface the reader takes.
+class TextFile : public File {
+ public:
+  explicit TextFile(const std::string& bytes) : bytes_(bytes) {}
+  size_t Read(void* buffer, size_t size) override {
+    size_t take = std::min(size, bytes_.size() - position_);
+    std::memcpy(buffer, bytes_.data() + position_, take);
+    position_ += take;
+    return take;
+  }
+  bool Write(const void*, size_t) override { return false; }
+  bool Sync() override { return true; }
+  bool Close() override { return true; }
+  bool Failed() const override { return false; }
+
+ private:
+  const std::string& bytes_;
+  size_t position_ = 0;
+};
+
+// Names as the engine compares them: ASCII letters without regard to case.
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+// Positions of records by folded name, in file order, deleted ones included,
+// so that a long journal on a large file stays linear.
+using NameIndex = std::unordered_map<std::string, std::vector<size_t>>;
+
+std::string Trimmed(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsProfileSpace(text[begin])) ++begin;
+  while (end > begin && IsProfileSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+struct LayoutEntry {
+  std::string key;
+  std::string value;
+  bool quoted = false;
+  bool deleted = false;
+  // Read from the file (rather than added by a change), with the value it
+  // had there and the bytes it came from.
+  bool fromFile = false;
+  std::string fileValue;
+  bool fileQuoted = false;
+  ProfileTextSpan span;
+
+  // An entry of the file whose line must be rewritten.
+  bool Changed() const {
+    return fromFile && !deleted && (quoted != fileQuoted || value != fileValue);
+  }
+};
+
+struct LayoutSection {
+  std::string name;
+  bool deleted = false;
+  bool fromFile = false;
+  ProfileTextSpan header;
+  size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
+  std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
+  NameIndex keyIndex;
+
+  void Add(LayoutEntry entry) {
+    keyIndex[Folded(entry.key)].push_back(entries.size());
+    entries.push_back(std::move(entry));
+  }
+};
+
+// The file's records with the changes applied, each remembering where in the
+// file it came from.  Deleted records stay, marked, so that the writer knows
+// which lines to drop.
+class LayoutModel {
+ public:
+  LayoutModel(const ProfileFile& parsed, const ProfileSourceMap& sources, size_t fileSize) {
+    mapped_ = sources.headers.size() == parsed.sections.size() &&
+              sources.entries.size() == parsed.sections.size();
+    size_t index = 0;
+    for (const ProfileSection& section : parsed.sections) {
+      LayoutSection copy;
+      copy.name = section.name;
+      copy.fromFile = true;
+      if (mapped_) {
+        copy.header = sources.headers[index];
+        copy.regionEnd = index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : fileSize;
+        mapped_ = sources.entries[index].size() == section.entries.size();
+      }
+      for (size_t i = 0; i < section.entries.size(); ++i) {
+        const ProfileEntry& entry = section.entries[i];
+        LayoutEntry item;
+        item.key = entry.key;
+        item.value = item.fileValue = entry.value;
+        item.quoted = item.fileQuoted = entry.quoted;
+        item.fromFile = true;
+        if (mapped_) item.span = sources.entries[index][i];
+        copy.Add(std::move(item));
+      }
+      AddSection(std::move(copy));
+      ++index;
+    }
+  }
+
+  // Applies a change as the engine's write applied it.
+  void Apply(const ProfileChange& change) {
+    switch (change.kind) {
+      case ProfileChange::Kind::kDeleteSection:
+        if (LayoutSection* section = FindSection(change.section)) section->deleted = true;
+        break;
+      case ProfileChange::Kind::kDeleteEntry:
+        if (LayoutSection* section = FindSection(Trimmed(change.section))) {
+          if (LayoutEntry* entry = FindEntry(section, Trimmed(change.key))) entry->deleted = true;
+        }
+        break;
+      case ProfileChange::Kind::kSetEntry:
+        SetEntry(Trimmed(change.section), Trimmed(change.key), change.value);
+        break;
+    }
+  }
+
+  // False when the changes left every record as the file had it.
+  bool Modified() const {
+    for (const LayoutSection& section : sections) {
+      if (section.deleted != !section.fromFile) return true;
+      if (section.deleted) continue;
+      for (const LayoutEntry& entry : section.entries) {
+        if (entry.deleted != !entry.fromFile || entry.Changed()) return true;
+      }
+    }
+    return false;
+  }
+
+  // The records the file must read back as.
+  void ToRecords(ProfileFile* file) const {
+    for (const LayoutSection& section : sections) {
+      if (section.deleted) continue;
+      ProfileSection* copy = AppendSection(file, section.name);
+      for (const LayoutEntry& entry : section.entries) {
+        if (entry.deleted) continue;
+        ProfileEntry record;
+        record.key = entry.key;
+        record.value = entry.value;
+        record.quoted = entry.quoted;
+        AppendEntry(copy, std::move(record));
+      }
+    }
+  }
+
+  // True when every record read from the file knows its bytes.
+  bool mapped() const { return mapped_; }
+
+  std::vector<LayoutSection> sections;
+
+ private:
+  void AddSection(LayoutSection section) {
+    sectionIndex_[Folded(section.name)].push_back(sections.size());
+    sections.push_back(std::move(section));
+  }
+  LayoutSection* FindSection(const std::string& name) {
+    auto found = sectionIndex_.find(Folded(name));
+    if (found == sectionIndex_.end()) return nullptr;
+    for (size_t index : found->second) {
+      if (!sections[index].deleted) return &sections[index];
+    }
+    return nullptr;
+  }
+  static LayoutEntry* FindEntry(LayoutSection* section, const std::string& key) {
+    auto found = section->keyIndex.find(Folded(key));
+    if (found == section->keyIndex.end()) return nullptr;
+    for (size_t index : found->second) {
+      if (!section->entries[index].deleted) return &section->entries[index];
+    }
+    return nullptr;
+  }
+
+  void SetEntry(const std::string& sectionName, const std::string& key, const std::string& rawValue) {
+    if (sectionName.empty() || key.empty()) return;  // The engine refuses these.
+    LayoutSection* section = FindSection(sectionName);
+    if (section == nullptr) {
+      LayoutSection added;
+      added.name = sectionName;
+      AddSection(std::move(added));
+      section = &sections.back();
+    }
+    // The value is parsed as a line's value is; the engine takes C strings.
+    std::vector<char> buffer(rawValue.c_str(), rawValue.c_str() + std::strlen(rawValue.c_str()) + 1);
+    bool nothingLeft = *TrimText(buffer.data(), true, false) == '\0';
+    bool quoted = false;
+    std::string value = ParseValue(buffer.data(), &quoted);
+    if (LayoutEntry* entry = FindEntry(section, key)) {
+      entry->value = std::move(value);
+      if (!nothingLeft) entry->quoted = quoted;  // An empty value keeps the quotes it had.
+      return;
+    }
+    LayoutEntry entry;
+    entry.key = key;
+    entry.value = std::move(value);
+    entry.quoted = quoted;
+    section->Add(std::move(entry));
+  }
+
+  bool mapped_ = true;
+  NameIndex sectionIndex_;
+};
+
+// 8-bit files: the lines are the bytes themselves.
+struct NarrowText {
+  using Unit = char;
+  static bool Encode(const std::string& text, std::string* out) {
+    out->append(text);
+    return true;
+  }
+  static std::string Decode(const char* units, size_t count) { return std::string(units, count); }
+  static constexpr size_t kBytesPerUnit = 1;  // At most, as the reader delivers them.
+};
+
+// UTF-16LE files: lines are read through the OEM code page, so new text is
+// encoded from it, and only when the reader gets exactly that text back.
+struct WideText {
+  using Unit = char16_t;
+  static bool Encode(const std::string& text, std::u16string* out) {
+    std::u16string units;
+    if (!ConvertToWideText(CodePage::kOem, text.data(), text.size(), &units)) return false;
+    if (Decode(units.data(), units.size()) != text) return false;
+    out->append(units);
+    return true;
+  }
+  static std::string Decode(const char16_t* units, size_t count) {
+    std::string text(ConvertWideText(CodePage::kOem, units, count, nullptr, 0, ' '), '\0');
+    if (!text.empty()) ConvertWideText(CodePage::kOem, units, count, &text[0], text.size(), ' ');
+    return text;
+  }
+  static constexpr size_t kBytesPerUnit = 3;
+};
+
+// Writes the model over the file's text (in code units), copying every byte
+// that no change names.
+template <class Codec>
+class LayoutWriter {
+ public:
+  using Unit = typename Codec::Unit;
+  using Text = std::basic_string<Unit>;
+
+  LayoutWriter(const Text& text, bool joinContinuations) : text_(text), join_(joinContinuations) {
+    size_t lineFeed = text_.find(Unit('\n'));
+    if (lineFeed == Text::npos) {
+      Codec::Encode(kDefaultLineEnd, &lineEnd_);
+    } else if (lineFeed > 0 && text_[lineFeed - 1] == Unit('\r')) {
+      lineEnd_ = {Unit('\r'), Unit('\n')};
+    } else {
+      lineEnd_ = {Unit('\n')};
+    }
+  }
+
+  // True when some logical line could reach the reader's line limit, where
+  // the reader cuts lines and stops joining them: where such a line's parts
+  // fall depends on the bytes around it, which editing would move.
+  bool HasLongLines() const {
+    size_t logical = 0, start = 0;
+    while (start < text_.size()) {
+      size_t lineFeed = text_.find(Unit('\n'), start);
+      size_t end = lineFeed == Text::npos ? text_.size() : lineFeed + 1;
+      logical += end - start;
+      if (logical * Codec::kBytesPerUnit >= kLongestSafeLine) return true;
+      if (!(join_ && EndsInContinuation(start, end))) logical = 0;
+      start = end;
+    }
+    return false;
+  }
+
+  // Fills `out`; false when some new text cannot be encoded.  `toUnit` turns
+  // the source map's byte offsets into indexes of the text.
+  template <class ToUnit>
+  bool Write(const LayoutModel& model, ToUnit toUnit, Text* out) {
+    out_ = out;
+    position_ = 0;
+    for (const LayoutSection& section : model.sections) {
+      if (!section.fromFile) continue;
+      CopyTo(toUnit(section.header.begin));
+      if (section.deleted) {
+        // Everything up to the next header goes with it.
+        position_ = toUnit(section.regionEnd);
+        continue;
+      }
+      CopyTo(toUnit(section.header.end));
+      for (const LayoutEntry& entry : section.entries) {
+        if (!entry.fromFile) continue;
+        CopyTo(toUnit(entry.span.begin));
+        if (entry.deleted) {
+          position_ = toUnit(entry.span.end);
+        } else if (entry.Changed()) {
+          if (!RewriteEntry(entry, toUnit(entry.span.begin), toUnit(entry.span.end))) return false;
+          position_ = toUnit(entry.span.end);
+        } else {
+          CopyTo(toUnit(entry.span.end));
+        }
+      }
+      // Here is the end of the section's last entry (or of its header).
+      for (const LayoutEntry& entry : section.entries) {
+        if (!entry.fromFile && !entry.deleted && !WriteNewEntry(entry)) return false;
+      }
+    }
+    CopyTo(text_.size());
+    for (const LayoutSection& section : model.sections) {
+      if (section.fromFile || section.deleted) continue;
+      StartLine();
+      if (!LastLineBlank()) out_->append(lineEnd_);
+      if (!Codec::Encode("[" + section.name + "]", out_)) return false;
+      out_->append(lineEnd_);
+      for (const LayoutEntry& entry : section.entries) {
+        if (!entry.deleted && !WriteNewEntry(entry)) return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  void CopyTo(size_t end) {
+    out_->append(text_, position_, end - position_);
+    position_ = end;
+  }
+
+  // Whether the physical line [start, end) ends in a backslash and a line end.
+  bool EndsInContinuation(size_t start, size_t end) const {
+    if (end == start || text_[end - 1] != Unit('\n')) return false;
+    size_t last = end - 1;
+    if (last > start && text_[last - 1] == Unit('\r')) --last;
+    return last > start && text_[last - 1] == Unit('\\');
+  }
+
+  // Makes the output end where a new line can start: with a line end, after
+  // a line that cannot take the new line in as a continuation.  Such a line
+  // (the file's last, or one before an added line end) gets a space before
+  // its line end, which every reading trims off again.
+  void StartLine() {
+    if (out_->empty()) return;
+    if (out_->back() != Unit('\n')) out_->append(lineEnd_);
+    if (!join_) return;
+    size_t lineEnd = out_->size() - 1;
+    if (lineEnd > 0 && (*out_)[lineEnd - 1] == Unit('\r')) --lineEnd;
+    if (lineEnd == 0 || (*out_)[lineEnd - 1] != Unit('\\')) return;
+    // The reader looks for the backslash only in the text before a NUL.
+    size_t lineStart = out_->find_last_of(Unit('\n'), out_->size() - 2);
+    lineStart = lineStart == Text::npos ? 0 : lineStart + 1;
+    if (out_->find(Unit('\0'), lineStart) < lineEnd) return;
+    out_->insert(lineEnd, 1, Unit(' '));
+  }
+
+  // After StartLine: whether the output is empty or its last line is blank.
+  bool LastLineBlank() const {
+    size_t end = out_->size();
+    if (end == 0) return true;
+    --end;  // The line feed.
+    if (end > 0 && (*out_)[end - 1] == Unit('\r')) --end;
+    return end == 0 || (*out_)[end - 1] == Unit('\n');
+  }
+
+  // The value as the whole-file writer writes it.
+  std::string ValueText(const LayoutEntry& entry) const {
+    std::string text = entry.quoted ? "\"" + entry.value + "\"" : entry.value;
+    // A backslash at the end would join the next line to this one.
+    if (join_ && !entry.quoted && !entry.value.empty() && entry.value.back() == '\\') text += ' ';
+    return text;
+  }
+
+  bool WriteNewEntry(const LayoutEntry& entry) {
+    StartLine();
+    if (!Codec::Encode(entry.key + "=" + ValueText(entry), out_)) return false;
+    out_->append(lineEnd_);
+    return true;
+  }
+
+  // Rewrites the entry read from [begin, end) with its new value, keeping the
+  // line's text up to the value (indentation, key, spacing around "=") when
+  // it reads back as the same key, and its line end.
+  bool RewriteEntry(const LayoutEntry& entry, size_t begin, size_t end) {
+    size_t bodyEnd = end;
+    if (bodyEnd > begin && text_[bodyEnd - 1] == Unit('\n')) {
+      --bodyEnd;
+      if (bodyEnd > begin && text_[bodyEnd - 1] == Unit('\r')) --bodyEnd;
+    }
+    size_t prefixEnd = begin;
+    for (size_t i = begin; i < bodyEnd && text_[i] != Unit('\n'); ++i) {
+      if (text_[i] != Unit('=')) continue;
+      if (Trimmed(Codec::Decode(text_.data() + begin, i - begin)) == entry.key) {
+        prefixEnd = i + 1;
+        while (prefixEnd < bodyEnd && (text_[prefixEnd] == Unit(' ') || text_[prefixEnd] == Unit('\t'))) {
+          ++prefixEnd;
+        }
+      }
+      break;
+    }
+    if (prefixEnd > begin) {
+      out_->append(text_, begin, prefixEnd - begin);
+      if (!Codec::Encode(ValueText(entry), out_)) return false;
+    } else if (!Codec::Encode(entry.key + "=" + ValueText(entry), out_)) {
+      return false;
+    }
+    if (bodyEnd < end) {
+      out_->append(text_, bodyEnd, end - bodyEnd);
+    } else if (end < text_.size()) {
+      out_->append(lineEnd_);
+    }
+    return true;
+  }
+
+  const Text& text_;
+  bool join_;
+  Text lineEnd_;
+  Text* out_ = nullptr;
+  size_t position_ = 0;
+};
+
+bool WriteNarrow(const std::string& original, const LayoutModel& model, bool join, std::string* out) {
+  LayoutWriter<NarrowText> writer(original, join);
+  if (writer.HasLongLines()) return false;
+  out->reserve(original.size() + 256);
+  return writer.Write(model, [](size_t offset) { return offset; }, out);
+}
+
+bool WriteWide(const std::string& original, const LayoutModel& model, bool join, std::string* out) {
+  // An odd last byte is no code unit: nothing written after it would be
+  // read in step.
+  if (original.size() % 2 != 0) return false;
+  std::u16string units((original.size() - 2) / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(original[2 + 2 * i]) |
+                                     (static_cast<unsigned char>(original[3 + 2 * i]) << 8));
+  }
+  LayoutWriter<WideText> writer(units, join);
+  if (writer.HasLongLines()) return false;
+  std::u16string edited;
+  if (!writer.Write(model, [](size_t offset) { return (offset - 2) / 2; }, &edited)) return false;
+  out->assign(original, 0, 2);
+  out->reserve(2 + 2 * edited.size());
+  for (char16_t unit : edited) {
+    out->push_back(static_cast<char>(unit & 0xFF));
+    out->push_back(static_cast<char>(unit >> 8));
+  }
+  return true;
+}
+
+// The whole-file form, for files too odd to edit line by line.
+std::string WriteWhole(const std::string& original, const LayoutModel& model, bool join) {
+  ProfileFile records;
+  records.joinContinuations = join;
+  model.ToRecords(&records);
+  std::string text = RenderProfileFile(records);
+  // The mark goes on a line of its own, so that the first header is found
+  // whether or not a reader takes the mark for text.
+  if (original.compare(0, 3, kByteOrderMark) == 0 && text.compare(0, 3, kByteOrderMark) != 0) {
+    text.insert(0, std::string(kByteOrderMark) + kDefaultLineEnd);
+  }
+  return text;
+}
+
+}  // namespace
+
+void LoadProfileText(const std::string& bytes, ProfileFile* file, ProfileSourceMap* sources) {
+  file->loaded = true;
+  TextFile stream(bytes);
+  ReadProfileStream(&stream, file, sources);
+}
+
+std::string ApplyChangesKeepingLayout(const std::string& original, const ProfileJournal& changes,
+                                      bool joinContinuations, bool* editedInPlace) {
+  bool unused;
+  if (editedInPlace == nullptr) editedInPlace = &unused;
+  *editedInPlace = true;
+  if (changes.empty()) return original;
+  ProfileFile parsed;
+  parsed.joinContinuations = joinContinuations;
+  ProfileSourceMap sources;
+  LoadProfileText(original, &parsed, &sources);
+  LayoutModel model(parsed, sources, original.size());
+  for (const ProfileChange& change : changes) model.Apply(change);
+  if (!model.Modified()) return original;
+
+  std::string result;
+  if (model.mapped()) {
+    bool written = parsed.wideText ? WriteWide(original, model, joinContinuations, &result)
+                                   : WriteNarrow(original, model, joinContinuations, &result);
+    if (written) return result;
+  }
+  *editedInPlace = false;
+  return WriteWhole(original, model, joinContinuations);
+}
+
+}  // namespace inireg

@@ -1,0 +1,68 @@
+#include "profile/profile_line.h"
+
+#include <cstring>
+
+namespace inireg {
+
+EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry) {
+  const char* equals = static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
+  if (equals == nullptr) return EntryLineKind::kNoEquals;
+  const char* keyBegin = begin;
+  const char* keyEnd = equals;
+  while (keyBegin < keyEnd && IsProfileSpace(*keyBegin)) ++keyBegin;
+  while (keyEnd > keyBegin && IsProfileSpace(keyEnd[-1])) --keyEnd;
+  if (keyBegin == keyEnd) return EntryLineKind::kEmptyKey;
+  const char* valueBegin = equals + 1;
+  const char* valueEnd = end;
+  while (valueBegin < valueEnd && IsProfileSpace(*valueBegin)) ++valueBegin;
+  while (valueEnd > valueBegin && IsProfileSpace(valueEnd[-1])) --valueEnd;
+  entry->quoted = StripQuotes(&valueBegin, &valueEnd);
+  entry->keyBegin = keyBegin;
+  entry->keyEnd = keyEnd;
+  entry->valueBegin = valueBegin;
+  entry->valueEnd = valueEnd;
+  return EntryLineKind::kEntry;
+}
+
+namespace {
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// The longest line that reads back whole.
+constexpr size_t kMaxLineLength = kLineBufferSize - 1;
+
+}  // namespace
+
+const char* SectionNameRefusal(const std::string& name) {
+  if (HasLineBreak(name)) return "a section name holds a line break";
+  if (name.size() + 2 > kMaxLineLength) return "the section's header line would be over 32767 characters";
+  return nullptr;
+}
+
+const char* EntryRefusal(const std::string& key, const std::string& value, bool quoted,
+                         bool joinContinuations) {
+  if (key.empty()) return "the key is empty or only whitespace";
+  if (key[0] == '[') return "the key starts with \"[\" and would read as a section header";
+  if (key.find('=') != std::string::npos) return "the key holds \"=\"";
+  if (HasLineBreak(key)) return "the key holds a line break";
+  if (HasLineBreak(value)) return "the value holds a line break";
+  // Bare, a final backslash would join the next line; quoted, the line ends
+  // in the quote.
+  if (joinContinuations && !quoted && !value.empty() && value.back() == '\\') {
+    return "the value ends in a backslash while continuation lines are joined";
+  }
+  if (key.size() + 1 + value.size() + (quoted ? 2 : 0) > kMaxLineLength) {
+    return "the line would be over 32767 characters";
+  }
+  return nullptr;
+}
+
+bool ValueNeedsQuotes(const std::string& value) {
+  if (value.empty()) return false;
+  if (IsProfileSpace(value.front()) || IsProfileSpace(value.back())) return true;
+  const char* begin = value.data();
+  const char* end = begin + value.size();
+  return StripQuotes(&begin, &end);
+}
+
+}  // namespace inireg

@@ -1,0 +1,69 @@
+// The grammar of one profile file line, in one place: what whitespace is,
+// how an entry line splits into key and value, which quotes enclose a value,
+// and what a line can carry so that it reads back as it was written.  The
+// reader, the engine's writes, the layout-keeping editor and the command all
+// use these, so that what is written is what is read.
+#ifndef INIREG_PROFILE_PROFILE_LINE_H_
+#define INIREG_PROFILE_PROFILE_LINE_H_
+
+#include <cstddef>
+#include <string>
+
+namespace inireg {
+
+// The reader's and writer's line limit: 32767 characters and a terminator.
+constexpr size_t kLineBufferSize = 32768;
+
+// Whitespace as the reader and the writes trim it: space, tab, line feed,
+// vertical tab, form feed and carriage return.  Bytes above 127 never are.
+inline bool IsProfileSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The quote rule: a text longer than one character whose first and last
+// characters are both '"' or both '\'' is quoted; [*begin, *end) then loses
+// them.  Only that one pair is removed.
+inline bool StripQuotes(const char** begin, const char** end) {
+  if (*end - *begin > 1 && **begin == (*end)[-1] && (**begin == '"' || **begin == '\'')) {
+    ++*begin;
+    --*end;
+    return true;
+  }
+  return false;
+}
+
+// [begin, end) of an entry line split at its first "=", both sides trimmed,
+// the value without its enclosing quotes.
+struct EntryLine {
+  const char* keyBegin = nullptr;
+  const char* keyEnd = nullptr;
+  const char* valueBegin = nullptr;
+  const char* valueEnd = nullptr;
+  bool quoted = false;
+};
+
+enum class EntryLineKind {
+  kEntry,     // A key and a value.
+  kNoEquals,  // Not an entry: the line is dropped.
+  kEmptyKey,  // "=" with nothing before it: ends the section being read.
+};
+
+// Parses the line [begin, end) (its line end, if any, counts as whitespace).
+EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry);
+
+// Why the file format could not carry a write back, or null when it can:
+// the entry must read back exactly as it is held in memory.  `value` is the
+// value as held (without enclosing quotes), `quoted` whether it is written
+// between quotes.
+const char* SectionNameRefusal(const std::string& name);
+const char* EntryRefusal(const std::string& key, const std::string& value, bool quoted,
+                         bool joinContinuations);
+
+// Whether `value` written bare after "=" would read back as something else
+// (surrounding whitespace trimmed, an enclosing pair of quotes removed), so
+// that it must be written between double quotes to keep it.
+bool ValueNeedsQuotes(const std::string& value);
+
+}  // namespace inireg
+
+#endif  // INIREG_PROFILE_PROFILE_LINE_H_
