@@ -6,7 +6,7 @@
 
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
-#include "profile/profile_file.h"
+#include "profile/profile_line.h"
 #include "settings/settings_backend.h"
 
 namespace inireg {
@@ -43,8 +43,10 @@ class ProfileBackend : public Settings::Backend {
 
   Status Set(const std::string& section, const std::string& key,
              const std::string& value) override {
-    if (ProfileWriteString(section.c_str(), key.c_str(), QuoteProfileValue(value).c_str(),
-                           path_.c_str()) == 0) {
+    // A value that a bare line would lose blanks or quotes of goes between
+    // double quotes, which the reader takes off again.
+    std::string text = ValueNeedsQuotes(value) ? "\"" + value + "\"" : value;
+    if (ProfileWriteString(section.c_str(), key.c_str(), text.c_str(), path_.c_str()) == 0) {
       return Refused();
     }
     return Status::Ok();
