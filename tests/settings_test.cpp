@@ -151,7 +151,9 @@ TEST_P(SettingsTest, TypedReadsTellMissingFromInvalid) {
     EXPECT_EQ(s.GetBool("P", "v").state, c.asBool) << c.text;
     EXPECT_EQ(s.GetInt64("P", "v").state, c.asInt) << c.text;
     EXPECT_EQ(s.GetDouble("P", "v").state, c.asDouble) << c.text;
-    if (c.asInt == I::kInvalid) EXPECT_EQ(s.GetInt64("P", "v").text, c.text);
+    if (c.asInt == I::kInvalid) {
+      EXPECT_EQ(s.GetInt64("P", "v").text, c.text);
+    }
   }
   EXPECT_EQ(s.GetInt64("P", "missing").state, I::kMissing);
   EXPECT_EQ(s.GetInt64("P", "missing").value_or(7), 7);

@@ -26,9 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "inireg/export.h"
 #include "inireg/status.h"
 
 namespace inireg {
+
+class SettingsBackend;
 
 // The outcome of a typed read: the value, or whether the setting was missing
 // or held text that does not read as the type (`text` then holds it).
@@ -44,7 +47,7 @@ struct Parsed {
   T value_or(T fallback) const { return has_value() ? value : fallback; }
 };
 
-class Settings {
+class INIREG_EXPORT Settings {
  public:
   // Settings kept in the profile file at `path`.
   static Settings ProfileFile(std::string path);
@@ -97,9 +100,8 @@ class Settings {
   void SetKeepLayout(bool keepLayout);
 
  private:
-  class Backend;
-  explicit Settings(std::unique_ptr<Backend> backend);
-  std::unique_ptr<Backend> backend_;
+  explicit Settings(std::unique_ptr<SettingsBackend> backend);
+  std::unique_ptr<SettingsBackend> backend_;
 };
 
 }  // namespace inireg

@@ -21,7 +21,7 @@ std::vector<std::string> TakeNames(CountedStringArray names, int32_t count) {
   return result;
 }
 
-class ProfileBackend : public Settings::Backend {
+class ProfileBackend : public SettingsBackend {
  public:
   explicit ProfileBackend(std::string path) : path_(std::move(path)), store_(path_) {}
 
@@ -96,7 +96,7 @@ class ProfileBackend : public Settings::Backend {
 
 }  // namespace
 
-std::unique_ptr<Settings::Backend> MakeProfileBackend(std::string path) {
+std::unique_ptr<SettingsBackend> MakeProfileBackend(std::string path) {
   return std::make_unique<ProfileBackend>(std::move(path));
 }
 

@@ -47,7 +47,7 @@ Status Failed(const char* what, LONG status) {
                        std::to_string(static_cast<long>(status)));
 }
 
-class RegistryBackend : public Settings::Backend {
+class RegistryBackend : public SettingsBackend {
  public:
   RegistryBackend(std::string location, bool readOnly)
       : location_(std::move(location)), readOnly_(readOnly) {
@@ -206,7 +206,7 @@ class RegistryBackend : public Settings::Backend {
 
 }  // namespace
 
-std::unique_ptr<Settings::Backend> MakeRegistryBackend(std::string location, bool readOnly) {
+std::unique_ptr<SettingsBackend> MakeRegistryBackend(std::string location, bool readOnly) {
   return std::make_unique<RegistryBackend>(std::move(location), readOnly);
 }
 

@@ -124,7 +124,7 @@ Settings Settings::Registry(std::string location, bool readOnly) {
   return Settings(MakeRegistryBackend(std::move(location), readOnly));
 }
 
-Settings::Settings(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+Settings::Settings(std::unique_ptr<SettingsBackend> backend) : backend_(std::move(backend)) {}
 Settings::Settings(Settings&&) noexcept = default;
 Settings& Settings::operator=(Settings&&) noexcept = default;
 Settings::~Settings() = default;

@@ -14,9 +14,9 @@
 
 namespace inireg {
 
-class Settings::Backend {
+class SettingsBackend {
  public:
-  virtual ~Backend() = default;
+  virtual ~SettingsBackend() = default;
   // The setting as text; `exists` tells a missing setting from one that is
   // there but is not text (a registry value of a binary type).
   virtual std::optional<std::string> Get(const std::string& section, const std::string& key,
@@ -31,8 +31,8 @@ class Settings::Backend {
   virtual void SetKeepLayout(bool keepLayout) = 0;
 };
 
-std::unique_ptr<Settings::Backend> MakeProfileBackend(std::string path);
-std::unique_ptr<Settings::Backend> MakeRegistryBackend(std::string location, bool readOnly);
+std::unique_ptr<SettingsBackend> MakeProfileBackend(std::string path);
+std::unique_ptr<SettingsBackend> MakeRegistryBackend(std::string location, bool readOnly);
 
 }  // namespace inireg
 
