@@ -215,11 +215,14 @@ class Library {
 
 class IniregStore : public Library {
  public:
-  const char* Name() const override { return "inireg"; }
+  // keepLayout: write-backs keep the file's own lines (comments, spacing).
+  explicit IniregStore(bool keepLayout = false) : keepLayout_(keepLayout) {}
+  const char* Name() const override { return keepLayout_ ? "inireg (layout kept)" : "inireg"; }
   void Load(const std::string& path) override {
     path_ = path;
     inireg::ProfileClose(path_.c_str());  // Forces a fresh parse.
     store_ = std::make_unique<inireg::ProfileStore>(path_);
+    store_->SetKeepLayout(keepLayout_);
     std::string out;
     store_->GetString(out, "", "Width", "no such section");
   }
@@ -242,6 +245,7 @@ class IniregStore : public Library {
   }
 
  protected:
+  bool keepLayout_;
   std::string path_;
   std::unique_ptr<inireg::ProfileStore> store_;
 };
@@ -365,6 +369,7 @@ class BoostLibrary : public Library {
 std::unique_ptr<Library> MakeLibrary(const std::string& name) {
   if (name == "inireg") return std::make_unique<IniregStore>();
   if (name == "inireg-engine") return std::make_unique<IniregEngine>();
+  if (name == "inireg-layout") return std::make_unique<IniregStore>(/*keepLayout=*/true);
   if (name == "SimpleIni") return std::make_unique<SimpleIniLibrary>();
   if (name == "QSettings") return std::make_unique<QSettingsLibrary>();
   if (name == "inih") return std::make_unique<InihLibrary>();
@@ -553,6 +558,7 @@ int main(int argc, char** argv) {
     Row engineLookup = NewRow("lookup " + std::string(size.name) + " (inireg: ProfileGetString)", "ns");
     Row write = NewRow("change 1000 + write " + std::string(size.name), "ms");
     Row writeNoSync = NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
+    Row writeLayout = NewRow("change 1000 + write " + std::string(size.name) + " (inireg layout kept)", "ms");
 
     for (int c = 0; c < kColumnCount; ++c) {
       if (libraryList.find(libraryNames[c]) == std::string::npos) continue;
@@ -609,25 +615,25 @@ int main(int argc, char** argv) {
 
       if (library->CanSave() && wanted("write")) {
         library->Prepare(corpus.changes);
-        auto changeAndSave = [&](bool noSync) {
+        auto changeAndSave = [&](bool noSync, Library* saver) {
           long syncsBefore = syncCalls;
           int samples = 0;
           double median = 1e3 * Measure([&] {
             std::string copy = freshCopy();
-            library->Load(copy);
+            saver->Load(copy);
             skipSync = noSync;
             Clock::time_point start = Clock::now();
-            library->ChangeAndSave(corpus.changes, newValues);
+            saver->ChangeAndSave(corpus.changes, newValues);
             double took = Seconds(start);
             skipSync = false;
-            library->Unload();
+            saver->Unload();
             fs::remove(copy);
             ++samples;
             return took;
           }, 3, 50, budget);
           return std::make_pair(median, static_cast<double>(syncCalls - syncsBefore) / samples);
         };
-        auto [time, syncsPerSave] = changeAndSave(false);
+        auto [time, syncsPerSave] = changeAndSave(false, library.get());
         write.values[c] = time;
         if (std::string(size.name) == "S") {
           char note[160];
@@ -636,8 +642,14 @@ int main(int argc, char** argv) {
                         syncsPerSave == 0 ? " (its time holds no flush to disk)" : "");
           notes.push_back(note);
         }
-        if (c == 0) writeNoSync.values[c] = changeAndSave(true).first;
-        else writeNoSync.values[c] = write.values[c];
+        if (c == 0) {
+          writeNoSync.values[c] = changeAndSave(true, library.get()).first;
+          std::unique_ptr<Library> layout = MakeLibrary("inireg-layout");
+          writeLayout.values[c] = changeAndSave(false, layout.get()).first;
+        } else {
+          writeNoSync.values[c] = write.values[c];
+          writeLayout.values[c] = write.values[c];
+        }
       }
       std::fprintf(stderr, ".");
     }
@@ -656,7 +668,8 @@ int main(int argc, char** argv) {
       memory.values[c] = increase / 1024.0;
       wholeMemory.values[c] = whole / 1024.0;
     }
-    for (Row* row : {&load, &storeLookup, &engineLookup, &write, &writeNoSync, &memory, &wholeMemory}) {
+    for (Row* row : {&load, &storeLookup, &engineLookup, &write, &writeNoSync, &writeLayout, &memory,
+                     &wholeMemory}) {
       bool measured = false;
       for (double value : row->values) measured = measured || !std::isnan(value);
       if (measured) rows.push_back(*row);
