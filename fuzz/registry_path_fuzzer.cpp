@@ -53,6 +53,7 @@ HKEY RootOf(const std::string& abbreviation) {
   if (upper == "CU") return HKEY_CURRENT_USER;
   if (upper == "LM") return HKEY_LOCAL_MACHINE;
   if (upper == "US") return HKEY_USERS;
+  if (upper == "CC") return HKEY_CURRENT_CONFIG;
   return nullptr;
 }
 
@@ -71,7 +72,11 @@ void CheckParse(const std::string& location) {
   std::string text = FormatRegistryPath(root, cut.c_str());
   std::string upper = location.substr(0, 2);
   for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  // The location texts are the four roots' alone: the current hardware
+  // profile's key parses but formats as any other handle does.
+  if (upper == "CC") upper = "BAD";
   if (text != upper + "\\" + cut) Fail("FormatRegistryPath gave " + text);
+  if (root == HKEY_CURRENT_CONFIG) return;
   HKEY again = nullptr;
   std::string subkeyAgain;
   if (!ParseRegistryPath(text, &again, &subkeyAgain) || again != root || subkeyAgain != cut) {
