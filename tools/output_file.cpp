@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <random>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -18,6 +17,8 @@
 #else
 #include <unistd.h>
 #endif
+
+#include "platform/temporary_files.h"
 
 namespace inireg::tool {
 
@@ -32,14 +33,6 @@ std::string Folder(const std::string& path) {
 #endif
   );
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string RandomSuffix() {
-  static std::random_device source;
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string suffix;
-  for (int i = 0; i < 16; ++i) suffix += kDigits[source() % 36];
-  return suffix;
 }
 
 #ifdef _WIN32
@@ -147,8 +140,10 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::string& content,
   std::string folder = Folder(path);
   std::string temporary;
   int fd = -1;
+  // The write-back's own temporary names: a killed export's leftover is
+  // then removed by the next write-back in that folder.
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = folder + ".inireg-" + RandomSuffix() + ".tmp";
+    if (!MakeTemporaryName(folder, &temporary)) break;
     fd = CreateExclusive(temporary);
     if (fd < 0 && errno != EEXIST) break;
   }
