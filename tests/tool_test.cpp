@@ -160,7 +160,7 @@ TEST_F(ToolTest, ProfileVerbs) {
   Expect(0, {"set", ini, "Window", "Title", "  \"Main window\"  "});
   Expect(0, {"set", ini, "Window", "Width", "-640", "--int"});
   Expect(0, {"set", ini, "Paths", "Home", "C:\\Users"});
-  EXPECT_EQ(ReadFile(ini), "[Window]\nTitle=\"  \"Main window\"  \"\nWidth=-640\n\n[Paths]\nHome=C:\\Users\n\n");
+  EXPECT_EQ(ReadFile(ini), "[Window]\nTitle=\"  \"Main window\"  \"\nWidth=-640\n\n[Paths]\nHome=C:\\Users\n");
   EXPECT_EQ(Expect(0, {"get", ini, "window", "title"}), "  \"Main window\"  \n");
   Expect(0, {"set", ini, "Window", "Title", "Main window"});
   EXPECT_EQ(Expect(0, {"get", ini, "window", "title"}), "Main window\n");
@@ -204,15 +204,226 @@ TEST_F(ToolTest, ProfileVerbs) {
   EXPECT_NE(Expect(2, {"set", "--read-only", ini, "Window", "Title", "x"}).find("--read-only"), std::string::npos);
   Expect(2, {"set", ini, "Window", "Title", "1", "--type=dword"});
   Expect(2, {"delete", "--read-only", ini, "Window"});
-  // One key of a profile file is not deleted by rewriting the section.
-  EXPECT_NE(Expect(2, {"delete", ini, "Window", "Title"}).find("unchanged"), std::string::npos);
+  Expect(2, {"delete", "--read-only", ini, "Window", "Title"});
   EXPECT_EQ(ReadFile(ini), before);
 
+  // A section's lines go from its header to the next header.
   Expect(0, {"delete", ini, "WINDOW"});
   EXPECT_EQ(ReadFile(ini), "[Paths]\nHome=C:\\Users\n\n");
   Result again = Run({"delete", ini, "Window"});
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.err.find("nothing to delete"), std::string::npos);
+}
+
+// A hand-written file edited by the command keeps every line the edit does
+// not name, byte for byte: comments, blank lines, lines before the first
+// header, CR LF line ends, odd spacing, a byte-order mark.
+TEST_F(ToolTest, ProfileWritesKeepTheFileLayout) {
+  const std::string original =
+      "\xEF\xBB\xBF; settings of the example\r\n"
+      "loose line before any section\r\n"
+      "\r\n"
+      "[Window]   ; the main window\r\n"
+      "  Title   =  Main window  \r\n"
+      "; width in pixels\r\n"
+      "Width\t= 640\r\n"
+      "\r\n"
+      "[Paths]\r\n"
+      "Home = C:\\Users\r\n"
+      "Temp=C:\\Temp\r\n"
+      "\r\n"
+      "# trailing remark\r\n"
+      "[Old]\r\n"
+      "gone=yes\r\n";
+  std::string ini = dir_.File("hand.ini");
+  WriteFile(ini, original);
+
+  // An unchanged value rewrites nothing; a changed one only its value.
+  Expect(0, {"set", ini, "Window", "Title", "Main window"});
+  EXPECT_EQ(ReadFile(ini), original);
+  Expect(0, {"set", ini, "window", "title", " Spaced "});
+  Expect(0, {"set", ini, "Window", "Height", "480"});
+  Expect(0, {"delete", ini, "Paths", "Temp"});
+  Expect(0, {"delete", ini, "Old"});
+  Expect(0, {"set", ini, "New", "k", "v"});
+  const std::string edited =
+      "\xEF\xBB\xBF; settings of the example\r\n"
+      "loose line before any section\r\n"
+      "\r\n"
+      "[Window]   ; the main window\r\n"
+      "  Title   =  \" Spaced \"\r\n"
+      "; width in pixels\r\n"
+      "Width\t= 640\r\n"
+      "Height=480\r\n"
+      "\r\n"
+      "[Paths]\r\n"
+      "Home = C:\\Users\r\n"
+      "\r\n"
+      "# trailing remark\r\n"
+      "\r\n"
+      "[New]\r\n"
+      "k=v\r\n";
+  EXPECT_EQ(ReadFile(ini), edited);
+  EXPECT_EQ(Expect(0, {"get", ini, "Window", "Title"}), " Spaced \n");
+
+  // A merge is one more edit of the same kind.
+  WriteFile(dir_.File("fragment.ini"), "[Paths]\nHome=D:\\Home\n[Window]\nWidth=800\n");
+  Expect(0, {"merge", ini, dir_.File("fragment.ini")});
+  std::string merged = edited;
+  merged.replace(merged.find("Home = C:\\Users"), 15, "Home = D:\\Home");
+  merged.replace(merged.find("Width\t= 640"), 11, "Width\t= 800");
+  EXPECT_EQ(ReadFile(ini), merged);
+
+  // --rewrite writes the plain whole-file form: comments, odd lines and
+  // the file's own line ends go.
+  Expect(0, {"set", "--rewrite", ini, "Window", "Width", "1024"});
+  EXPECT_EQ(ReadFile(ini),
+            "\xEF\xBB\xBF[Window]\nTitle=\" Spaced \"\nWidth=1024\nHeight=480\n\n"
+            "[Paths]\nHome=D:\\Home\n\n[New]\nk=v\n\n");
+  WriteFile(ini, original);
+  Expect(0, {"delete", ini, "Paths", "Temp", "--rewrite"});
+  EXPECT_EQ(ReadFile(ini),
+            "\xEF\xBB\xBF[Window]\nTitle=Main window\nWidth=640\n\n[Paths]\nHome=C:\\Users\n\n"
+            "[Old]\ngone=yes\n\n");
+  EXPECT_NE(Expect(2, {"set", "--rewrite", "reg:CU\\Software\\Tool", "S", "k", "v"}).find("--rewrite is for profile"),
+            std::string::npos);
+  Expect(2, {"get", "--rewrite", ini, "Window", "Title"});
+}
+
+// delete TARGET SECTION KEY removes one entry of a profile file, the first
+// of its name (the one get reads), and reports what is not there.
+TEST_F(ToolTest, DeleteOneProfileKey) {
+  std::string ini = dir_.File("keys.ini");
+  WriteFile(ini, "[S]\na=1\nb=2\nA=3\n[T]\na=t\n");
+  Expect(0, {"delete", ini, "s", "A"});
+  EXPECT_EQ(ReadFile(ini), "[S]\nb=2\nA=3\n[T]\na=t\n");
+  EXPECT_EQ(Expect(0, {"get", ini, "S", "a"}), "3\n");
+  Expect(0, {"delete", ini, "S", "a"});
+  EXPECT_EQ(ReadFile(ini), "[S]\nb=2\n[T]\na=t\n");
+
+  for (const std::vector<std::string>& missing :
+       {std::vector<std::string>{"S", "a"}, {"Nowhere", "b"}}) {
+    Result result = Run({"delete", ini, missing[0], missing[1]});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("no key \"" + missing[1] + "\" in section \"" + missing[0] + "\""), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("nothing to delete"), std::string::npos);
+  }
+  Result absent = Run({"delete", dir_.File("absent.ini"), "S", "a"});
+  EXPECT_EQ(absent.status, 0);
+  EXPECT_NE(absent.err.find("nothing to delete"), std::string::npos);
+  EXPECT_FALSE(testing::FileExists(dir_.File("absent.ini")));
+  EXPECT_EQ(ReadFile(ini), "[S]\nb=2\n[T]\na=t\n");
+
+  // The last key goes; its section header stays, as an empty section.
+  Expect(0, {"delete", ini, "T", "a"});
+  EXPECT_EQ(ReadFile(ini), "[S]\nb=2\n[T]\n");
+  EXPECT_EQ(Expect(0, {"sections", ini}), "S\nT\n");
+}
+
+// merge applies every entry of a fragment, read as the profile reader reads
+// it, from a file or standard input; a fragment with a line that would be
+// lost or misread changes nothing.
+TEST_F(ToolTest, MergeAppliesAFragment) {
+  std::string ini = dir_.File("merge.ini");
+  WriteFile(ini, "[Window]\nTitle=Old\n");
+  std::string fragment = dir_.File("fragment.ini");
+  WriteFile(fragment,
+            "; settings to apply\r\n"
+            "\r\n"
+            "[window]\r\n"
+            "  Title =  New title  \r\n"
+            "Quoted=\"  kept  \"\r\n"
+            "Empty=\r\n"
+            "Both=\"\"x\"\"\r\n"
+            "[Paths]\r\n"
+            "Home=C:\\Users\r\n"
+            "[Window]\r\n"
+            "Title=Later wins\r\n");
+  Expect(0, {"merge", ini, fragment});
+  std::map<std::string, std::map<std::string, std::string>> expected = {
+      {"Window", {{"Title", "Later wins"}, {"Quoted", "  kept  "}, {"Empty", ""}, {"Both", "\"x\""}}},
+      {"Paths", {{"Home", "C:\\Users"}}}};
+  EXPECT_EQ(ReadBack(ReadFile(ini)), expected);
+  EXPECT_EQ(ReadFile(ini), "[Window]\nTitle=Later wins\nQuoted=\"  kept  \"\nEmpty=\nBoth=\"\"x\"\"\n\n[Paths]\nHome=C:\\Users\n");
+
+  // Standard input, with "-" and without FILE; a byte-order mark is no text.
+  WriteFile(dir_.File("stdin.ini"), "\xEF\xBB\xBF[Window]\nFromStdin=1\n");
+  Expect(0, {"merge", ini, "-"}, "", dir_.File("stdin.ini"));
+  WriteFile(dir_.File("stdin.ini"), "[Window]\nAlsoStdin=2\n");
+  Expect(0, {"merge", ini}, "", dir_.File("stdin.ini"));
+  // UTF-16LE with its byte-order mark, as Notepad may save it.
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string("[Wide]\r\nk=\xe9\r\n")) wide += std::string{c, '\0'};
+  WriteFile(dir_.File("wide.ini"), wide);
+  Expect(0, {"merge", ini, dir_.File("wide.ini")});
+  EXPECT_EQ(Expect(0, {"get", ini, "Window", "FromStdin"}), "1\n");
+  EXPECT_EQ(Expect(0, {"get", ini, "Window", "AlsoStdin"}), "2\n");
+  EXPECT_EQ(Expect(0, {"get", ini, "Wide", "k"}), "\u00e9\n");
+
+  // Refusals name the line and leave the file as it was (or absent).
+  const std::string before = ReadFile(ini);
+  const std::pair<std::string, std::string> refused[] = {
+      {"k=v\n[S]\n", "line 1: an entry before the first [section] header"},
+      {"[S]\na=1\njust words\n", "line 3: neither a [section] header"},
+      {"[S]\na=1\n=orphan\n", "line 3: an entry without a key"},
+      {"[S]\n; note: a=b\n", "line 2: a line starting with \";\" that holds \"=\""},
+      {"[S]\n# x=y\n", "line 2: a line starting with \"#\""},
+      {"[S\na=1\n", "line 1: a section header without its closing \"]\""},
+      {"[]\na=1\n", "line 1: a section header without a name"},
+      {"[S]\na=1\rb=2\n", "line 2: the value holds a line break"},
+      {"[S]\na=1\nb=x\0y\n"s, "line 3: the line holds a NUL byte"},
+      {"[S]\nk=" + std::string(40000, 'v') + "\n", "line 2: the line is over 32767 characters"},
+  };
+  for (const auto& [text, message] : refused) {
+    SCOPED_TRACE(message);
+    WriteFile(fragment, text);
+    std::string err = Expect(2, {"merge", ini, fragment});
+    EXPECT_NE(err.find(fragment + " " + message), std::string::npos) << err;
+    EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(ini), before);
+    Expect(2, {"merge", dir_.File("new.ini"), fragment});
+    EXPECT_FALSE(testing::FileExists(dir_.File("new.ini")));
+    EXPECT_NE(Expect(2, {"merge", "reg:CU\\Software\\Merged", "-"}, "", fragment).find("standard input line"),
+              std::string::npos);
+  }
+  EXPECT_TRUE(Registry("Software\\Merged").empty());
+  Expect(2, {"merge", ini, dir_.File("missing-fragment.ini")});
+  Expect(2, {"merge", "--read-only", ini, "-"}, "", dir_.File("stdin.ini"));
+  Expect(2, {"merge", "--rewrite", "reg:CU\\Software\\Merged", "-"}, "", dir_.File("stdin.ini"));
+  EXPECT_EQ(ReadFile(ini), before);
+
+  // Into the registry: each entry a REG_SZ value with its NUL, as set writes it.
+  WriteFile(fragment, "[Window]\nTitle=\" Main \"\nWidth=640\n[Window\\Child]\n(Default)=unnamed\n");
+  Expect(0, {"merge", "reg:CU\\Software\\Merged", fragment});
+  Tree tree = Registry("Software\\Merged");
+  EXPECT_EQ(tree["Software\\Merged\\Window"]["Title"], std::make_pair(REG_SZ, " Main \0"s));
+  EXPECT_EQ(tree["Software\\Merged\\Window"]["Width"], std::make_pair(REG_SZ, "640\0"s));
+  EXPECT_EQ(tree["Software\\Merged\\Window\\Child"][""], std::make_pair(REG_SZ, "unnamed\0"s));
+}
+
+// set --existing changes only what is there, for both kinds of target.
+TEST_F(ToolTest, SetExistingRefusesWhatIsMissing) {
+  std::string ini = dir_.File("existing.ini");
+  WriteFile(ini, "[S]\nk=1\n");
+  Expect(0, {"set", "--existing", ini, "s", "K", "2"});
+  EXPECT_EQ(ReadFile(ini), "[S]\nk=2\n");
+  EXPECT_NE(Expect(2, {"set", "--existing", ini, "S", "other", "3"}).find("no key \"other\" in section \"S\""),
+            std::string::npos);
+  EXPECT_NE(Expect(2, {"set", "--existing", ini, "T", "k", "3"}).find("no section \"T\""), std::string::npos);
+  Expect(2, {"set", "--existing", dir_.File("absent.ini"), "S", "k", "3"});
+  EXPECT_EQ(ReadFile(ini), "[S]\nk=2\n");
+  EXPECT_FALSE(testing::FileExists(dir_.File("absent.ini")));
+
+  const std::string target = "reg:CU\\Software\\Existing";
+  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "k", "1"}).find("no section \"S\""), std::string::npos);
+  EXPECT_TRUE(Registry("Software\\Existing").empty());
+  Put("Software\\Existing\\S", "k", REG_DWORD, "\1\0\0\0"s);
+  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "other", "1"}).find("no key \"other\""), std::string::npos);
+  Expect(0, {"set", "--existing", target, "S", "k", "7", "--type=dword"});
+  Tree tree = Registry("Software\\Existing");
+  EXPECT_EQ(tree["Software\\Existing\\S"].size(), 1u);
+  EXPECT_EQ(tree["Software\\Existing\\S"]["k"], std::make_pair(REG_DWORD, "\7\0\0\0"s));
 }
 
 TEST_F(ToolTest, OutputFormats) {
@@ -639,7 +850,7 @@ TEST_F(ToolTest, HelpManPageAndCompletionAgree) {
   std::string manual = ReadFile(INIREG_MAN_PAGE);
   EXPECT_EQ(OptionsIn(help), OptionsIn(manual));
   EXPECT_GE(OptionsIn(help).size(), 14u);
-  const char* const verbs[] = {"get", "set", "delete", "sections", "keys", "dump", "export", "import"};
+  const char* const verbs[] = {"get", "set", "delete", "merge", "sections", "keys", "dump", "export", "import"};
   for (const char* verb : verbs) {
     EXPECT_NE(help.find(std::string("  ") + verb + " "), std::string::npos) << verb;
     EXPECT_NE(manual.find(std::string(".B ") + verb), std::string::npos) << verb;
@@ -661,10 +872,12 @@ TEST_F(ToolTest, HelpManPageAndCompletionAgree) {
     EXPECT_EQ(std::system(command.c_str()), 0) << words;
     return ReadFile(dir_.File("completion"));
   };
-  EXPECT_EQ(complete("inireg ''"), "get\nset\ndelete\nsections\nkeys\ndump\nexport\nimport\n");
+  EXPECT_EQ(complete("inireg ''"), "get\nset\ndelete\nmerge\nsections\nkeys\ndump\nexport\nimport\n");
   EXPECT_EQ(complete("inireg get app.ini S k --format="), "ini\nsh\nlines\n");
   EXPECT_EQ(complete("inireg set app.ini S k v --type ''"), "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n");
   EXPECT_EQ(complete("inireg --registry x.db import ''"), "FILE\n");
+  EXPECT_EQ(complete("inireg merge app.ini ''"), "FILE\n");
+  EXPECT_EQ(complete("inireg merge app.ini x.ini ''"), "\n");
   for (const char* verb : verbs) {
     SCOPED_TRACE(verb);
     // The command names what a verb takes when it is given an unknown option.

@@ -20,7 +20,10 @@
 #include "inireg/registry_store.h"
 #include "inireg/version.h"
 #include "inireg/win32_registry.h"
+#include "ini_fragment.h"
 #include "output_file.h"
+#include "profile/profile_cache.h"
+#include "platform/code_page.h"
 #include "reg_file.h"
 #include "registry_tree.h"
 #include "store_text.h"
@@ -48,6 +51,7 @@ const char kOverview[] =
     "  set TARGET SECTION KEY VALUE write a value\n"
     "  delete TARGET SECTION [KEY]  delete a section (registry: its key and all below)\n"
     "                               or one key (registry: one value)\n"
+    "  merge TARGET [FILE]          apply an INI fragment (- or no FILE: standard input)\n"
     "  sections TARGET              list the sections\n"
     "  keys TARGET SECTION          list the keys of a section\n"
     "  dump TARGET                  print the whole store as INI text\n"
@@ -58,6 +62,10 @@ const char kOverview[] =
     "  --default TEXT   get: print TEXT when there is no such value\n"
     "  --int, --hex     get: read the value as a decimal or hexadecimal number;\n"
     "                   set --int: VALUE must be a decimal 32-bit number\n"
+    "  --existing       set: refuse (exit 2) when the section or key does not exist\n"
+    "  --rewrite        set, delete, merge: write a profile file whole instead of\n"
+    "                   changing only its own lines (comments, blank lines and\n"
+    "                   line ends are then dropped)\n"
     "  --type TYPE      set: the registry type, one of sz, expand_sz, multi_sz, dword,\n"
     "                   qword, binary (default sz); --dword is --type=dword\n"
     "  --format FORMAT  get, keys, sections, dump: ini, sh or lines\n"
@@ -68,6 +76,9 @@ const char kOverview[] =
     "                   else ~/.config/inireg/registry.db)\n"
     "  --version        print the version\n"
     "  --help, -h       this text; \"inireg VERB --help\" describes a verb\n"
+    "\n"
+    "Profile files keep their layout: a write changes only the lines of what it\n"
+    "changes, and comments, blank lines, spacing and line ends stay as they are.\n"
     "\n"
     "Exit status: 0 success; 1 nothing found (get without --default, or a listing of a\n"
     "missing file, section or location); 2 usage error, refused write or failure,\n"
@@ -85,6 +96,8 @@ struct Invocation {
   bool utf8 = false;
   bool utf16 = false;
   bool force = false;
+  bool rewrite = false;   // Profile writes render the whole file instead of editing its lines.
+  bool existing = false;  // set changes only what is already there.
   Format format = Format::kDefault;
   std::optional<std::string> defaultText;
   std::optional<std::string> registry;
@@ -368,6 +381,42 @@ std::unique_ptr<ProfileStore> OpenForReading(const Target& target) {
   return std::make_unique<ProfileStore>(target.path);
 }
 
+// Profile writes edit only the file's own lines that change, unless
+// --rewrite asks for the whole-file form.
+std::unique_ptr<ProfileStore> OpenProfileForWriting(const Invocation& in, const Target& target) {
+  auto store = std::make_unique<ProfileStore>(target.path);
+  store->SetKeepLayout(!in.rewrite);
+  return store;
+}
+
+// Writes the store's changes to disk now.  A failed write-back would be
+// retried when the store closes, which could land the change after the
+// command reported that it did not; so the changes are dropped instead, and
+// the file stays as it was.
+bool SyncProfile(ProfileStore& store, const Target& target, std::string* reason) {
+  Status synced = store.Sync();
+  if (synced.ok()) return true;
+  *reason = synced.message();
+  ProfileDiscard(target.path.c_str());
+  return false;
+}
+
+// --rewrite is about profile files' layout; on a registry target it would
+// mean nothing, so it is refused rather than ignored.
+bool CheckRewrite(const Invocation& in, const Target& target, int* status) {
+  if (!in.rewrite || !target.registry) return true;
+  *status = UsageError(in.verb, "--rewrite is for profile files; the registry has no layout to keep");
+  return false;
+}
+
+bool HasSection(ProfileStore& store, const std::string& section) {
+  NameList sections = SectionNames(store);
+  for (int32_t i = 0; i < sections.count; ++i) {
+    if (CompareNoCase(sections.names[i].c_str(), section.c_str()) == 0) return true;
+  }
+  return false;
+}
+
 std::vector<SectionView> View(ProfileStore& store, const Target& target, const std::string* section) {
   if (target.registry) return ViewRegistry(static_cast<ToolRegistryStore&>(store), section);
   return ViewProfile(store, section);
@@ -468,6 +517,24 @@ int RunSet(const Invocation& in) {
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
+  if (!CheckRewrite(in, target, &status)) return status;
+  if (in.existing) {
+    std::unique_ptr<ProfileStore> store = OpenForReading(target);
+    bool hasKey = false;
+    if (target.registry) {
+      RegistryValueText current;
+      hasKey = ReadRegistryValue(static_cast<ToolRegistryStore&>(*store), section, key, &current);
+    } else {
+      std::string current;
+      hasKey = ReadProfileString(*store, section, key, &current);
+    }
+    if (!hasKey) {
+      std::string missing = HasSection(*store, section) ? "no key " + Quoted(key) + " in section " + Quoted(section)
+                                                         : "no section " + Quoted(section);
+      return Fail("set: refused to write " + where + ": --existing was given and there is " + missing);
+    }
+  }
+
   if (target.registry) {
     DWORD written = type.value_or(REG_SZ);
     std::string data, error;
@@ -484,7 +551,7 @@ int RunSet(const Invocation& in) {
     return UsageError(in.verb, "profile files hold text; --type and --dword other than sz are for the registry");
   }
   if (in.readOnly) return Fail("set: refused to write " + where + ": --read-only was given");
-  auto store = std::make_unique<ProfileStore>(target.path);
+  std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   // The reader trims blanks around a value and one pair of enclosing quotes,
   // so such values are written inside quotes to come back as given.
   int32_t written = store->SetString(in.asInt ? std::to_string(number) : IniValue(value), key, section);
@@ -493,18 +560,29 @@ int RunSet(const Invocation& in) {
                 ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
                 "a value with a line break, a line over 32767 characters) or cannot be read");
   }
-  Status synced = store->Sync();
-  if (!synced.ok()) return Fail("set: could not write " + target.path + " back (" + synced.message() + "); the change is not on disk");
+  std::string reason;
+  if (!SyncProfile(*store, target, &reason)) {
+    return Fail("set: could not write " + target.path + " back (" + reason + "); the change is not on disk");
+  }
   return kSuccess;
 }
 
-// One key of a profile file.  The profile engine of this build has no call
-// that removes a single entry (a write with an empty key removes a whole
-// section), so the request is refused and the file left as it is.
-int DeleteProfileKey(const Target& target, const std::string& section, const std::string& key) {
-  return Fail("delete: cannot delete the key " + Quoted(key) + " in section " + Quoted(section) + " of " +
-              target.path + ": deleting one key of a profile file is not supported by this build; "
-              "the file is unchanged");
+// One key of a profile file: the first entry of that name in the first
+// section of that name, as get reads it.
+int DeleteProfileKey(const Invocation& in, const Target& target, const std::string& section,
+                     const std::string& key, const std::string& where) {
+  std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
+  std::string current;
+  if (!ReadProfileString(*store, section, key, &current)) {
+    Notice("delete: no " + where + "; nothing to delete");
+    return kSuccess;
+  }
+  if (store->DeleteKey(key, section) == 0) return Fail("delete: refused to delete " + where + ": the file cannot be read");
+  std::string reason;
+  if (!SyncProfile(*store, target, &reason)) {
+    return Fail("delete: could not write " + target.path + " back (" + reason + "); the key is still on disk");
+  }
+  return kSuccess;
 }
 
 int RunDelete(const Invocation& in) {
@@ -512,8 +590,11 @@ int RunDelete(const Invocation& in) {
   const std::string* key = in.arguments.size() > 2 ? &in.arguments[2] : nullptr;
   Target target;
   int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, key, &status)) return status;
-  std::string where = key != nullptr ? "value " + Quoted(*key) + " in section " + Quoted(section) + " of " + target.Name()
+  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, key, &status) ||
+      !CheckRewrite(in, target, &status)) {
+    return status;
+  }
+  std::string where = key != nullptr ? (target.registry ? "value " : "key ") + Quoted(*key) + " in section " + Quoted(section) + " of " + target.Name()
                                      : "section " + Quoted(section) + " of " + target.Name();
   if (in.readOnly) return Fail("delete: refused to delete " + where + ": --read-only was given");
 
@@ -528,8 +609,8 @@ int RunDelete(const Invocation& in) {
     return kSuccess;
   }
 
-  if (key != nullptr) return DeleteProfileKey(target, section, *key);
-  auto store = std::make_unique<ProfileStore>(target.path);
+  if (key != nullptr) return DeleteProfileKey(in, target, section, *key, where);
+  std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   int32_t before = SectionNames(*store).count;
   // With no current key, SetString deletes the first section of the name.
   if (store->SetString("", "", section) == 0) {
@@ -539,8 +620,10 @@ int RunDelete(const Invocation& in) {
     Notice("delete: no " + where + "; nothing to delete");
     return kSuccess;
   }
-  Status synced = store->Sync();
-  if (!synced.ok()) return Fail("delete: could not write " + target.path + " back (" + synced.message() + "); the section is still on disk");
+  std::string reason;
+  if (!SyncProfile(*store, target, &reason)) {
+    return Fail("delete: could not write " + target.path + " back (" + reason + "); the section is still on disk");
+  }
   return kSuccess;
 }
 
@@ -681,6 +764,64 @@ int RunImport(const Invocation& in) {
   return kSuccess;
 }
 
+// Applies an INI fragment: to a profile file through one store and one
+// write-back, so that the file holds all of it or none of it; to the
+// registry value by value, as set writes them.
+int RunMerge(const Invocation& in) {
+  Target target;
+  int status = kSuccess;
+  if (!ResolveTarget(in, &target, &status) || !CheckRewrite(in, target, &status)) return status;
+  std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
+  if (path.empty()) return UsageError(in.verb, "FILE is empty; expected a file name or - for standard input");
+  std::string source = path == "-" ? "standard input" : path;
+  if (in.readOnly) return Fail("merge: refused to write " + target.Name() + ": --read-only was given");
+  std::string content, error;
+  if (!ReadAll(path, &content, &error)) return Fail("merge: " + error);
+  std::vector<FragmentSection> sections;
+  int line = 0;
+  if (!ParseIniFragment(content, &sections, &line, &error)) {
+    std::string at = line > 0 ? source + " line " + std::to_string(line) : source;
+    return Fail("merge: " + at + ": " + error + "; nothing was written");
+  }
+
+  if (target.registry) {
+    ToolRegistryStore store(target.Location(), 0, 0);
+    for (const FragmentSection& section : sections) {
+      for (const FragmentEntry& entry : section.entries) {
+        if (!store.WriteRaw(entry.key, section.name, REG_SZ, entry.value + '\0')) {
+          return Fail("merge: " + source + " line " + std::to_string(entry.line) + ": the registry refused to write " +
+                      Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.Name() +
+                      "; the lines before it were applied");
+        }
+      }
+    }
+    return kSuccess;
+  }
+
+  std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
+  bool changed = false;
+  for (const FragmentSection& section : sections) {
+    for (const FragmentEntry& entry : section.entries) {
+      // The store takes off one enclosing pair of quotes and remembers it,
+      // as the reader did.
+      std::string value = entry.quoted ? "\"" + entry.value + "\"" : entry.value;
+      if (store->SetString(value, entry.key, section.name) == 0) {
+        ProfileDiscard(target.path.c_str());
+        return Fail("merge: " + source + " line " + std::to_string(entry.line) + ": refused to write " +
+                    Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
+                    " (the file cannot be read); nothing was written");
+      }
+      changed = true;
+    }
+  }
+  if (!changed) return kSuccess;
+  std::string reason;
+  if (!SyncProfile(*store, target, &reason)) {
+    return Fail("merge: could not write " + target.path + " back (" + reason + "); nothing was written");
+  }
+  return kSuccess;
+}
+
 const Verb kVerbs[] = {
     {"get", "inireg get TARGET SECTION KEY [--default TEXT] [--int | --hex] [--format FORMAT]",
      "Prints the value of KEY in SECTION and a newline.\n"
@@ -696,7 +837,7 @@ const Verb kVerbs[] = {
      "notation (hex:01,02).  KEY (Default) is the unnamed value.\n"
      "Exit status 1 when there is no such value and no --default was given.\n",
      "--default --int --hex --format --read-only", 3, 3, RunGet},
-    {"set", "inireg set TARGET SECTION KEY VALUE [--int | --type TYPE]",
+    {"set", "inireg set TARGET SECTION KEY VALUE [--int | --type TYPE] [--existing] [--rewrite]",
      "Writes VALUE to KEY in SECTION, creating both as needed.  A value with blanks\n"
      "around it or enclosing quotes is written inside quotes so that it reads back as given.\n"
      "  --int        VALUE must be a decimal 32-bit number (stored as text)\n"
@@ -705,15 +846,32 @@ const Verb kVerbs[] = {
      "               VALUE), dword, qword (decimal or 0x hex), binary (hex digit pairs,\n"
      "               commas allowed)\n"
      "  --dword      the same as --type=dword\n"
-     "Exit status 2 when the write is refused.\n",
-     "--int --dword --type --read-only", 4, 4, RunSet},
-    {"delete", "inireg delete TARGET SECTION [KEY]",
-     "Deletes the section with its keys, or with KEY only that key.  In the registry\n"
-     "the section is a subkey of the location: it is deleted with its values and every\n"
-     "key below it; KEY deletes one value ((Default): the unnamed value).  Deleting one\n"
-     "key of a profile file is refused in this build.\n"
+     "  --existing   refuse the write when SECTION or KEY does not exist yet\n"
+     "  --rewrite    profile files: write the whole file in the plain form\n"
+     "               instead of changing only the key's own line\n"
+     "Exit status 2 when the write is refused (with --existing: no such section or key).\n",
+     "--int --dword --type --existing --rewrite --read-only", 4, 4, RunSet},
+    {"delete", "inireg delete TARGET SECTION [KEY] [--rewrite]",
+     "Deletes the section with its keys, or with KEY only that key.  In a profile\n"
+     "file the section's lines go from its header to the next header, a key its own\n"
+     "line (the first key of that name, as get reads it).  In the registry the section\n"
+     "is a subkey of the location: it is deleted with its values and every key below\n"
+     "it; KEY deletes one value ((Default): the unnamed value).\n"
+     "  --rewrite  profile files: write the whole file in the plain form\n"
      "A section or key that does not exist is reported and is not an error.\n",
-     "--read-only", 2, 3, RunDelete},
+     "--rewrite --read-only", 2, 3, RunDelete},
+    {"merge", "inireg merge TARGET [FILE] [--rewrite]",
+     "Applies an INI fragment, [SECTION] headers and KEY=VALUE lines read as a\n"
+     "profile file is read, from FILE (standard input when absent or -): every entry\n"
+     "is set as set sets it.  A profile file is written back once, with all of the\n"
+     "fragment or (exit status 2) none of it.  In the registry each value is written\n"
+     "as REG_SZ with its terminating NUL, in order.  Blank lines and lines starting\n"
+     "with ; or # are skipped; a fragment with a line that would be lost or misread\n"
+     "(an entry before the first header or without a key, a line that is no entry, a\n"
+     "; or # line holding =, a line the file cannot carry) is refused with its line\n"
+     "number and nothing is written.  A header without entries adds nothing.\n"
+     "  --rewrite  profile files: write the whole file in the plain form\n",
+     "--rewrite --read-only", 1, 2, RunMerge},
     {"sections", "inireg sections TARGET [--format FORMAT]",
      "Lists the section names, one a line; --format ini prints them as [NAME] lines,\n"
      "--format sh as single-quoted shell words.\n"
@@ -822,6 +980,8 @@ int Main(int argc, char** argv) {
       in.utf8 |= name == "--utf8";
       in.utf16 |= name == "--utf16";
       in.force |= name == "--force";
+      in.rewrite |= name == "--rewrite";
+      in.existing |= name == "--existing";
     }
   }
   if (version) {
@@ -839,7 +999,7 @@ int Main(int argc, char** argv) {
   const Verb* verb = FindVerb(in.verb);
   if (verb == nullptr) {
     return UsageError("", "unknown verb " + Quoted(in.verb) +
-                              "; expected get, set, delete, sections, keys, dump, export or import");
+                              "; expected get, set, delete, merge, sections, keys, dump, export or import");
   }
   if (help) {
     PrintVerbHelp(*verb);

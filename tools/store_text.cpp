@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/code_page.h"
+#include "profile/profile_line.h"
 #include "reg_file.h"
 #include "terminal_text.h"
 
@@ -12,8 +13,7 @@ namespace {
 
 const char kDefaultValueName[] = "(Default)";
 
-// Whitespace the profile reader trims from names and values.
-bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsTrimmed(char c) { return IsProfileSpace(c); }
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
@@ -284,11 +284,7 @@ std::string ShellQuote(const std::string& text) {
 }
 
 std::string IniValue(const std::string& value) {
-  if (value.empty()) return value;
-  char first = value.front(), last = value.back();
-  bool spaced = IsTrimmed(first) || IsTrimmed(last);
-  bool enclosed = value.size() >= 2 && first == last && (first == '"' || first == '\'');
-  return spaced || enclosed ? "\"" + value + "\"" : value;
+  return ValueNeedsQuotes(value) ? "\"" + value + "\"" : value;
 }
 
 std::string CommentLine(const std::string& text) {
