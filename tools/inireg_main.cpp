@@ -23,6 +23,7 @@
 #include "ini_fragment.h"
 #include "output_file.h"
 #include "profile/profile_cache.h"
+#include "profile/profile_line.h"
 #include "platform/code_page.h"
 #include "reg_file.h"
 #include "registry_tree.h"
@@ -488,7 +489,7 @@ int RunGet(const Invocation& in) {
     }
     text = std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)));
   }
-  iniValue = plain || numeric ? IniValue(text) : notation;
+  iniValue = plain || numeric ? ValueAsWritten(text) : notation;
   switch (in.format) {
     case Format::kIni: Print(FormatIni(SingleEntryView(section, key, text, iniValue))); break;
     case Format::kShell: Print(FormatShell(SingleEntryView(section, key, text, iniValue), false)); break;
@@ -554,7 +555,7 @@ int RunSet(const Invocation& in) {
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   // The reader trims blanks around a value and one pair of enclosing quotes,
   // so such values are written inside quotes to come back as given.
-  int32_t written = store->SetString(in.asInt ? std::to_string(number) : IniValue(value), key, section);
+  int32_t written = store->SetString(in.asInt ? std::to_string(number) : ValueAsWritten(value), key, section);
   if (written == 0) {
     return Fail("set: refused to write " + where +
                 ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "

@@ -161,7 +161,7 @@ std::vector<SectionView> ViewProfile(ProfileStore& store, const std::string* onl
         EntryView entry;
         entry.key = keys.names[k];
         store.GetString(entry.text, "", entry.key, section.name);
-        entry.iniValue = IniValue(entry.text);
+        entry.iniValue = ValueAsWritten(entry.text);
         entry.problem = KeyProblem(entry.key);
         section.entries.push_back(std::move(entry));
       }
@@ -200,7 +200,7 @@ std::vector<SectionView> ViewRegistry(ToolRegistryStore& store, const std::strin
         entry.unreadable = true;
       } else {
         entry.text = value.text;
-        entry.iniValue = value.plain ? IniValue(value.text) : value.notation;
+        entry.iniValue = value.plain ? ValueAsWritten(value.text) : value.notation;
         entry.problem = KeyProblem(entry.key);
       }
       section.entries.push_back(std::move(entry));
@@ -283,21 +283,10 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-std::string IniValue(const std::string& value) {
-  return ValueNeedsQuotes(value) ? "\"" + value + "\"" : value;
-}
-
 std::string CommentLine(const std::string& text) {
   std::string line = "; ";
   for (char c : Printable(text)) line += c == '=' ? std::string("\\x3d") : std::string(1, c);
   return line + "\n";
-}
-
-bool CommitProfile(std::unique_ptr<ProfileStore> store, const std::string& path) {
-  std::string expected = FormatIni(ViewProfile(*store));
-  store.reset();
-  ProfileStore reread(path);
-  return FormatIni(ViewProfile(reread)) == expected;
 }
 
 }  // namespace inireg::tool

@@ -88,15 +88,8 @@ std::string FormatShell(const std::vector<SectionView>& sections, bool withSecti
 
 // A word the shell reads back as `text`, in single quotes.
 std::string ShellQuote(const std::string& text);
-// The value as a profile line must hold it for the reader to give it back:
-// in quotes when it has surrounding whitespace or its own enclosing quotes.
-std::string IniValue(const std::string& value);
 // A ";" comment line (with its line end) that no reader takes for an entry.
 std::string CommentLine(const std::string& text);
-
-// Closes a changed profile store, which writes the file back, and reads the
-// file again to confirm that it now holds what the store showed.
-bool CommitProfile(std::unique_ptr<ProfileStore> store, const std::string& path);
 
 }  // namespace inireg::tool
 

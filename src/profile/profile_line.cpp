@@ -65,4 +65,8 @@ bool ValueNeedsQuotes(const std::string& value) {
   return StripQuotes(&begin, &end);
 }
 
+std::string ValueAsWritten(const std::string& value) {
+  return ValueNeedsQuotes(value) ? "\"" + value + "\"" : value;
+}
+
 }  // namespace inireg

@@ -63,6 +63,9 @@ const char* EntryRefusal(const std::string& key, const std::string& value, bool 
 // (surrounding whitespace trimmed, an enclosing pair of quotes removed), so
 // that it must be written between double quotes to keep it.
 bool ValueNeedsQuotes(const std::string& value);
+// `value` as it must follow "=" to read back unchanged: between double
+// quotes when ValueNeedsQuotes says so, else as it is.
+std::string ValueAsWritten(const std::string& value);
 
 }  // namespace inireg
 

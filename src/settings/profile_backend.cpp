@@ -43,10 +43,10 @@ class ProfileBackend : public SettingsBackend {
 
   Status Set(const std::string& section, const std::string& key,
              const std::string& value) override {
-    // A value that a bare line would lose blanks or quotes of goes between
-    // double quotes, which the reader takes off again.
-    std::string text = ValueNeedsQuotes(value) ? "\"" + value + "\"" : value;
-    if (ProfileWriteString(section.c_str(), key.c_str(), text.c_str(), path_.c_str()) == 0) {
+    // Quoted where a bare line would lose blanks or quotes: the write takes
+    // the quotes off again, as the reader does.
+    if (ProfileWriteString(section.c_str(), key.c_str(), ValueAsWritten(value).c_str(),
+                           path_.c_str()) == 0) {
       return Refused();
     }
     return Status::Ok();
