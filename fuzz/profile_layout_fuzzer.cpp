@@ -18,106 +18,18 @@
 #include "fuzz_support.h"
 #include "profile/profile_file.h"
 #include "profile/profile_layout.h"
+#include "profile_record_model.h"
 
 namespace inireg {
 namespace fuzz {
 namespace {
 
-constexpr size_t kNone = static_cast<size_t>(-1);
-
-struct Entry {
-  std::string key, value;
-  bool quoted;
-  size_t fileIndex = kNone;  // Index among its section's entries in the file.
-  bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
-};
-struct Section {
-  std::string name;
-  std::vector<Entry> entries;
-  size_t fileIndex = kNone;
-  bool operator==(const Section& o) const { return name == o.name && entries == o.entries; }
-};
-using Records = std::vector<Section>;
-
-Records Load(const std::string& bytes, bool join, ProfileSourceMap* sources) {
-  ProfileFile file;
-  file.joinContinuations = join;
-  LoadProfileText(bytes, &file, sources);
-  Records records;
-  for (const ProfileSection& section : file.sections) {
-    records.push_back(Section{section.name, {}, records.size()});
-    for (const ProfileEntry& entry : section.entries) {
-      records.back().entries.push_back(Entry{entry.key, entry.value, entry.quoted, records.back().entries.size()});
-    }
-  }
-  return records;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-Section* FindSection(Records* records, const std::string& name) {
-  for (Section& section : *records) {
-    if (SameName(section.name, name)) return &section;
-  }
-  return nullptr;
-}
-
-// What the engine's writes do to the records.
-void Apply(Records* records, const ProfileChange& change) {
-  if (change.kind == ProfileChange::Kind::kDeleteSection) {
-    for (auto it = records->begin(); it != records->end(); ++it) {
-      if (SameName(it->name, change.section)) {
-        records->erase(it);
-        break;
-      }
-    }
-    return;
-  }
-  std::string name = Trim(change.section), key = Trim(change.key);
-  if (name.empty() || key.empty()) return;
-  Section* section = FindSection(records, name);
-  Entry* entry = nullptr;
-  if (section != nullptr) {
-    for (Entry& candidate : section->entries) {
-      if (SameName(candidate.key, key)) {
-        entry = &candidate;
-        break;
-      }
-    }
-  }
-  if (change.kind == ProfileChange::Kind::kDeleteEntry) {
-    if (entry != nullptr) section->entries.erase(section->entries.begin() + (entry - section->entries.data()));
-    return;
-  }
-  std::string value = Trim(change.value);
-  bool quoted = value.size() > 1 && value.front() == value.back() && (value[0] == '"' || value[0] == '\'');
-  if (quoted) value = value.substr(1, value.size() - 2);
-  if (value.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
-  if (section == nullptr) {
-    records->push_back(Section{name, {}});
-    section = &records->back();
-  }
-  if (entry != nullptr) {
-    entry->value = value;
-    entry->quoted = quoted;
-  } else {
-    section->entries.push_back(Entry{key, value, quoted});
-  }
-}
+using model::Apply;
+using model::Entry;
+using model::Load;
+using model::Records;
+using model::Section;
+using model::Trim;
 
 // Whether the whole-file writer can write these records so that they read
 // back the same: what the format cannot carry is no test of the editor.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "profile/profile_layout.h"
+#include "profile_record_model.h"
 #include "test_support.h"
 
 namespace inireg {
@@ -15,21 +16,11 @@ namespace {
 
 using testing::kNewline;
 
-constexpr size_t kNew = static_cast<size_t>(-1);
-
-struct Entry {
-  std::string key, value;
-  bool quoted;
-  size_t fileIndex = kNew;  // Its index among its section's entries in the file.
-  bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
-};
-struct Section {
-  std::string name;
-  std::vector<Entry> entries;
-  size_t fileIndex = kNew;
-  bool operator==(const Section& o) const { return name == o.name && entries == o.entries; }
-};
-using Records = std::vector<Section>;
+using model::Applied;
+using model::Entry;
+using model::Load;
+using model::Records;
+using model::Section;
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -44,82 +35,6 @@ std::string Describe(const Records& records) {
     }
   }
   return text;
-}
-
-Records Load(const std::string& bytes, bool join, ProfileSourceMap* sources = nullptr) {
-  ProfileFile file;
-  file.joinContinuations = join;
-  LoadProfileText(bytes, &file, sources);
-  Records records;
-  for (const ProfileSection& section : file.sections) {
-    records.push_back(Section{section.name, {}, records.size()});
-    for (const ProfileEntry& entry : section.entries) {
-      records.back().entries.push_back(Entry{entry.key, entry.value, entry.quoted, records.back().entries.size()});
-    }
-  }
-  return records;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-std::string Trim(const std::string& text) {
-  const char* space = " \t\n\v\f\r";
-  size_t begin = text.find_first_not_of(space);
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(space) + 1 - begin);
-}
-
-// What the engine's writes do to the records, written out independently.
-Records Applied(Records records, const ProfileJournal& changes) {
-  auto findSection = [&](const std::string& name) {
-    for (auto it = records.begin(); it != records.end(); ++it) {
-      if (SameName(it->name, name)) return it;
-    }
-    return records.end();
-  };
-  for (const ProfileChange& change : changes) {
-    if (change.kind == ProfileChange::Kind::kDeleteSection) {
-      auto section = findSection(change.section);
-      if (section != records.end()) records.erase(section);
-      continue;
-    }
-    std::string name = Trim(change.section), key = Trim(change.key);
-    auto section = findSection(name);
-    Entry* entry = nullptr;
-    if (section != records.end()) {
-      for (Entry& candidate : section->entries) {
-        if (SameName(candidate.key, key)) {
-          entry = &candidate;
-          break;
-        }
-      }
-    }
-    if (change.kind == ProfileChange::Kind::kDeleteEntry) {
-      if (entry != nullptr) section->entries.erase(section->entries.begin() + (entry - section->entries.data()));
-      continue;
-    }
-    std::string value = Trim(change.value);
-    bool quoted = value.size() > 1 && value.front() == value.back() && (value[0] == '"' || value[0] == '\'');
-    if (quoted) value = value.substr(1, value.size() - 2);
-    if (value.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
-    if (section == records.end()) {
-      records.push_back(Section{name, {}});
-      section = records.end() - 1;
-    }
-    if (entry != nullptr) {
-      entry->value = value;
-      entry->quoted = quoted;
-    } else {
-      section->entries.push_back(Entry{key, value, quoted});
-    }
-  }
-  return records;
 }
 
 ProfileChange Set(const std::string& section, const std::string& key, const std::string& value) {
