@@ -20,9 +20,9 @@ const char kPath[] = "/fuzz/load.ini";
 std::string Describe(const ProfileFile& file) {
   std::string text;
   for (const ProfileSection& section : file.sections) {
-    text += "[" + Escape(section.name) + "]\n";
+    text += "[" + Escape(section.name.str()) + "]\n";
     for (const ProfileEntry& entry : section.entries) {
-      text += Escape(entry.key) + (entry.quoted ? "|Q|" : "|U|") + Escape(entry.value) + "\n";
+      text += Escape(entry.key.str()) + (entry.quoted ? "|Q|" : "|U|") + Escape(entry.value.str()) + "\n";
     }
   }
   return text;

@@ -53,9 +53,9 @@ Model ToModel(const ProfileFile& file) {
   Model model;
   model.dirty = file.dirty;
   for (const ProfileSection& section : file.sections) {
-    Section copy{section.name, {}};
+    Section copy{section.name.str(), {}};
     for (const ProfileEntry& entry : section.entries) {
-      copy.entries.push_back(Entry{entry.key, entry.value, entry.quoted});
+      copy.entries.push_back(Entry{entry.key.str(), entry.value.str(), entry.quoted});
     }
     model.sections.push_back(std::move(copy));
   }

@@ -46,9 +46,9 @@ class ProfileEngineTest : public ::testing::Test {
     ProfileFile* file = ProfileOpen(path.c_str());
     std::string text;
     for (const ProfileSection& section : file->sections) {
-      text += "[" + section.name + "]\n";
+      text += "[" + section.name.str() + "]\n";
       for (const ProfileEntry& entry : section.entries) {
-        text += entry.key + "=" + (entry.quoted ? "Q" : "U") + entry.value + "\n";
+        text += entry.key.str() + "=" + (entry.quoted ? "Q" : "U") + entry.value.str() + "\n";
       }
     }
     return text;

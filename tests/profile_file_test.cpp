@@ -39,9 +39,10 @@ class ProfileFileTest : public ::testing::Test {
   static std::string Describe(const ProfileFile& file) {
     std::string text;
     for (const ProfileSection& section : file.sections) {
-      text += "[" + section.name + "]";
+      text += "[" + section.name.str() + "]";
       for (const ProfileEntry& entry : section.entries) {
-        text += entry.key + "=" + (entry.quoted ? "\"" + entry.value + "\"" : entry.value) + ";";
+        std::string value = entry.value.str();
+        text += entry.key.str() + "=" + (entry.quoted ? "\"" + value + "\"" : value) + ";";
       }
     }
     return text;

@@ -36,9 +36,9 @@ inline Records Load(const std::string& bytes, bool join, ProfileSourceMap* sourc
   LoadProfileText(bytes, &file, sources);
   Records records;
   for (const ProfileSection& section : file.sections) {
-    records.push_back(Section{section.name, {}, records.size()});
+    records.push_back(Section{section.name.str(), {}, records.size()});
     for (const ProfileEntry& entry : section.entries) {
-      records.back().entries.push_back(Entry{entry.key, entry.value, entry.quoted, records.back().entries.size()});
+      records.back().entries.push_back(Entry{entry.key.str(), entry.value.str(), entry.quoted, records.back().entries.size()});
     }
   }
   return records;

@@ -157,7 +157,7 @@ uint32_t CopyList(const Names& names, NameOf nameOf, char* buffer, uint32_t size
   char* position = buffer;
   for (const auto& item : names) {
     if (room <= 0) break;
-    const std::string& name = nameOf(item);
+    std::string_view name = nameOf(item);
     int64_t length = static_cast<int64_t>(name.size());
     if (room < length) {
       std::memcpy(position, name.data(), static_cast<size_t>(room));
@@ -171,7 +171,7 @@ uint32_t CopyList(const Names& names, NameOf nameOf, char* buffer, uint32_t size
 }
 
 // Copies the value as the file holds it between double quotes.
-uint32_t CopyQuoted(const std::string& value, char* buffer, uint32_t size) {
+uint32_t CopyQuoted(std::string_view value, char* buffer, uint32_t size) {
   size_t length = value.size() + 2;
   if (size == 0 || buffer == nullptr) return static_cast<uint32_t>(length);
   size_t copied = length < size - 1 ? length : size - 1;
@@ -211,7 +211,15 @@ int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, c
   if (found == nullptr || IsEmpty(key)) return defaultValue;
   ProfileEntry* entry = FindEntry(found, key);
   if (entry == nullptr) return defaultValue;
-  return static_cast<int32_t>(ParseUnsigned32(entry->value.c_str(), radix));
+  // The value is a span of the file's text, not terminated: parse a copy.
+  const ProfileText& value = entry->value;
+  char text[64];
+  if (value.size() < sizeof text) {
+    std::memcpy(text, value.data(), value.size());
+    text[value.size()] = '\0';
+    return static_cast<int32_t>(ParseUnsigned32(text, radix));
+  }
+  return static_cast<int32_t>(ParseUnsigned32(value.str().c_str(), radix));
 }
 
 // Applies a change made through the engine: the record and its journal.
@@ -352,13 +360,13 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   ProfileFile* file = OpenLocked(path);
   if (file == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(section)) {
-    return CopyList(file->sections, [](const ProfileSection& s) -> const std::string& { return s.name; },
+    return CopyList(file->sections, [](const ProfileSection& s) -> std::string_view { return s.name; },
                     buffer, size);
   }
   ProfileSection* found = inireg::FindSection(file, section, std::strlen(section));
   if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(key)) {
-    return CopyList(found->entries, [](const ProfileEntry& e) -> const std::string& { return e.key; },
+    return CopyList(found->entries, [](const ProfileEntry& e) -> std::string_view { return e.key; },
                     buffer, size);
   }
   ProfileEntry* entry = inireg::FindEntry(found, key, std::strlen(key));
@@ -417,7 +425,7 @@ int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const ch
     ++cursor.position;
   }
   if (cursor.position == file->sections.end()) return 0;
-  const std::string& name = cursor.position->name;
+  const ProfileText& name = cursor.position->name;
   int32_t length = static_cast<int32_t>(name.size());
   int32_t copied = size < length ? size : length;
   if (buffer != nullptr && copied > 0) std::memcpy(buffer, name.data(), copied);
@@ -436,7 +444,7 @@ int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
   if (section == nullptr || index < 0 || static_cast<size_t>(index) >= section->entries.size()) {
     return 0;
   }
-  const std::string& key = section->entries[static_cast<size_t>(index)].key;
+  const ProfileText& key = section->entries[static_cast<size_t>(index)].key;
   int32_t length = static_cast<int32_t>(key.size());
   int32_t copied = size < length ? size : length;
   if (buffer != nullptr && copied > 0) std::memcpy(buffer, key.data(), copied);

@@ -38,13 +38,17 @@ class RetryPauses {
   std::minstd_rand generator_;
 };
 
-// Reads one file's lines.  Files are opened in binary mode, so this class does
-// what a text-mode stream would: a CR LF pair is delivered as a single LF (a
-// lone CR stays).  UTF-16LE files are read by code units, a line ending at
-// U+000A, and converted to the ANSI code page.
+// Reads the lines of a file's bytes, which the profile holds whole.  Files
+// are opened in binary mode, so this class does what a text-mode stream
+// would: a CR LF pair is delivered as a single LF (a lone CR stays).
+// UTF-16LE files are read by code units, a line ending at U+000A, and
+// converted to the ANSI code page.  Names and values of lines that lie whole
+// in the bytes are kept as spans of them; lines the reader has to build
+// (UTF-16, joined, cut at the line limit) are copied.
 class ProfileReader {
  public:
-  ProfileReader(File* file, ProfileFile* profile) : file_(file), profile_(profile) {}
+  ProfileReader(ProfileFile* profile, size_t size)
+      : profile_(profile), buffer_(profile->text.get()), end_(size), consumed_(size) {}
 
   // Consumes a leading byte-order mark, FF FE (UTF-16LE text) or EF BB BF
   // (UTF-8), and records it in the profile.
@@ -65,8 +69,6 @@ class ProfileReader {
 
   // Reads every section of the file into the profile.
   void ReadAll();
-
-  bool Failed() const { return file_->Failed(); }
 
   void RecordSources(ProfileSourceMap* sources) { sources_ = sources; }
 
@@ -98,22 +100,25 @@ class ProfileReader {
   bool ReadEntry(const char* line, const char* end);
   // Hands the entries read so far to the current section.
   void FinishSection();
-
-  // Makes buffered bytes available; false at the end of the file.
-  bool Fill() {
-    if (position_ < end_) return true;
-    position_ = 0;
-    end_ = file_->Read(buffer_, sizeof buffer_);
-    consumed_ += end_;
-    return end_ > 0;
+  // The text [begin, end) of the current line, borrowed when it lies in the
+  // file's bytes.
+  ProfileText Span(const char* begin, const char* end) const {
+    size_t size = static_cast<size_t>(end - begin);
+    return InText(begin) ? ProfileText::Borrow(begin, size) : ProfileText(std::string_view(begin, size));
   }
 
-  File* file_;
+  // False at the end of the file.
+  bool Fill() const { return position_ < end_; }
+
+  // Whether [begin, end) lies in the file's bytes, which outlive the record's
+  // spans, rather than in line_.
+  bool InText(const char* begin) const { return begin >= buffer_ && begin < buffer_ + end_; }
+
   ProfileFile* profile_;
-  char buffer_[65536];
+  const char* buffer_;  // The file's bytes: profile_->text.
   size_t position_ = 0;
-  size_t end_ = 0;
-  size_t consumed_ = 0;  // Bytes read from the file so far.
+  size_t end_;
+  size_t consumed_;  // The file's size.
   ProfileSourceMap* sources_ = nullptr;
   ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
   // UTF-16 code units taken from the file but not yet delivered: the rest of
@@ -277,8 +282,8 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   if (kind != EntryLineKind::kEntry) return kind == EntryLineKind::kNoEquals;
   entries_.emplace_back();
   ProfileEntry& entry = entries_.back();
-  entry.key.assign(parsed.keyBegin, parsed.keyEnd);
-  entry.value.assign(parsed.valueBegin, parsed.valueEnd);
+  entry.key = Span(parsed.keyBegin, parsed.keyEnd);
+  entry.value = Span(parsed.valueBegin, parsed.valueEnd);
   entry.quoted = parsed.quoted;
   hashes_.push_back(HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
   if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
@@ -316,7 +321,7 @@ void ProfileReader::ReadAll() {
       }
     }
     if (close == nullptr || close == p + 1) continue;
-    section_ = AppendSection(profile_, std::string(p + 1, close));
+    section_ = AppendSection(profile_, Span(p + 1, close));
     if (sources_ != nullptr) {
       sources_->headers.push_back(lineSpan_);
       sources_->entries.emplace_back();
@@ -352,17 +357,6 @@ char* ParseValue(char* text, bool* quoted) {
   return value;
 }
 
-bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey) {
-  EntryLine parsed;
-  EntryLineKind kind = ParseEntryLine(line, line + std::strlen(line), &parsed);
-  *emptyKey = kind == EntryLineKind::kEmptyKey;
-  if (kind != EntryLineKind::kEntry) return false;
-  entry->key.assign(parsed.keyBegin, parsed.keyEnd);
-  entry->value.assign(parsed.valueBegin, parsed.valueEnd);
-  entry->quoted = parsed.quoted;
-  return true;
-}
-
 std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode) {
   FileSystem* fileSystem = CurrentFileSystem();
   if (mode == OpenMode::kRead && !fileSystem->Exists(path)) return nullptr;
@@ -378,33 +372,54 @@ std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode) {
 
 namespace {
 
-// Hashes what passes through it.
-class HashingFile : public File {
- public:
-  explicit HashingFile(File* inner) : inner_(inner) {}
-  size_t Read(void* buffer, size_t size) override {
-    size_t got = inner_->Read(buffer, size);
-    hash_.Add(buffer, got);
-    return got;
-  }
-  bool Write(const void*, size_t) override { return false; }
-  bool Sync() override { return false; }
-  bool Close() override { return inner_->Close(); }
-  bool Failed() const override { return inner_->Failed(); }
-  uint64_t Hash() const { return hash_.Value(); }
-
- private:
-  File* inner_;
-  ContentHash hash_;
-};
-
 int64_t UnixTimeNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
+// Reads the rest of `stream` into a new buffer of `file`; `expected` (the
+// size the file had when identified) sizes it so that one read usually takes
+// the whole file.  Returns the bytes read.
+size_t ReadWhole(File* stream, uint64_t expected, ProfileFile* file) {
+  size_t capacity = expected < (uint64_t{1} << 31) ? static_cast<size_t>(expected) + 1 : 65536;
+  std::unique_ptr<char[]> buffer(new char[capacity]);
+  size_t size = 0;
+  while (size_t got = stream->Read(buffer.get() + size, capacity - size)) {
+    size += got;
+    if (size < capacity) continue;
+    // The file grew since it was identified.
+    std::unique_ptr<char[]> larger(new char[2 * capacity]);
+    std::memcpy(larger.get(), buffer.get(), size);
+    buffer = std::move(larger);
+    capacity *= 2;
+  }
+  file->text = std::move(buffer);
+  return size;
+}
+
+// Parses the profile's own bytes, `size` of them, into its records.
+void ParseText(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
+  auto reader = std::make_unique<ProfileReader>(file, size);
+  reader->RecordSources(sources);
+  reader->DetectWideText();
+  reader->ReadAll();
+}
+
+// Whether a file of this identity, taken at `takenNs`, can have been
+// changed at its size within one timestamp tick, so that only its bytes
+// tell versions apart.
+bool IdentityCannotTell(const FileIdentity& identity, int64_t takenNs) {
+  return identity.exists && identity.modifiedNs + kTimestampTickNs >= takenNs;
+}
+
 }  // namespace
+
+int64_t ProfileClockNs() { return UnixTimeNs(); }
+
+bool ProfileIdentityCannotTell(const ProfileFile& file) {
+  return IdentityCannotTell(file.identity, file.identityTakenNs);
+}
 
 void LoadProfileFile(ProfileFile* file) {
   file->loaded = true;
@@ -417,7 +432,7 @@ void LoadProfileFile(ProfileFile* file) {
     file->identity = FileIdentity();
     file->identity.size = ~uint64_t{0};
   }
-  file->contentHash = HashContents(std::string());
+  file->contentHash = HashBytes(nullptr, 0);
   std::unique_ptr<File> stream = OpenFileRetry(file->path, OpenMode::kRead);
   if (!stream) {
     // Absent: an empty profile.  Present but not openable: empty too, but it
@@ -425,58 +440,47 @@ void LoadProfileFile(ProfileFile* file) {
     file->unreadable = fileSystem->Exists(file->path);
     return;
   }
-  HashingFile hashing(stream.get());
-  ReadProfileStream(&hashing, file, nullptr);
-  if (hashing.Failed()) {
-    ClearSections(file);
+  size_t size = ReadWhole(stream.get(), file->identity.size, file);
+  if (stream->Failed()) {
+    file->text.reset();
     file->unreadable = true;
     return;
   }
-  file->contentHash = hashing.Hash();
+  // The hash is only ever compared where the identity cannot tell versions
+  // apart; an older file is not hashed at all.
+  if (ProfileIdentityCannotTell(*file)) file->contentHash = HashBytes(file->text.get(), size);
+  ParseText(file, size, nullptr);
 }
 
-void ContentHash::Add(const void* data, size_t size) {
+uint64_t HashBytes(const void* data, size_t size) {
+  // Four independent lanes, so that the multiplications overlap.
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  length_ += size;
-  auto mix = [this](const unsigned char* word) {
-    uint64_t value;
-    std::memcpy(&value, word, sizeof value);
-    state_ = (state_ ^ value) * 0x9E3779B97F4A7C15ull;
-    state_ ^= state_ >> 29;
+  uint64_t lanes[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
+                       0x082EFA98EC4E6C89ull};
+  auto mix = [](uint64_t state, uint64_t word) {
+    state = (state ^ word) * 0x9E3779B97F4A7C15ull;
+    return state ^ (state >> 29);
   };
-  while (size > 0 && carried_ > 0) {
-    carry_[carried_++] = *bytes++;
-    --size;
-    if (carried_ == sizeof carry_) {
-      mix(carry_);
-      carried_ = 0;
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i + 8 * lane, 8);
+      lanes[lane] = mix(lanes[lane], word);
     }
   }
-  for (; size >= 8; size -= 8, bytes += 8) mix(bytes);
-  while (size > 0) {
-    carry_[carried_++] = *bytes++;
-    --size;
-  }
-}
-
-uint64_t ContentHash::Value() const {
-  uint64_t state = state_;
-  for (size_t i = 0; i < carried_; ++i) state = (state ^ carry_[i]) * 0x100000001B3ull;
-  state = (state ^ length_) * 0x9E3779B97F4A7C15ull;
+  uint64_t state = mix(mix(lanes[0], lanes[1]), mix(lanes[2], lanes[3]));
+  for (; i < size; ++i) state = (state ^ bytes[i]) * 0x100000001B3ull;
+  state = (state ^ size) * 0x9E3779B97F4A7C15ull;
   return state ^ (state >> 31);
 }
 
-uint64_t HashContents(const std::string& bytes) {
-  ContentHash hash;
-  hash.Add(bytes.data(), bytes.size());
-  return hash.Value();
-}
+uint64_t HashContents(const std::string& bytes) { return HashBytes(bytes.data(), bytes.size()); }
 
-void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources) {
-  auto reader = std::make_unique<ProfileReader>(stream, file);
-  reader->RecordSources(sources);
-  reader->DetectWideText();
-  reader->ReadAll();
+void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {
+  file->text.reset(new char[size + 1]);
+  if (size > 0) std::memcpy(file->text.get(), bytes, size);
+  ParseText(file, size, sources);
 }
 
 std::string RenderProfileFile(const ProfileFile& file) {

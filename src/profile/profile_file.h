@@ -22,6 +22,7 @@
 #include "profile/name_hash.h"
 #include "profile/profile_journal.h"
 #include "profile/profile_line.h"
+#include "profile/profile_text.h"
 
 namespace inireg {
 
@@ -29,8 +30,8 @@ class File;
 
 
 struct ProfileEntry {
-  std::string key;    // Trimmed; never empty.
-  std::string value;  // Trimmed, without its enclosing quotes; may be empty.
+  ProfileText key;    // Trimmed; never empty.
+  ProfileText value;  // Trimmed, without its enclosing quotes; may be empty.
   bool quoted = false;
 };
 
@@ -40,21 +41,20 @@ struct ProfileEntry {
 constexpr size_t kKeyTableThreshold = 16;
 
 struct ProfileSection {
-  std::string name;  // As written between the brackets, or trimmed by a write.
-
-  // The key index, kept by AppendEntry and EraseEntry.  The HashName of entries[i].key is
-  // smallKeyHashes[i] for the first kKeyTableThreshold entries and
-  // keyHashes[i - kKeyTableThreshold] after them; hashedEntries counts the
-  // entries hashed.  The first hashes lie beside the name, in the lines a
-  // lookup reads anyway, so that the entry is fetched while the name is
-  // still being compared.  A section of more than kKeyTableThreshold entries
-  // also has keyTable, an open-addressing table (linear probing, size a
-  // power of two) of entry index + 1 (0: free) holding the first entry of
-  // each key.  A deletion rebuilds the table.
-  uint32_t smallKeyHashes[kKeyTableThreshold] = {};
-  uint32_t hashedEntries = 0;
-
+  ProfileText name;  // As written between the brackets, or trimmed by a write.
   std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
+
+  // The key index, kept by AppendEntry and EraseEntry.  The HashName of
+  // entries[i].key is smallKeyHashes[i] for the first kKeyTableThreshold
+  // entries and keyHashes[i - kKeyTableThreshold] after them; hashedEntries
+  // counts the entries hashed.  The name, the entries' address and the first
+  // hashes lie together at the start of the section, in the lines a lookup
+  // reads anyway.  A section of more than kKeyTableThreshold entries also
+  // has keyTable, an open-addressing table (linear probing, size a power of
+  // two) of entry index + 1 (0: free) holding the first entry of each key.
+  // A deletion rebuilds the table.
+  uint32_t hashedEntries = 0;
+  uint32_t smallKeyHashes[kKeyTableThreshold] = {};
   std::vector<uint32_t> keyHashes;
   std::vector<uint32_t> keyTable;
 };
@@ -81,6 +81,9 @@ struct ProfileFile {
   ProfileFile& operator=(const ProfileFile&) = delete;
 
   std::string path;  // Whole, as the first caller named it.
+  // The file's bytes as read, which most names and values are spans of
+  // (profile_text.h).  Allocated once per load and never moved or changed.
+  std::unique_ptr<char[]> text;
   // In file order, duplicates kept.  A list, so that a ProfileSection pointer
   // stays valid while other sections are added or deleted.  Change it only
   // through AppendSection, EraseSection and ClearSections, which keep the
@@ -128,7 +131,7 @@ struct ProfileFile {
 ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length);
 // Appends an empty section named `name` and indexes it when it is the first
 // of its name.
-ProfileSection* AppendSection(ProfileFile* file, std::string name);
+ProfileSection* AppendSection(ProfileFile* file, ProfileText name);
 // Deletes the first section named `name`; false when there is none.  The
 // next section of that name, if any, takes its place in the index.
 bool EraseSection(ProfileFile* file, const char* name, size_t length);
@@ -145,11 +148,6 @@ char* TrimText(char* text, bool leading, bool trailing);
 // Returns the value's text (inside `text`, which is changed) and sets
 // `quoted` when a pair was removed.
 char* ParseValue(char* text, bool* quoted);
-
-// Parses an entry line (changed in place).  Returns true and fills `entry`
-// for a line "key = value"; false for a line without "=" or with an empty key,
-// setting `emptyKey` in the latter case.
-bool ParseEntry(char* line, ProfileEntry* entry, bool* emptyKey);
 
 // Opens `path` for reading (fails at once when it does not exist) or for
 // writing, with up to ten tries and a pause of 30 to 279 ms after each failed
@@ -171,27 +169,32 @@ struct ProfileSourceMap {
   std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
 };
 
-// Reads `stream` into the empty record `file` as LoadProfileFile reads a file,
-// and, when `sources` is not null, records where each record came from.
-void ReadProfileStream(File* stream, ProfileFile* file, ProfileSourceMap* sources);
+// Reads `size` bytes, copied, into the empty record `file` as LoadProfileFile
+// reads a file, and, when `sources` is not null, records where each record
+// came from.
+void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources);
 
 // Fills an empty, not yet loaded record from its file, and sets its identity
-// and content hash.  An absent file gives a profile without sections; an
-// existing file that cannot be read gives one marked unreadable.
+// and, where the identity cannot tell versions apart, its content hash.  An
+// absent file gives a profile without sections; an existing file that cannot
+// be read gives one marked unreadable.
 void LoadProfileFile(ProfileFile* file);
 
-// A hash of a file's bytes, fed in pieces of any size.
-class ContentHash {
- public:
-  void Add(const void* data, size_t size);
-  uint64_t Value() const;
+// File systems keep modification times at a granularity of up to two
+// seconds (FAT), and Linux stamps them from a clock that advances in ticks.
+// A file whose modification time lies this close to the moment its identity
+// was taken may have been changed again within the same tick, at the same
+// size, without its identity showing it.
+constexpr int64_t kTimestampTickNs = 2000000000;
 
- private:
-  uint64_t state_ = 0x243F6A8885A308D3ull;
-  uint64_t length_ = 0;
-  unsigned char carry_[8] = {};
-  size_t carried_ = 0;
-};
+// The clock identities are taken by (Unix time, ns).
+int64_t ProfileClockNs();
+// Whether only the content hash can tell the file on disk from the one the
+// record came from: its identity was taken within a tick of its last change.
+bool ProfileIdentityCannotTell(const ProfileFile& file);
+
+// A hash of a file's bytes, for telling versions of a file apart.
+uint64_t HashBytes(const void* data, size_t size);
 uint64_t HashContents(const std::string& bytes);
 
 // The text the file is written back as.

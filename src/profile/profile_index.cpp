@@ -34,7 +34,7 @@ void PushKeyHash(ProfileSection* section, uint32_t hash) {
 // Adds entry `index` to the key table unless an earlier entry has its key.
 void InsertKey(ProfileSection* section, uint32_t index) {
   uint32_t hash = KeyHashAt(*section, index);
-  const std::string& key = section->entries[index].key;
+  const ProfileText& key = section->entries[index].key;
   std::vector<uint32_t>& table = section->keyTable;
   size_t mask = table.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
@@ -43,7 +43,7 @@ void InsertKey(ProfileSection* section, uint32_t index) {
       return;
     }
     uint32_t other = table[slot] - 1;
-    const std::string& otherKey = section->entries[other].key;
+    const ProfileText& otherKey = section->entries[other].key;
     if (KeyHashAt(*section, other) == hash &&
         NamesEqual(otherKey.data(), otherKey.size(), key.data(), key.size())) {
       return;
@@ -212,7 +212,7 @@ ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) 
   return file->sectionTable[slot].section;
 }
 
-ProfileSection* AppendSection(ProfileFile* file, std::string name) {
+ProfileSection* AppendSection(ProfileFile* file, ProfileText name) {
   assert(file->indexedSections + file->shadowedSections == file->sections.size());
   file->sections.emplace_back();
   ProfileSection* section = &file->sections.back();

@@ -24,26 +24,6 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 // The margin covers a CR LF turned into LF and the terminator.
 constexpr size_t kLongestSafeLine = kLineBufferSize - 16;
 
-// Bytes in memory, read through the File interface the reader takes.
-class TextFile : public File {
- public:
-  explicit TextFile(const std::string& bytes) : bytes_(bytes) {}
-  size_t Read(void* buffer, size_t size) override {
-    size_t take = std::min(size, bytes_.size() - position_);
-    std::memcpy(buffer, bytes_.data() + position_, take);
-    position_ += take;
-    return take;
-  }
-  bool Write(const void*, size_t) override { return false; }
-  bool Sync() override { return true; }
-  bool Close() override { return true; }
-  bool Failed() const override { return false; }
-
- private:
-  const std::string& bytes_;
-  size_t position_ = 0;
-};
-
 // Names as the engine compares them: ASCII letters without regard to case.
 std::string Folded(const std::string& name) {
   std::string folded = name;
@@ -485,8 +465,7 @@ std::string WriteWhole(const std::string& original, const LayoutModel& model, bo
 
 void LoadProfileText(const std::string& bytes, ProfileFile* file, ProfileSourceMap* sources) {
   file->loaded = true;
-  TextFile stream(bytes);
-  ReadProfileStream(&stream, file, sources);
+  ReadProfileText(bytes.data(), bytes.size(), file, sources);
 }
 
 std::string ApplyChangesKeepingLayout(const std::string& original, const ProfileJournal& changes,

@@ -1,6 +1,5 @@
 #include "profile/profile_write_back.h"
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,23 +11,6 @@
 namespace inireg {
 
 namespace {
-
-// File systems keep modification times at a granularity of up to two
-// seconds (FAT), and Linux stamps them from a clock that advances in ticks.
-// A file whose modification time lies this close to the moment its identity
-// was taken may have been changed again within the same tick, at the same
-// size, without its identity showing it.
-constexpr int64_t kTimestampTickNs = 2000000000;
-
-int64_t UnixTimeNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-bool IdentityCannotTell(const ProfileFile& file) {
-  return file.identity.exists && file.identity.modifiedNs + kTimestampTickNs >= file.identityTakenNs;
-}
 
 // The whole file, or false when it cannot be read.
 bool ReadBytes(const std::string& path, std::string* bytes) {
@@ -44,7 +26,7 @@ bool ChangedOnDisk(const ProfileFile& file, const std::string& target) {
   FileIdentity current;
   if (!CurrentFileSystem()->Identify(target, &current)) return true;
   if (current != file.identity) return true;
-  if (!IdentityCannotTell(file)) return false;
+  if (!ProfileIdentityCannotTell(file)) return false;
   std::string bytes;
   return !ReadBytes(target, &bytes) || HashContents(bytes) != file.contentHash;
 }
@@ -68,7 +50,7 @@ ProfileFile FreshRecord(const ProfileFile& file) {
 void RecordWritten(ProfileFile* file, const std::string& target, const std::string& contents) {
   file->dirty = false;
   file->journal.clear();
-  file->identityTakenNs = UnixTimeNs();
+  file->identityTakenNs = ProfileClockNs();
   if (!CurrentFileSystem()->Identify(target, &file->identity)) {
     file->identity = FileIdentity();
     file->identity.size = ~uint64_t{0};  // Unknown: the next write-back merges.
@@ -95,7 +77,7 @@ namespace {
 Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
   FileSystem* fileSystem = CurrentFileSystem();
   FileIdentity current;
-  int64_t takenNs = UnixTimeNs();
+  int64_t takenNs = ProfileClockNs();
   bool known = fileSystem->Identify(target, &current);
   std::string original;
   if (known && current.exists && !ReadBytes(target, &original)) {

@@ -1,0 +1,106 @@
+// The bytes of a section name, key or value in a parsed profile.
+//
+// The reader keeps a file's bytes whole in one buffer (ProfileFile::text)
+// and most names and values are spans of it: loading allocates nothing per
+// line, and a key lies in memory right before its value.  Text that is not in
+// that buffer (what a write gave, a line the reader had to build from UTF-16
+// or joined lines) is a copy of its own.  A borrowed span is valid for as long
+// as the record whose buffer it points into; ProfileFile keeps its buffer at
+// one address for its whole life, moves included.
+#ifndef INIREG_PROFILE_PROFILE_TEXT_H_
+#define INIREG_PROFILE_PROFILE_TEXT_H_
+
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace inireg {
+
+class ProfileText {
+ public:
+  ProfileText() = default;
+  // A copy of `text`, owned.  Implicit, so that a std::string can be
+  // assigned wherever a record's text is set.
+  ProfileText(std::string_view text) { CopyFrom(text); }  // NOLINT(runtime/explicit)
+  ProfileText(const std::string& text) : ProfileText(std::string_view(text)) {}  // NOLINT
+  ProfileText(const char* text) : ProfileText(std::string_view(text)) {}  // NOLINT
+
+  // A span of a buffer that outlives this object; nothing is copied.
+  static ProfileText Borrow(const char* data, size_t size) {
+    ProfileText text;
+    text.data_ = data;
+    text.size_ = static_cast<uint32_t>(size);
+    return text;
+  }
+
+  // A copy owns its bytes, borrowed or not: it may outlive the buffer.
+  ProfileText(const ProfileText& other) { CopyFrom(other.view()); }
+  ProfileText(ProfileText&& other) noexcept { Take(&other); }
+  ProfileText& operator=(const ProfileText& other) {
+    if (this != &other) {
+      ProfileText copy(other);
+      Release();
+      Take(&copy);
+    }
+    return *this;
+  }
+  ProfileText& operator=(ProfileText&& other) noexcept {
+    if (this != &other) {
+      Release();
+      Take(&other);
+    }
+    return *this;
+  }
+  ~ProfileText() { Release(); }
+
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  char back() const { return data_[size_ - 1]; }
+  std::string_view view() const { return std::string_view(data_, size_); }
+  operator std::string_view() const { return view(); }  // NOLINT(runtime/explicit)
+  std::string str() const { return std::string(data_, size_); }
+
+  friend bool operator==(const ProfileText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator!=(const ProfileText& a, std::string_view b) { return a.view() != b; }
+  friend std::ostream& operator<<(std::ostream& out, const ProfileText& text) {
+    return out << text.view();
+  }
+
+ private:
+  void CopyFrom(std::string_view text) {
+    size_ = static_cast<uint32_t>(text.size());
+    if (text.empty()) {
+      data_ = "";
+      return;
+    }
+    char* copy = new char[text.size()];
+    std::memcpy(copy, text.data(), text.size());
+    data_ = copy;
+    owned_ = true;
+  }
+  void Take(ProfileText* other) {
+    data_ = other->data_;
+    size_ = other->size_;
+    owned_ = other->owned_;
+    other->data_ = "";
+    other->size_ = 0;
+    other->owned_ = false;
+  }
+  void Release() {
+    if (owned_) delete[] data_;
+    data_ = "";
+    size_ = 0;
+    owned_ = false;
+  }
+
+  const char* data_ = "";
+  uint32_t size_ = 0;
+  bool owned_ = false;
+};
+
+}  // namespace inireg
+
+#endif  // INIREG_PROFILE_PROFILE_TEXT_H_
