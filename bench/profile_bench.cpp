@@ -154,15 +154,23 @@ std::string MakeValue(std::mt19937& random) {
   }
 }
 
-Corpus Generate(const Size& size, const std::string& folder) {
+// `longNames`: section names as long as programs write them when they keep
+// one section per object ("Plugin Toolbar Window Layout Device 1234").
+Corpus Generate(const Size& size, const std::string& folder, bool longNames = false) {
   Corpus corpus;
-  corpus.path = folder + "/" + size.name + ".ini";
+  corpus.path = folder + "/" + size.name + (longNames ? "-long" : "") + ".ini";
   std::mt19937 random(20240611u + static_cast<unsigned>(size.sections));
   std::string text = "; Settings generated for the inireg benchmark\n\n";
   const size_t keyCount = sizeof kKeys / sizeof kKeys[0];
   for (int s = 0; s < size.sections; ++s) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s %d", kSectionStems[random() % 12], s);
+    if (longNames) {
+      std::snprintf(name, sizeof name, "%s %s %s %s %d", kSectionStems[random() % 12],
+                    kSectionStems[random() % 12], kSectionStems[random() % 12],
+                    kSectionStems[random() % 12], s);
+    } else {
+      std::snprintf(name, sizeof name, "%s %d", kSectionStems[random() % 12], s);
+    }
     if (random() % 5 == 0) text += "; " + std::string(kWords[random() % 16]) + " settings\n";
     text += "[" + std::string(name) + "]\n";
     // Distinct keys: a random window of the key list, some with a number.
@@ -401,6 +409,13 @@ double Measure(const std::function<double()>& sample, int minimum, int maximum, 
   return Median(samples);
 }
 
+// Evicts the benchmark's data from the processor's caches by walking a
+// buffer larger than any of them.
+void FlushCaches() {
+  static std::vector<char> sweep(96u << 20);
+  for (size_t i = 0; i < sweep.size(); i += 64) sweep[i] = static_cast<char>(sweep[i] + 1);
+}
+
 long PeakKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -556,6 +571,11 @@ int main(int argc, char** argv) {
     Row load = NewRow("load " + std::string(size.name), "ms");
     Row storeLookup = NewRow("lookup " + std::string(size.name) + " (inireg: ProfileStore::GetString)", "ns");
     Row engineLookup = NewRow("lookup " + std::string(size.name) + " (inireg: ProfileGetString)", "ns");
+    Row coldLookup = NewRow("lookup " + std::string(size.name) + " cold, long names (ProfileStore)", "ns");
+    // The cold case: every entry of a file with long section names once, in
+    // random order, after the caches were flushed.
+    Corpus longCorpus;
+    if (wanted("lookup")) longCorpus = Generate(size, folder, true);
     Row write = NewRow("change 1000 + write " + std::string(size.name), "ms");
     Row writeNoSync = NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
     Row writeLayout = NewRow("change 1000 + write " + std::string(size.name) + " (inireg layout kept)", "ms");
@@ -606,6 +626,24 @@ int main(int argc, char** argv) {
           return perLookup;
         };
         storeLookup.values[c] = lookups(library.get(), libraryNames[c]);
+        std::vector<Query> everyEntry = longCorpus.entries;
+        library->Load(longCorpus.path);
+        std::mt19937 order(7);
+        coldLookup.values[c] = 1e9 * Measure([&] {
+          std::shuffle(everyEntry.begin(), everyEntry.end(), order);
+          library->Prepare(everyEntry);  // Per-query data is indexed by position.
+          FlushCaches();
+          Clock::time_point start = Clock::now();
+          size_t found = library->Lookups(everyEntry);
+          double took = Seconds(start);
+          if (found != everyEntry.size()) {
+            std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", libraryNames[c], found,
+                         everyEntry.size(), longCorpus.path.c_str());
+            std::exit(1);
+          }
+          return took / static_cast<double>(everyEntry.size());
+        }, 3, 20, budget);
+        library->Unload();
         engineLookup.values[c] = storeLookup.values[c];
         if (c == 0) {
           std::unique_ptr<Library> engine = MakeLibrary("inireg-engine");
@@ -668,7 +706,7 @@ int main(int argc, char** argv) {
       memory.values[c] = increase / 1024.0;
       wholeMemory.values[c] = whole / 1024.0;
     }
-    for (Row* row : {&load, &storeLookup, &engineLookup, &write, &writeNoSync, &writeLayout, &memory,
+    for (Row* row : {&load, &storeLookup, &engineLookup, &coldLookup, &write, &writeNoSync, &writeLayout, &memory,
                      &wholeMemory}) {
       bool measured = false;
       for (double value : row->values) measured = measured || !std::isnan(value);

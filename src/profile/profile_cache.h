@@ -4,6 +4,7 @@
 #define INIREG_PROFILE_PROFILE_CACHE_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "profile/profile_file.h"
@@ -16,6 +17,14 @@ constexpr size_t kProfileCacheCapacity = 5;
 
 // The cached record of `path`, loaded on first use; null for an empty path.
 ProfileFile* ProfileOpen(const char* path);
+
+// Looks `key` up in `section` of the file at `path` as ProfileGetString does,
+// for callers that hold the names with their lengths (none holds a NUL):
+// sets `value` to the whole value, quoted where ProfileGetString quotes it.
+// False, leaving `value` as it was, when the path or a name is empty or
+// the section or key is missing.
+bool ProfileFindValue(std::string_view path, std::string_view section, std::string_view key,
+                      std::string* value);
 
 // The paths of the cached records, earliest added first.
 std::vector<std::string> ProfileCachedPaths();

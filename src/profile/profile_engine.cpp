@@ -97,9 +97,8 @@ bool IsCachedAs(const ProfileFile& file, const char* path, size_t length) {
 #endif
 }
 
-std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
+std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path, size_t length) {
   auto& files = Cache().files;
-  size_t length = std::strlen(path);
   for (auto it = files.begin(); it != files.end(); ++it) {
     if (IsCachedAs(**it, path, length)) return it;
   }
@@ -182,10 +181,15 @@ uint32_t CopyQuoted(std::string_view value, char* buffer, uint32_t size) {
   return static_cast<uint32_t>(copied);
 }
 
-// ProfileOpen for a caller that holds the lock.
-ProfileFile* OpenLocked(const char* path) {
-  if (IsEmpty(path)) return nullptr;
-  auto it = FindCached(path);
+std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
+  return FindCached(path, std::strlen(path));
+}
+
+// ProfileOpen for a caller that holds the lock; `path` holds `length`
+// characters and no NUL.
+ProfileFile* OpenLocked(const char* path, size_t length) {
+  if (length == 0) return nullptr;
+  auto it = FindCached(path, length);
   if (it != Cache().files.end()) {
     ProfileFile* file = it->get();
     if (!file->loaded) {
@@ -195,11 +199,15 @@ ProfileFile* OpenLocked(const char* path) {
     return file;
   }
   auto file = std::make_unique<ProfileFile>();
-  file->path = path;
+  file->path.assign(path, length);
   LoadProfileFile(file.get());
   ProfileFile* result = file.get();
   AddToCache(std::move(file));
   return result;
+}
+
+ProfileFile* OpenLocked(const char* path) {
+  return path == nullptr ? nullptr : OpenLocked(path, std::strlen(path));
 }
 
 int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, const char* path,
@@ -373,6 +381,26 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (file->keepQuotes && entry->quoted) return CopyQuoted(entry->value, buffer, size);
   return CopyText(entry->value.data(), entry->value.size(), buffer, size);
+}
+
+bool ProfileFindValue(std::string_view path, std::string_view section, std::string_view key,
+                      std::string* value) {
+  if (section.empty() || key.empty()) return false;
+  Guard guard(Cache().mutex);
+  ProfileFile* file = OpenLocked(path.data(), path.size());
+  if (file == nullptr) return false;
+  ProfileSection* found = inireg::FindSection(file, section.data(), section.size());
+  if (found == nullptr) return false;
+  ProfileEntry* entry = inireg::FindEntry(found, key.data(), key.size());
+  if (entry == nullptr) return false;
+  if (file->keepQuotes && entry->quoted) {
+    value->assign(1, '"');
+    value->append(entry->value.data(), entry->value.size());
+    value->push_back('"');
+  } else {
+    value->assign(entry->value.data(), entry->value.size());
+  }
+  return true;
 }
 
 int32_t ProfileGetInt(const char* section, const char* key, int32_t defaultValue,

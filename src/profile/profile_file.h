@@ -117,8 +117,12 @@ struct ProfileFile {
   // The section index: an open-addressing table (linear probing, size a
   // power of two, at most three quarters full) holding, for each distinct
   // name, the first section of that name in file order.
+  // The slot repeats the name's address and size, so that a probe compares
+  // the name while the section itself is still being fetched.
   struct SectionSlot {
     ProfileSection* section = nullptr;  // Null: free.
+    const char* name = nullptr;         // section->name's bytes.
+    uint32_t nameSize = 0;
     uint32_t hash = 0;
   };
   std::vector<SectionSlot> sectionTable;

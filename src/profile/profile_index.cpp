@@ -77,8 +77,7 @@ size_t ProbeSection(const ProfileFile& file, const char* name, size_t length, ui
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const SectionSlot& candidate = file.sectionTable[slot];
     if (candidate.section == nullptr) return slot;
-    if (candidate.hash == hash &&
-        NamesEqual(candidate.section->name.data(), candidate.section->name.size(), name, length)) {
+    if (candidate.hash == hash && NamesEqual(candidate.name, candidate.nameSize, name, length)) {
       return slot;
     }
   }
@@ -106,7 +105,8 @@ void IndexSection(ProfileFile* file, ProfileSection* section) {
     ++file->shadowedSections;
     return;
   }
-  file->sectionTable[slot] = SectionSlot{section, hash};
+  file->sectionTable[slot] =
+      SectionSlot{section, section->name.data(), static_cast<uint32_t>(section->name.size()), hash};
   ++file->indexedSections;
 }
 
@@ -239,7 +239,9 @@ bool EraseSection(ProfileFile* file, const char* name, size_t length) {
     next = file->sections.end();
   }
   if (next != file->sections.end()) {
-    file->sectionTable[slot].section = &*next;
+    SectionSlot& taken = file->sectionTable[slot];
+    taken.section = &*next;
+    taken.name = next->name.data();
     --file->shadowedSections;
   } else {
     RemoveSlot(&file->sectionTable, slot);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "inireg/profile_engine.h"
+#include "profile/profile_cache.h"
 
 namespace inireg {
 
@@ -29,6 +30,8 @@ CountedStringArray CollectNames(int32_t* count, NameAt nameAt) {
   *count = total;
   return names;
 }
+
+bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 }  // namespace
 
@@ -64,9 +67,16 @@ int32_t ProfileStore::GetString(std::string& out, std::string defaultValue,
                                 std::string keyArgument, std::string sectionArgument) {
   ApplyKey(keyArgument);
   ApplySection(sectionArgument);
+  // A value that is there is copied straight into `out`.  Names holding a
+  // NUL end at it in the engine's C calls, so they take those.
+  if (!HoldsNul(section) && !HoldsNul(key) && !HoldsNul(path) &&
+      ProfileFindValue(path, section, key, &out)) {
+    return static_cast<int32_t>(out.size());
+  }
   if (!section.empty() && !key.empty()) {
-    // Most values are short: one call into a stack buffer does.  A result
-    // that fills the buffer may have been cut, so it takes the long way.
+    // A missing value gives the default: one call into a stack buffer does
+    // for most.  A result that fills the buffer may have been cut, so it
+    // takes the long way.
     char shortText[256];
     uint32_t produced = ProfileGetString(section.c_str(), key.c_str(), defaultValue.c_str(),
                                          shortText, sizeof shortText, path.c_str());
