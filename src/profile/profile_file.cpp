@@ -325,6 +325,7 @@ void ProfileReader::ReadAll() {
     if (sources_ != nullptr) {
       sources_->headers.push_back(lineSpan_);
       sources_->entries.emplace_back();
+      sources_->entries.back().reserve(kKeyTableThreshold);
     }
   }
   if (section_ != nullptr) FinishSection();

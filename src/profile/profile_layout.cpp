@@ -25,8 +25,8 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr size_t kLongestSafeLine = kLineBufferSize - 16;
 
 // Names as the engine compares them: ASCII letters without regard to case.
-std::string Folded(const std::string& name) {
-  std::string folded = name;
+std::string Folded(std::string_view name) {
+  std::string folded(name);
   for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
   return folded;
 }
@@ -42,37 +42,56 @@ std::string Trimmed(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+// Names and values read from the file are spans of the parsed copy, which
+// outlives the model; changed and added ones are copies.
 struct LayoutEntry {
-  std::string key;
-  std::string value;
+  ProfileText key;
+  ProfileText value;
   bool quoted = false;
   bool deleted = false;
   // Read from the file (rather than added by a change), with the value it
   // had there and the bytes it came from.
   bool fromFile = false;
-  std::string fileValue;
+  ProfileText fileValue;
   bool fileQuoted = false;
   ProfileTextSpan span;
 
   // An entry of the file whose line must be rewritten.
   bool Changed() const {
-    return fromFile && !deleted && (quoted != fileQuoted || value != fileValue);
+    return fromFile && !deleted && (quoted != fileQuoted || value.view() != fileValue.view());
   }
 };
 
 struct LayoutSection {
-  std::string name;
+  ProfileText name;
   bool deleted = false;
   bool fromFile = false;
   ProfileTextSpan header;
   size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
   std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
-  NameIndex keyIndex;
 
   void Add(LayoutEntry entry) {
-    keyIndex[Folded(entry.key)].push_back(entries.size());
+    if (keysIndexed_) keyIndex_[Folded(entry.key)].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
+  // The first entry named `key` that is not deleted, or null.
+  LayoutEntry* Find(const std::string& key) {
+    if (!keysIndexed_) {
+      // Indexed on first use: a journal touches few of a file's sections.
+      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[Folded(entries[i].key)].push_back(i);
+      keysIndexed_ = true;
+    }
+    auto found = keyIndex_.find(Folded(key));
+    if (found == keyIndex_.end()) return nullptr;
+    for (size_t index : found->second) {
+      if (!entries[index].deleted) return &entries[index];
+    }
+    return nullptr;
+  }
+
+ private:
+  NameIndex keyIndex_;
+  bool keysIndexed_ = false;
 };
 
 // The file's records with the changes applied, each remembering where in the
@@ -84,9 +103,11 @@ class LayoutModel {
     mapped_ = sources.headers.size() == parsed.sections.size() &&
               sources.entries.size() == parsed.sections.size();
     size_t index = 0;
+    sections.reserve(parsed.sections.size());
     for (const ProfileSection& section : parsed.sections) {
       LayoutSection copy;
-      copy.name = section.name;
+      copy.name = ProfileText::Borrow(section.name.data(), section.name.size());
+      copy.entries.reserve(section.entries.size());
       copy.fromFile = true;
       if (mapped_) {
         copy.header = sources.headers[index];
@@ -96,8 +117,9 @@ class LayoutModel {
       for (size_t i = 0; i < section.entries.size(); ++i) {
         const ProfileEntry& entry = section.entries[i];
         LayoutEntry item;
-        item.key = entry.key;
-        item.value = item.fileValue = entry.value;
+        item.key = ProfileText::Borrow(entry.key.data(), entry.key.size());
+        item.value = ProfileText::Borrow(entry.value.data(), entry.value.size());
+        item.fileValue = ProfileText::Borrow(entry.value.data(), entry.value.size());
         item.quoted = item.fileQuoted = entry.quoted;
         item.fromFile = true;
         if (mapped_) item.span = sources.entries[index][i];
@@ -172,12 +194,7 @@ class LayoutModel {
     return nullptr;
   }
   static LayoutEntry* FindEntry(LayoutSection* section, const std::string& key) {
-    auto found = section->keyIndex.find(Folded(key));
-    if (found == section->keyIndex.end()) return nullptr;
-    for (size_t index : found->second) {
-      if (!section->entries[index].deleted) return &section->entries[index];
-    }
-    return nullptr;
+    return section->Find(key);
   }
 
   void SetEntry(const std::string& sectionName, const std::string& key, const std::string& rawValue) {
@@ -312,7 +329,7 @@ class LayoutWriter {
       if (section.fromFile || section.deleted) continue;
       StartLine();
       if (!LastLineBlank()) out_->append(lineEnd_);
-      if (!Codec::Encode("[" + section.name + "]", out_)) return false;
+      if (!Codec::Encode("[" + section.name.str() + "]", out_)) return false;
       out_->append(lineEnd_);
       for (const LayoutEntry& entry : section.entries) {
         if (!entry.deleted && !WriteNewEntry(entry)) return false;
@@ -364,7 +381,7 @@ class LayoutWriter {
 
   // The value as the whole-file writer writes it.
   std::string ValueText(const LayoutEntry& entry) const {
-    std::string text = entry.quoted ? "\"" + entry.value + "\"" : entry.value;
+    std::string text = entry.quoted ? "\"" + entry.value.str() + "\"" : entry.value.str();
     // A backslash at the end would join the next line to this one.
     if (join_ && !entry.quoted && !entry.value.empty() && entry.value.back() == '\\') text += ' ';
     return text;
@@ -372,7 +389,7 @@ class LayoutWriter {
 
   bool WriteNewEntry(const LayoutEntry& entry) {
     StartLine();
-    if (!Codec::Encode(entry.key + "=" + ValueText(entry), out_)) return false;
+    if (!Codec::Encode(entry.key.str() + "=" + ValueText(entry), out_)) return false;
     out_->append(lineEnd_);
     return true;
   }
@@ -400,7 +417,7 @@ class LayoutWriter {
     if (prefixEnd > begin) {
       out_->append(text_, begin, prefixEnd - begin);
       if (!Codec::Encode(ValueText(entry), out_)) return false;
-    } else if (!Codec::Encode(entry.key + "=" + ValueText(entry), out_)) {
+    } else if (!Codec::Encode(entry.key.str() + "=" + ValueText(entry), out_)) {
       return false;
     }
     if (bodyEnd < end) {
