@@ -7,6 +7,7 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "profile/name_hash.h"
 
 namespace inireg {
 
@@ -76,6 +77,14 @@ struct LayoutSection {
   }
   // The first entry named `key` that is not deleted, or null.
   LayoutEntry* Find(const std::string& key) {
+    if (entries.size() <= kKeyTableThreshold) {
+      for (LayoutEntry& entry : entries) {
+        if (!entry.deleted && NamesEqual(entry.key.data(), entry.key.size(), key.data(), key.size())) {
+          return &entry;
+        }
+      }
+      return nullptr;
+    }
     if (!keysIndexed_) {
       // Indexed on first use: a journal touches few of a file's sections.
       for (size_t i = 0; i < entries.size(); ++i) keyIndex_[Folded(entries[i].key)].push_back(i);
@@ -125,9 +134,14 @@ class LayoutModel {
         if (mapped_) item.span = sources.entries[index][i];
         copy.Add(std::move(item));
       }
-      AddSection(std::move(copy));
+      sections.push_back(std::move(copy));
       ++index;
     }
+    fileSections_.reserve(sections.size());
+    for (size_t i = 0; i < sections.size(); ++i) {
+      fileSections_.emplace_back(HashName(sections[i].name.data(), sections[i].name.size()), i);
+    }
+    std::sort(fileSections_.begin(), fileSections_.end());
   }
 
   // Applies a change as the engine's write applied it.
@@ -182,12 +196,21 @@ class LayoutModel {
 
  private:
   void AddSection(LayoutSection section) {
-    sectionIndex_[Folded(section.name)].push_back(sections.size());
+    addedSections_[Folded(section.name)].push_back(sections.size());
     sections.push_back(std::move(section));
   }
   LayoutSection* FindSection(const std::string& name) {
-    auto found = sectionIndex_.find(Folded(name));
-    if (found == sectionIndex_.end()) return nullptr;
+    // The file's sections first, in file order; then the added ones.
+    auto first = std::lower_bound(fileSections_.begin(), fileSections_.end(),
+                                  std::make_pair(HashName(name.data(), name.size()), size_t{0}));
+    for (auto it = first; it != fileSections_.end() && it->first == first->first; ++it) {
+      LayoutSection& section = sections[it->second];
+      if (!section.deleted && NamesEqual(section.name.data(), section.name.size(), name.data(), name.size())) {
+        return &section;
+      }
+    }
+    auto found = addedSections_.find(Folded(name));
+    if (found == addedSections_.end()) return nullptr;
     for (size_t index : found->second) {
       if (!sections[index].deleted) return &sections[index];
     }
@@ -224,7 +247,10 @@ class LayoutModel {
   }
 
   bool mapped_ = true;
-  NameIndex sectionIndex_;
+  // (HashName of the name, index) of every section read from the file,
+  // sorted: the sections of one name lie together, in file order.
+  std::vector<std::pair<uint32_t, size_t>> fileSections_;
+  NameIndex addedSections_;  // Sections the changes added.
 };
 
 // 8-bit files: the lines are the bytes themselves.

@@ -26,7 +26,11 @@ EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entr
 
 namespace {
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+// memchr twice: find_first_of looks the set up once per byte.
+bool HasLineBreak(const std::string& text) {
+  return std::memchr(text.data(), '\n', text.size()) != nullptr ||
+         std::memchr(text.data(), '\r', text.size()) != nullptr;
+}
 
 // The longest line that reads back whole.
 constexpr size_t kMaxLineLength = kLineBufferSize - 1;
