@@ -150,37 +150,75 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
 
 }  // namespace
 
-// Every statement the database runs more than once, prepared on first use.
+// Every statement the database runs more than once, prepared on first use:
+// each one's name with its SQL, so that the names and the texts cannot drift
+// apart.
+#define INIREG_REGISTRY_STATEMENTS(X)                                                              \
+  X(kBegin, "BEGIN IMMEDIATE")                                                                     \
+  X(kBeginRead, "BEGIN")                                                                           \
+  X(kCommit, "COMMIT")                                                                             \
+  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                                \
+  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                      \
+  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)")    \
+  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                                  \
+  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                               \
+  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                         \
+  X(kSubkeyAt,                                                                                     \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "                              \
+    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                      \
+  X(kSubkeyAfter,                                                                                  \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "         \
+    "ORDER BY name_folded LIMIT 1")                                                                \
+  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")         \
+  X(kValueAt,                                                                                      \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")       \
+  X(kValueAfter,                                                                                   \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")     \
+  X(kDataVersion, "PRAGMA data_version")                                                           \
+  X(kDepthOf,                                                                                      \
+    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                     \
+    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                       \
+    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                    \
+  X(kSetValue,                                                                                     \
+    "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "          \
+    "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data")   \
+  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                       \
+  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1")                                      \
+  X(kKeyInfoSubkeys,                                                                               \
+    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")                 \
+  X(kKeyInfoValues,                                                                                \
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "             \
+    "FROM vals WHERE key_id = ?1")                                                                 \
+  X(kModifiedOf, "SELECT modified FROM keys WHERE id = ?1")                                        \
+  X(kDeleteTreeValues,                                                                             \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
+    "DELETE FROM vals WHERE key_id IN tree")                                                       \
+  X(kDeleteTreeKeys,                                                                               \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
+    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                              \
+  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                            \
+  X(kCheckpoint, "PRAGMA wal_checkpoint(PASSIVE)")
+
 enum RegistryDatabase::Statement : int {
-  kBegin,
-  kBeginRead,
-  kCommit,
-  kKeyExists,
-  kFindChild,
-  kInsertKey,
-  kHasChildren,
-  kDeleteKeyRow,
-  kDeleteValuesOf,
-  kSubkeyAt,
-  kSubkeyAfter,
-  kGetValue,
-  kValueAt,
-  kValueAfter,
-  kDataVersion,
-  kDepthOf,
-  kSetValue,
-  kDeleteValue,
-  kTouchKey,
-  kKeyInfoSubkeys,
-  kKeyInfoValues,
-  kModifiedOf,
-  kDeleteTreeValues,
-  kDeleteTreeKeys,
-  kParentOf,
-  kCheckpoint,
+#define INIREG_STATEMENT_NAME(name, sql) name,
+  INIREG_REGISTRY_STATEMENTS(INIREG_STATEMENT_NAME)
+#undef INIREG_STATEMENT_NAME
   kStatementCount
 };
 
+namespace {
+
+const char* const kStatementSql[] = {
+#define INIREG_STATEMENT_SQL(name, sql) sql,
+    INIREG_REGISTRY_STATEMENTS(INIREG_STATEMENT_SQL)
+#undef INIREG_STATEMENT_SQL
+};
+
+}  // namespace
+
+#undef INIREG_REGISTRY_STATEMENTS
 
 // One run of a cached statement: binds, steps, and resets it when done so
 // that it holds no read lock and no bound data afterwards.
@@ -432,49 +470,10 @@ void RegistryDatabase::UpgradeSchema() {
 void RegistryDatabase::Touch(int64_t key) { Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run(); }
 
 sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
-  static const char* const kSql[] = {
-      "BEGIN IMMEDIATE",
-      "BEGIN",
-      "COMMIT",
-      "SELECT 1 FROM keys WHERE id = ?1",
-      "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2",
-      "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)",
-      "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-      "DELETE FROM keys WHERE id = ?1",
-      "DELETE FROM vals WHERE key_id = ?1",
-      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "
-      "ORDER BY name_folded LIMIT 1 OFFSET ?2",
-      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "
-      "ORDER BY name_folded LIMIT 1",
-      "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2",
-      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
-      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1",
-      "PRAGMA data_version",
-      "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "
-      "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "
-      "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up",
-      "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-      "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
-      "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
-      "UPDATE keys SET modified = ?2 WHERE id = ?1",
-      "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1",
-      "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
-      "FROM vals WHERE key_id = ?1",
-      "SELECT modified FROM keys WHERE id = ?1",
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
-      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-      "DELETE FROM vals WHERE key_id IN tree",
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
-      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-      "DELETE FROM keys WHERE id IN tree AND id != ?2",
-      "SELECT parent FROM keys WHERE id = ?1",
-      "PRAGMA wal_checkpoint(PASSIVE)",
-  };
-  static_assert(sizeof kSql / sizeof kSql[0] == kStatementCount, "one SQL text per statement");
   auto& slot = statements_[statement];
   if (!slot) {
     sqlite3_stmt* prepared = nullptr;
-    Check(sqlite3_prepare_v3(connection_.get(), kSql[statement], -1,
+    Check(sqlite3_prepare_v3(connection_.get(), kStatementSql[statement], -1,
                              SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
     slot.reset(prepared);
   }

@@ -2,7 +2,7 @@
 //
 // A RegistryDatabase is one connection to one database file.  It knows keys
 // by id and names by their bytes; handles, access rights and the Win32
-// argument rules belong to the caller (registry_sqlite.cpp).  Every method
+// argument rules belong to the caller (registry_api_linux.cpp).  Every method
 // answers a Win32 status code and never throws.
 //
 // Promises: a file that is not a registry database (or is damaged) is never
