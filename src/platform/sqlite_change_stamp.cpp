@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace inireg {
@@ -39,12 +40,15 @@ bool SqliteChangeStamp::Read(Stamp* stamp) const {
   // A writer stores the second copy, then (after a barrier) the first; so
   // reading the first, then the second, and finding them equal means the
   // first was read whole.
-  const volatile unsigned char* header = static_cast<const volatile unsigned char*>(region);
+  // The mapping is page-aligned, so the header reads as whole words.
+  const volatile uint64_t* header = static_cast<const volatile uint64_t*>(region);
   Stamp first, second;
   for (size_t i = 0; i < first.size(); ++i) first[i] = header[i];
   std::atomic_thread_fence(std::memory_order_acquire);
   for (size_t i = 0; i < second.size(); ++i) second[i] = header[second.size() + i];
-  if (first != second || first[kIsInitOffset] == 0) return false;
+  unsigned char isInit = 0;
+  std::memcpy(&isInit, reinterpret_cast<const unsigned char*>(first.data()) + kIsInitOffset, 1);
+  if (first != second || isInit == 0) return false;
   *stamp = first;
   return true;
 }

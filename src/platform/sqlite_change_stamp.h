@@ -14,6 +14,7 @@
 #define INIREG_PLATFORM_SQLITE_CHANGE_STAMP_H_
 
 #include <array>
+#include <cstdint>
 
 struct sqlite3;
 struct sqlite3_file;
@@ -22,8 +23,8 @@ namespace inireg {
 
 class SqliteChangeStamp {
  public:
-  // The first of the WAL index header's two copies.
-  using Stamp = std::array<unsigned char, 48>;
+  // The first of the WAL index header's two copies (48 bytes).
+  using Stamp = std::array<uint64_t, 6>;
 
   // Watches the main database of `connection`, which must be in WAL mode and
   // have read the database once (so that the WAL index is mapped); without
