@@ -618,6 +618,39 @@ TEST_F(RegistryProcessTest, ReadsSeeWhatOtherConnectionsCommitted) {
   RegCloseKey(old);
 }
 
+// What a process remembers of its reads is bounded: a value larger than the
+// bound, and more values than fit, still read back whole, and current after
+// another connection rewrites them.
+TEST_F(RegistryProcessTest, ReadsPastTheMemoryBoundStayWholeAndCurrent) {
+  auto read = [](HKEY key, const std::string& name) {
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+      return std::string("<missing>");
+    }
+    std::string data(size, '\0');
+    LONG status = RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size);
+    return status == ERROR_SUCCESS ? data.substr(0, size) : "<status " + std::to_string(status) + ">";
+  };
+  auto content = [](int i, char fill) {
+    return std::string(i == 0 ? size_t{3} << 20 : size_t{300} << 10, fill) + std::to_string(i);
+  };
+  constexpr int kValues = 24;
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
+  for (int i = 0; i < kValues; ++i) ASSERT_EQ(ERROR_SUCCESS, Set(key, std::to_string(i), content(i, 'a')));
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < kValues; ++i) ASSERT_TRUE(content(i, 'a') == read(key, std::to_string(i))) << i;
+  }
+  SetRegistryDatabasePath(database_);
+  HKEY other = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
+  for (int i = 0; i < kValues; i += 2) ASSERT_EQ(ERROR_SUCCESS, Set(other, std::to_string(i), content(i, 'b')));
+  for (int i = 0; i < kValues; ++i) {
+    EXPECT_TRUE(content(i, i % 2 == 0 ? 'b' : 'a') == read(key, std::to_string(i))) << i;
+  }
+  RegCloseKey(other);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryThreadTest, ThreadsShareHandlesAndTheDatabase) {
   HKEY shared = CreateKey(HKEY_CURRENT_USER, "Software\\Threads");
   constexpr int kThreads = 4, kWrites = 100;
