@@ -549,6 +549,108 @@ TEST_F(RegistryProcessTest, KilledWriterLeavesEveryReportedWrite) {
   RegCloseKey(key);
 }
 
+// Reads are answered from memory while nothing was committed; every round
+// here first reads (and remembers) the value and the key as missing, then a
+// new process writes them and exits, after which both must be found.  Each
+// writer starts the write-ahead log afresh, so the log's length alone would
+// repeat between rounds.
+TEST_F(RegistryProcessTest, ReadsSeeWhatAnotherProcessCommitted) {
+  HKEY software = CreateKey(HKEY_CURRENT_USER, "Software");
+  for (int round = 0; round < 12; ++round) {
+    std::string path = "Watched" + std::to_string(round % 3);
+    std::string prefix = "r" + std::to_string(round) + "-";
+    HKEY key = nullptr;
+    if (round < 3) {
+      ASSERT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(software, path.c_str(), 0, KEY_READ, &key));
+    } else {
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(software, path.c_str(), 0, KEY_READ, &key));
+      EXPECT_EQ("<status 2>", Get(key, prefix + "0"));
+      RegCloseKey(key);
+    }
+    pid_t writer = 0;
+    std::FILE* pipe = StartRegistryWriter(database_, ("Software\\" + path).c_str(), prefix, 1, &writer);
+    ASSERT_TRUE(pipe);
+    EXPECT_EQ(1u, ReadReports(pipe).size());
+    std::fclose(pipe);
+    ASSERT_EQ(0, ExitStatus(writer));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(software, path.c_str(), 0, KEY_READ, &key)) << "round " << round;
+    EXPECT_EQ(WriterData(prefix + "0"), Get(key, prefix + "0")) << "round " << round;
+    RegCloseKey(key);
+  }
+  RegCloseKey(software);
+}
+
+// Two connections in one process (handles keep the one they were opened on
+// after the registry is pointed at the file again), and a plain SQLite one:
+// changes through either of the others are seen by the first's next read.
+TEST_F(RegistryProcessTest, ReadsSeeWhatOtherConnectionsCommitted) {
+  HKEY old = CreateKey(HKEY_CURRENT_USER, "Software\\Two");
+  HKEY sub = CreateKey(old, "Sub");
+  ASSERT_EQ(ERROR_SUCCESS, Set(old, "v", "first"));
+  HKEY later = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(old, "Later", 0, KEY_READ, &later));
+  EXPECT_EQ("first", Get(old, "v"));
+  EXPECT_EQ("<status 2>", Get(old, "w"));
+  EXPECT_EQ("<status 2>", Get(sub, "x"));
+
+  SetRegistryDatabasePath(database_);  // The roots move to a second connection.
+  HKEY fresh = CreateKey(HKEY_CURRENT_USER, "Software\\Two");
+  ASSERT_EQ(ERROR_SUCCESS, Set(fresh, "v", "second"));
+  ASSERT_EQ(ERROR_SUCCESS, Set(fresh, "W", "new"));
+  RegCloseKey(CreateKey(fresh, "later"));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(fresh, "Sub"));
+  EXPECT_EQ("second", Get(old, "v"));
+  EXPECT_EQ("new", Get(old, "w"));
+  EXPECT_EQ("<status " + std::to_string(ERROR_KEY_DELETED) + ">", Get(sub, "x"));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(old, "Later", 0, KEY_READ, &later));
+  RegCloseKey(later);
+
+  sqlite3* plain = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(database_.c_str(), &plain, SQLITE_OPEN_READWRITE, nullptr));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(plain, "UPDATE vals SET data = CAST('third' AS BLOB) "
+                                           "WHERE name_folded = CAST('V' AS BLOB)",
+                                    nullptr, nullptr, nullptr));
+  sqlite3_close(plain);
+  EXPECT_EQ("third", Get(old, "v"));
+  EXPECT_EQ("third", Get(fresh, "v"));
+  RegCloseKey(sub);
+  RegCloseKey(fresh);
+  RegCloseKey(old);
+}
+
+// What a process remembers of its reads is bounded: a value larger than the
+// bound, and more values than fit, still read back whole, and current after
+// another connection rewrites them.
+TEST_F(RegistryProcessTest, ReadsPastTheMemoryBoundStayWholeAndCurrent) {
+  auto read = [](HKEY key, const std::string& name) {
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+      return std::string("<missing>");
+    }
+    std::string data(size, '\0');
+    LONG status = RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size);
+    return status == ERROR_SUCCESS ? data.substr(0, size) : "<status " + std::to_string(status) + ">";
+  };
+  auto content = [](int i, char fill) {
+    return std::string(i == 0 ? size_t{3} << 20 : size_t{300} << 10, fill) + std::to_string(i);
+  };
+  constexpr int kValues = 24;
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
+  for (int i = 0; i < kValues; ++i) ASSERT_EQ(ERROR_SUCCESS, Set(key, std::to_string(i), content(i, 'a')));
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < kValues; ++i) ASSERT_TRUE(content(i, 'a') == read(key, std::to_string(i))) << i;
+  }
+  SetRegistryDatabasePath(database_);
+  HKEY other = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
+  for (int i = 0; i < kValues; i += 2) ASSERT_EQ(ERROR_SUCCESS, Set(other, std::to_string(i), content(i, 'b')));
+  for (int i = 0; i < kValues; ++i) {
+    EXPECT_TRUE(content(i, i % 2 == 0 ? 'b' : 'a') == read(key, std::to_string(i))) << i;
+  }
+  RegCloseKey(other);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryThreadTest, ThreadsShareHandlesAndTheDatabase) {
   HKEY shared = CreateKey(HKEY_CURRENT_USER, "Software\\Threads");
   constexpr int kThreads = 4, kWrites = 100;

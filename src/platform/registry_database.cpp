@@ -31,6 +31,10 @@ constexpr int64_t kFirstSchemaVersion = 1;
 constexpr int64_t kMaxKeyDepth = 512;
 // Concurrent writers wait this long for each other before giving up.
 constexpr int kBusyTimeoutMs = 5000;
+// The read cache starts afresh past about this many bytes, and leaves out
+// single values of more than a quarter of it.
+constexpr size_t kMaxCacheBytes = size_t{4} << 20;
+constexpr size_t kCacheEntryOverhead = 64;
 
 const char* const kSchema = R"(
 CREATE TABLE keys(
@@ -137,38 +141,84 @@ std::string Fold(const std::string& name) {
   return folded;
 }
 
+// The read cache's name for the folded `name` in key `id`.
+std::string CacheSlot(int64_t id, const std::string& folded) {
+  std::string slot(reinterpret_cast<const char*>(&id), sizeof id);
+  slot += folded;
+  return slot;
+}
+
 }  // namespace
 
-// Every statement the database runs more than once, prepared on first use.
+// Every statement the database runs more than once, prepared on first use:
+// each one's name with its SQL, so that the names and the texts cannot drift
+// apart.
+#define INIREG_REGISTRY_STATEMENTS(X)                                                              \
+  X(kBegin, "BEGIN IMMEDIATE")                                                                     \
+  X(kBeginRead, "BEGIN")                                                                           \
+  X(kCommit, "COMMIT")                                                                             \
+  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                                \
+  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                      \
+  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)")    \
+  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                                  \
+  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                               \
+  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                         \
+  X(kSubkeyAt,                                                                                     \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "                              \
+    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                      \
+  X(kSubkeyAfter,                                                                                  \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "         \
+    "ORDER BY name_folded LIMIT 1")                                                                \
+  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")         \
+  X(kValueAt,                                                                                      \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")       \
+  X(kValueAfter,                                                                                   \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")     \
+  X(kDataVersion, "PRAGMA data_version")                                                           \
+  X(kDepthOf,                                                                                      \
+    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                     \
+    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                       \
+    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                    \
+  X(kSetValue,                                                                                     \
+    "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "          \
+    "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data")   \
+  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                       \
+  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1")                                      \
+  X(kKeyInfoSubkeys,                                                                               \
+    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")                 \
+  X(kKeyInfoValues,                                                                                \
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "             \
+    "FROM vals WHERE key_id = ?1")                                                                 \
+  X(kModifiedOf, "SELECT modified FROM keys WHERE id = ?1")                                        \
+  X(kDeleteTreeValues,                                                                             \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
+    "DELETE FROM vals WHERE key_id IN tree")                                                       \
+  X(kDeleteTreeKeys,                                                                               \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
+    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                              \
+  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                            \
+  X(kCheckpoint, "PRAGMA wal_checkpoint(PASSIVE)")
+
 enum RegistryDatabase::Statement : int {
-  kBegin,
-  kCommit,
-  kKeyExists,
-  kFindChild,
-  kInsertKey,
-  kHasChildren,
-  kDeleteKeyRow,
-  kDeleteValuesOf,
-  kSubkeyAt,
-  kSubkeyAfter,
-  kGetValue,
-  kValueAt,
-  kValueAfter,
-  kDataVersion,
-  kDepthOf,
-  kSetValue,
-  kDeleteValue,
-  kTouchKey,
-  kKeyInfoSubkeys,
-  kKeyInfoValues,
-  kModifiedOf,
-  kDeleteTreeValues,
-  kDeleteTreeKeys,
-  kParentOf,
-  kCheckpoint,
+#define INIREG_STATEMENT_NAME(name, sql) name,
+  INIREG_REGISTRY_STATEMENTS(INIREG_STATEMENT_NAME)
+#undef INIREG_STATEMENT_NAME
   kStatementCount
 };
 
+namespace {
+
+const char* const kStatementSql[] = {
+#define INIREG_STATEMENT_SQL(name, sql) sql,
+    INIREG_REGISTRY_STATEMENTS(INIREG_STATEMENT_SQL)
+#undef INIREG_STATEMENT_SQL
+};
+
+}  // namespace
+
+#undef INIREG_REGISTRY_STATEMENTS
 
 // One run of a cached statement: binds, steps, and resets it when done so
 // that it holds no read lock and no bound data afterwards.
@@ -227,6 +277,7 @@ class RegistryDatabase::Query {
 class RegistryDatabase::Transaction {
  public:
   explicit Transaction(RegistryDatabase& database) : database_(database) {
+    database_.cache_.Forget();
     Query(database_, kBegin).Run();
   }
   ~Transaction() {
@@ -245,6 +296,63 @@ class RegistryDatabase::Transaction {
  private:
   RegistryDatabase& database_;
 };
+
+// One call's reading.  It first brings the read cache in line with the file;
+// what the cache lacks is then read in one read transaction, begun at the
+// first miss (Begin), so that all of it comes from one state of the database.
+class RegistryDatabase::Read {
+ public:
+  explicit Read(RegistryDatabase& database) : database_(database) {
+    ReadCache& cache = database_.cache_;
+    SqliteChangeStamp::Stamp now;
+    bool known = database_.changeStamp_.Read(&now);
+    if (!known || !cache.valid || now != cache.stamp) {
+      cache.Forget();
+      cache.valid = known;
+      cache.stamp = now;
+    }
+  }
+  ~Read() {
+    if (!begun_) return;
+    sqlite3_step(commit_);
+    sqlite3_reset(commit_);
+    sqlite3* connection = database_.connection_.get();
+    if (!sqlite3_get_autocommit(connection)) sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Read(const Read&) = delete;
+  Read& operator=(const Read&) = delete;
+  void Begin() {
+    if (begun_) return;
+    commit_ = database_.Prepared(kCommit);
+    Query(database_, kBeginRead).Run();
+    begun_ = true;
+  }
+
+ private:
+  RegistryDatabase& database_;
+  sqlite3_stmt* commit_ = nullptr;
+  bool begun_ = false;
+};
+
+void RegistryDatabase::ReadCache::Forget() {
+  valid = false;
+  Clear();
+}
+
+void RegistryDatabase::ReadCache::Clear() {
+  keys.clear();
+  children.clear();
+  values.clear();
+  bytes = 0;
+}
+
+bool RegistryDatabase::ReadCache::Admit(size_t size) {
+  if (!valid || size > kMaxCacheBytes / 4) return false;
+  size += kCacheEntryOverhead;
+  if (bytes + size > kMaxCacheBytes) Clear();
+  bytes += size;
+  return true;
+}
 
 void RegistryDatabase::Closer::operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
 void RegistryDatabase::Finalizer::operator()(sqlite3_stmt* statement) const {
@@ -305,8 +413,12 @@ void RegistryDatabase::Claim() {
       // WAL lets readers run beside a writer; NORMAL still keeps every
       // commit once the writing process dies, and loses at most the last
       // ones when the whole machine does.
-      Execute("PRAGMA journal_mode=WAL");
+      bool wal = Text("PRAGMA journal_mode=WAL") == "wal";
       Execute("PRAGMA synchronous=NORMAL");
+      // The stamp needs the WAL index mapped, which the first read does.
+      if (wal && Scalar("SELECT count(*) FROM keys WHERE id = 1") == 1) {
+        changeStamp_.Attach(connection_.get());
+      }
       return;
     } catch (const SqliteError& error) {
       // While another process turns a fresh file to WAL, or builds the
@@ -358,48 +470,10 @@ void RegistryDatabase::UpgradeSchema() {
 void RegistryDatabase::Touch(int64_t key) { Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run(); }
 
 sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
-  static const char* const kSql[] = {
-      "BEGIN IMMEDIATE",
-      "COMMIT",
-      "SELECT 1 FROM keys WHERE id = ?1",
-      "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2",
-      "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)",
-      "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
-      "DELETE FROM keys WHERE id = ?1",
-      "DELETE FROM vals WHERE key_id = ?1",
-      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "
-      "ORDER BY name_folded LIMIT 1 OFFSET ?2",
-      "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "
-      "ORDER BY name_folded LIMIT 1",
-      "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2",
-      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
-      "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1",
-      "PRAGMA data_version",
-      "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "
-      "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "
-      "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up",
-      "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-      "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data",
-      "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2",
-      "UPDATE keys SET modified = ?2 WHERE id = ?1",
-      "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1",
-      "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
-      "FROM vals WHERE key_id = ?1",
-      "SELECT modified FROM keys WHERE id = ?1",
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
-      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-      "DELETE FROM vals WHERE key_id IN tree",
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
-      "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-      "DELETE FROM keys WHERE id IN tree AND id != ?2",
-      "SELECT parent FROM keys WHERE id = ?1",
-      "PRAGMA wal_checkpoint(PASSIVE)",
-  };
-  static_assert(sizeof kSql / sizeof kSql[0] == kStatementCount, "one SQL text per statement");
   auto& slot = statements_[statement];
   if (!slot) {
     sqlite3_stmt* prepared = nullptr;
-    Check(sqlite3_prepare_v3(connection_.get(), kSql[statement], -1,
+    Check(sqlite3_prepare_v3(connection_.get(), kStatementSql[statement], -1,
                              SQLITE_PREPARE_PERSISTENT, &prepared, nullptr));
     slot.reset(prepared);
   }
@@ -408,6 +482,16 @@ sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
 
 void RegistryDatabase::Execute(const char* sql) {
   Check(sqlite3_exec(connection_.get(), sql, nullptr, nullptr, nullptr));
+}
+
+std::string RegistryDatabase::Text(const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  Check(sqlite3_prepare_v2(connection_.get(), sql, -1, &raw, nullptr));
+  std::unique_ptr<sqlite3_stmt, Finalizer> statement(raw);
+  int code = sqlite3_step(raw);
+  if (code != SQLITE_ROW) throw SqliteError{code == SQLITE_DONE ? SQLITE_CORRUPT : code};
+  const unsigned char* text = sqlite3_column_text(raw, 0);
+  return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
 }
 
 int64_t RegistryDatabase::Scalar(const char* sql) {
@@ -433,16 +517,55 @@ int64_t RegistryDatabase::ResolvePath(int64_t base, const KeyPath& path, size_t*
   return id;
 }
 
+bool RegistryDatabase::KeyExists(Read& read, int64_t key) {
+  auto hit = cache_.keys.find(key);
+  if (hit != cache_.keys.end()) return hit->second;
+  read.Begin();
+  bool exists = KeyExists(key);
+  if (cache_.Admit(sizeof key)) cache_.keys.emplace(key, exists);
+  return exists;
+}
+
+// The id of `parent`'s subkey `name`, 0 when there is none.
+int64_t RegistryDatabase::ChildOf(Read& read, int64_t parent, const std::string& name) {
+  std::string folded = Fold(name);
+  std::string slot = CacheSlot(parent, folded);
+  auto hit = cache_.children.find(slot);
+  if (hit != cache_.children.end()) return hit->second;
+  read.Begin();
+  int64_t child = 0;
+  {
+    Query find(*this, kFindChild);
+    if (find.Bind(1, parent).Bind(2, folded).Step()) child = find.Integer(0);
+  }
+  if (cache_.Admit(slot.size())) cache_.children.emplace(std::move(slot), child);
+  return child;
+}
+
+int64_t RegistryDatabase::ResolvePath(Read& read, int64_t base, const KeyPath& path, size_t* resolved) {
+  int64_t id = base;
+  for (*resolved = 0; *resolved < path.size(); ++*resolved) {
+    int64_t child = ChildOf(read, id, path[*resolved]);
+    if (child == 0) break;
+    id = child;
+  }
+  return id;
+}
+
 LONG RegistryDatabase::CheckKey(int64_t key) {
-  return Guarded([&] { return KeyExists(key) ? ERROR_SUCCESS : ERROR_KEY_DELETED; });
+  return Guarded([&] {
+    Read read(*this);
+    return KeyExists(read, key) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+  });
 }
 
 LONG RegistryDatabase::FindKey(int64_t base, const KeyPath& path, int64_t* id) {
   return Guarded([&] {
+    Read read(*this);
     size_t resolved = 0;
-    int64_t found = ResolvePath(base, path, &resolved);
+    int64_t found = ResolvePath(read, base, path, &resolved);
     if (resolved < path.size() || path.empty()) {
-      if (!KeyExists(base)) return ERROR_KEY_DELETED;
+      if (!KeyExists(read, base)) return ERROR_KEY_DELETED;
       if (resolved < path.size()) return ERROR_FILE_NOT_FOUND;
     }
     *id = found;
@@ -521,11 +644,8 @@ LONG RegistryDatabase::DeleteTree(int64_t base, const KeyPath& path, bool keepKe
 LONG RegistryDatabase::KeyInfo(int64_t key, RegistryKeyInfo* info) {
   return Guarded([&] {
     // One read transaction, so that the counts and the time belong together.
-    Execute("BEGIN");
-    struct EndRead {
-      sqlite3* connection;
-      ~EndRead() { sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr); }
-    } endRead{connection_.get()};
+    Read read(*this);
+    read.Begin();
     Query modified(*this, kModifiedOf);
     if (!modified.Bind(1, key).Step()) return ERROR_KEY_DELETED;
     info->modified = modified.Integer(0);
@@ -551,6 +671,8 @@ LONG RegistryDatabase::Flush() {
 
 LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name, int64_t* modified) {
   return Guarded([&] {
+    Read read(*this);
+    read.Begin();
     EnumerationCursor& cursor = subkeyCursor_;
     bool follows = Follows(cursor, key, index);
     Query query(*this, follows ? kSubkeyAfter : kSubkeyAt);
@@ -574,17 +696,35 @@ LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name, int
 
 LONG RegistryDatabase::GetValue(int64_t key, const std::string& name, RegistryValue* value) {
   return Guarded([&] {
-    Query query(*this, kGetValue);
-    if (query.Bind(1, key).Bind(2, Fold(name)).Step()) {
-      query.ReadValue(value);
-      return ERROR_SUCCESS;
+    Read read(*this);
+    std::string folded = Fold(name);
+    std::string slot = CacheSlot(key, folded);
+    auto hit = cache_.values.find(slot);
+    bool exists = false;
+    if (hit != cache_.values.end()) {
+      exists = hit->second.exists;
+      if (exists) *value = hit->second.value;
+    } else {
+      read.Begin();
+      {
+        Query query(*this, kGetValue);
+        exists = query.Bind(1, key).Bind(2, folded).Step();
+        if (exists) query.ReadValue(value);
+      }
+      size_t size = slot.size() + (exists ? value->name.size() + value->data.size() : 0);
+      if (cache_.Admit(size)) {
+        cache_.values.emplace(std::move(slot), ReadCache::Value{exists, exists ? *value : RegistryValue()});
+      }
     }
-    return KeyExists(key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    if (exists) return ERROR_SUCCESS;
+    return KeyExists(read, key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
   });
 }
 
 LONG RegistryDatabase::ValueAt(int64_t key, DWORD index, RegistryValue* value) {
   return Guarded([&] {
+    Read read(*this);
+    read.Begin();
     EnumerationCursor& cursor = valueCursor_;
     bool follows = Follows(cursor, key, index);
     Query query(*this, follows ? kValueAfter : kValueAt);

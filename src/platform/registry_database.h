@@ -2,7 +2,7 @@
 //
 // A RegistryDatabase is one connection to one database file.  It knows keys
 // by id and names by their bytes; handles, access rights and the Win32
-// argument rules belong to the caller (registry_sqlite.cpp).  Every method
+// argument rules belong to the caller (registry_api_linux.cpp).  Every method
 // answers a Win32 status code and never throws.
 //
 // Promises: a file that is not a registry database (or is damaged) is never
@@ -12,6 +12,11 @@
 // Each key keeps its last-write time; a database of the first schema, which
 // had none, is upgraded in place on first use.
 //
+// Key lookups and value reads are remembered per connection while nothing is
+// committed to the file (SqliteChangeStamp tells, without a lock), so that
+// repeating them costs neither SQL nor a system call; a read that starts after
+// another process's commit returned always sees that commit.
+//
 // Not thread-safe: the caller serialises all use of one object.
 #ifndef INIREG_PLATFORM_REGISTRY_DATABASE_H_
 #define INIREG_PLATFORM_REGISTRY_DATABASE_H_
@@ -19,10 +24,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "inireg/win32_registry.h"
+#include "platform/sqlite_change_stamp.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -106,6 +113,7 @@ class RegistryDatabase {
   enum Statement : int;
   class Query;
   class Transaction;
+  class Read;
 
   explicit RegistryDatabase(sqlite3* connection);
   void Claim();
@@ -118,10 +126,37 @@ class RegistryDatabase {
   sqlite3_stmt* Prepared(Statement statement);
   void Execute(const char* sql);
   int64_t Scalar(const char* sql);
+  std::string Text(const char* sql);
   bool IsEmpty();
   bool IsOurs();
   bool KeyExists(int64_t key);
   int64_t ResolvePath(int64_t base, const KeyPath& path, size_t* resolved);
+  // The same answers through the read cache, inside `read`.
+  bool KeyExists(Read& read, int64_t key);
+  int64_t ChildOf(Read& read, int64_t parent, const std::string& name);
+  int64_t ResolvePath(Read& read, int64_t base, const KeyPath& path, size_t* resolved);
+
+  // What this connection read while the database stayed as `stamp` says.
+  // Keys that do not exist and values that do not exist are remembered too.
+  struct ReadCache {
+    bool valid = false;  // False: `stamp` is unknown, nothing may be kept.
+    SqliteChangeStamp::Stamp stamp{};
+    size_t bytes = 0;  // Roughly, to bound the memory held.
+    std::unordered_map<int64_t, bool> keys;                  // Id: exists.
+    std::unordered_map<std::string, int64_t> children;       // Parent id, folded name: id or 0.
+    struct Value {
+      bool exists = false;
+      RegistryValue value;
+    };
+    std::unordered_map<std::string, Value> values;           // Key id, folded name.
+    // Drops everything, and the stamp with it.
+    void Forget();
+    // Drops everything, keeping the stamp.
+    void Clear();
+    // False when an entry of about `size` bytes may not be kept; else makes
+    // room for it. for an entry of about `size` bytes.
+    bool Admit(size_t size);
+  };
 
   // Enumeration by index goes on from the row the previous index found, as
   // long as nothing was committed since (by this connection or another), so
@@ -151,6 +186,8 @@ class RegistryDatabase {
   uint64_t checkpointedCommits_ = 0;
   EnumerationCursor valueCursor_;
   EnumerationCursor subkeyCursor_;
+  SqliteChangeStamp changeStamp_;
+  ReadCache cache_;
 };
 
 }  // namespace inireg

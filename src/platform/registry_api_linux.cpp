@@ -291,6 +291,27 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
   return ERROR_SUCCESS;
 }
 
+// One call's hold on the registry: the state's mutex, held until the object
+// goes, and what a handle stands for.  Status() answers what Resolve does, or
+// ERROR_ACCESS_DENIED when the handle lacks `rights`.
+class LockedKey {
+ public:
+  explicit LockedKey(HKEY handle, REGSAM rights = 0) : state_(State()), lock_(state_.mutex) {
+    status_ = Resolve(state_, handle, &key_);
+    if (status_ == ERROR_SUCCESS && !key_.Allows(rights)) status_ = ERROR_ACCESS_DENIED;
+  }
+  LONG Status() const { return status_; }
+  const OpenKey& operator*() const { return key_; }
+  const OpenKey* operator->() const { return &key_; }
+  HandleTable& Handles() { return state_.handles; }
+
+ private:
+  RegistryState& state_;
+  std::lock_guard<std::mutex> lock_;
+  OpenKey key_;
+  LONG status_ = ERROR_SUCCESS;
+};
+
 // Splits a subkey path into its non-empty components.
 LONG ParseKeyPath(LPCSTR subKey, KeyPath* path) {
   if (subKey == nullptr) return ERROR_SUCCESS;
@@ -367,17 +388,15 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM desired, P
   *result = nullptr;
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey parent;
-  if (LONG status = Resolve(state, key, &parent)) return status;
+  LockedKey parent(key);
+  if (LONG status = parent.Status()) return status;
   if (path.empty() && IsPredefined(key)) {
     *result = key;
     return ERROR_SUCCESS;
   }
   int64_t id = 0;
-  if (LONG status = parent.database->FindKey(parent.id, path, &id)) return status;
-  *result = state.handles.Add(OpenKey{parent.database, id, EffectiveAccess(desired)});
+  if (LONG status = parent->database->FindKey(parent->id, path, &id)) return status;
+  *result = parent.Handles().Add(OpenKey{parent->database, id, EffectiveAccess(desired)});
   return ERROR_SUCCESS;
 }
 
@@ -388,19 +407,17 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
   *result = nullptr;
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey parent;
-  if (LONG status = Resolve(state, key, &parent)) return status;
+  LockedKey parent(key);
+  if (LONG status = parent.Status()) return status;
   int64_t id = 0;
   bool created = false;
-  LONG status = parent.database->FindKey(parent.id, path, &id);
+  LONG status = parent->database->FindKey(parent->id, path, &id);
   if (status == ERROR_FILE_NOT_FOUND) {
-    if (!parent.Allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-    status = parent.database->CreateKey(parent.id, path, &id, &created);
+    if (!parent->Allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    status = parent->database->CreateKey(parent->id, path, &id, &created);
   }
   if (status != ERROR_SUCCESS) return status;
-  *result = state.handles.Add(OpenKey{parent.database, id, EffectiveAccess(desired)});
+  *result = parent.Handles().Add(OpenKey{parent->database, id, EffectiveAccess(desired)});
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -421,13 +438,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD 
   if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
   std::string name;
   if (LONG status = ParseValueName(valueName, &name)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  LockedKey open(key, KEY_QUERY_VALUE);
+  if (LONG status = open.Status()) return status;
   RegistryValue value;
-  if (LONG status = open.database->GetValue(open.id, name, &value)) return status;
+  if (LONG status = open->database->GetValue(open->id, name, &value)) return status;
   if (type != nullptr) *type = value.type;
   return CopyData(value, data, dataSize);
 }
@@ -437,12 +451,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, 
   if (data == nullptr && dataSize != 0) return ERROR_INVALID_PARAMETER;
   std::string name;
   if (LONG status = ParseValueName(valueName, &name)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  return open.database->SetValue(open.id, name, type, data, dataSize);
+  LockedKey open(key, KEY_SET_VALUE);
+  if (LONG status = open.Status()) return status;
+  return open->database->SetValue(open->id, name, type, data, dataSize);
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
@@ -450,13 +461,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize
   if (valueName == nullptr || valueNameSize == nullptr || (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  LockedKey open(key, KEY_QUERY_VALUE);
+  if (LONG status = open.Status()) return status;
   RegistryValue value;
-  if (LONG status = open.database->ValueAt(open.id, index, &value)) return status;
+  if (LONG status = open->database->ValueAt(open->id, index, &value)) return status;
   if (type != nullptr) *type = value.type;
   if (value.name.size() >= *valueNameSize) {
     // Win32 hands out as much of the name as fits, terminated, and the type
@@ -475,13 +483,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize
 
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
   if (name == nullptr) return ERROR_INVALID_PARAMETER;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  LockedKey open(key, KEY_ENUMERATE_SUB_KEYS);
+  if (LONG status = open.Status()) return status;
   std::string subkey;
-  if (LONG status = open.database->SubkeyAt(open.id, index, &subkey)) return status;
+  if (LONG status = open->database->SubkeyAt(open->id, index, &subkey)) return status;
   if (subkey.size() >= nameSize) return ERROR_MORE_DATA;
   std::memcpy(name, subkey.c_str(), subkey.size() + 1);
   return ERROR_SUCCESS;
@@ -490,12 +495,9 @@ LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
   std::string name;
   if (LONG status = ParseValueName(valueName, &name)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  return open.database->DeleteValue(open.id, name);
+  LockedKey open(key, KEY_SET_VALUE);
+  if (LONG status = open.Status()) return status;
+  return open->database->DeleteValue(open->id, name);
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
@@ -504,11 +506,9 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
   // A root is never deleted, HKEY_CURRENT_CONFIG's key included.
   if (HandleValue(key) == HandleValue(HKEY_CURRENT_CONFIG) && path.empty()) return ERROR_ACCESS_DENIED;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  return open.database->DeleteKey(open.id, path);
+  LockedKey open(key);
+  if (LONG status = open.Status()) return status;
+  return open->database->DeleteKey(open->id, path);
 }
 
 LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
@@ -516,10 +516,8 @@ LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   if (subKey != nullptr && *subKey != '\0') return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
   // Windows hands back the very handle it was given.
   *result = nullptr;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
+  LockedKey open(key);
+  if (LONG status = open.Status()) return status;
   *result = key;
   return ERROR_SUCCESS;
 }
@@ -582,12 +580,12 @@ std::string ExpandEnvironment(const std::string& text) {
   return expanded;
 }
 
-// RegGetValueA after its argument checks, with the state's mutex held.
-LONG GetValueLocked(RegistryState& state, HKEY key, LPCSTR subKey, const std::string& name,
-                    DWORD flags, LPDWORD type, PVOID data, LPDWORD dataSize) {
-  OpenKey parent, open;
-  if (LONG status = Resolve(state, key, &parent)) return status;
-  if (LONG status = OpenSubkey(parent, subKey, KEY_QUERY_VALUE, &open)) return status;
+// RegGetValueA after its argument checks, below a resolved handle.
+LONG GetValueBelow(const LockedKey& parent, LPCSTR subKey, const std::string& name, DWORD flags,
+                   LPDWORD type, PVOID data, LPDWORD dataSize) {
+  if (LONG status = parent.Status()) return status;
+  OpenKey open;
+  if (LONG status = OpenSubkey(*parent, subKey, KEY_QUERY_VALUE, &open)) return status;
   RegistryValue value;
   if (LONG status = open.database->GetValue(open.id, name, &value)) return status;
   // Strings come back terminated, the terminator counted.
@@ -626,9 +624,8 @@ LONG RegGetValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD flags, LPDWOR
   std::string name;
   LONG status = ParseValueName(valueName, &name);
   if (status == ERROR_SUCCESS) {
-    RegistryState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    status = GetValueLocked(state, key, subKey, name, flags, type, data, dataSize);
+    LockedKey parent(key);
+    status = GetValueBelow(parent, subKey, name, flags, type, data, dataSize);
   }
   if (status != ERROR_SUCCESS && (flags & RRF_ZEROONFAILURE) != 0 && data != nullptr) {
     std::memset(data, 0, capacity);
@@ -638,11 +635,10 @@ LONG RegGetValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD flags, LPDWOR
 
 LONG RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, PLONG dataSize) {
   if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey parent, open;
-  if (LONG status = Resolve(state, key, &parent)) return status;
-  if (LONG status = OpenSubkey(parent, subKey, KEY_QUERY_VALUE, &open)) return status;
+  LockedKey parent(key);
+  if (LONG status = parent.Status()) return status;
+  OpenKey open;
+  if (LONG status = OpenSubkey(*parent, subKey, KEY_QUERY_VALUE, &open)) return status;
   RegistryValue value;
   LONG status = open.database->GetValue(open.id, "", &value);
   // A key without an unnamed value reads as an empty string.
@@ -671,15 +667,14 @@ LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, LPCV
   if (LONG status = ParseValueName(valueName, &name)) return status;
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey parent, open;
-  if (LONG status = Resolve(state, key, &parent)) return status;
-  LONG status = OpenSubkey(parent, subKey, KEY_SET_VALUE, &open);
+  LockedKey parent(key);
+  if (LONG status = parent.Status()) return status;
+  OpenKey open;
+  LONG status = OpenSubkey(*parent, subKey, KEY_SET_VALUE, &open);
   if (status == ERROR_FILE_NOT_FOUND) {
-    if (!parent.Allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    if (!parent->Allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool created = false;
-    status = parent.database->CreateKey(parent.id, path, &open.id, &created);
+    status = parent->database->CreateKey(parent->id, path, &open.id, &created);
   }
   if (status != ERROR_SUCCESS) return status;
   return open.database->SetValue(open.id, name, type, static_cast<const BYTE*>(data), dataSize);
@@ -688,11 +683,10 @@ LONG RegSetKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName, DWORD type, LPCV
 LONG RegDeleteKeyValueA(HKEY key, LPCSTR subKey, LPCSTR valueName) {
   std::string name;
   if (LONG status = ParseValueName(valueName, &name)) return status;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey parent, open;
-  if (LONG status = Resolve(state, key, &parent)) return status;
-  if (LONG status = OpenSubkey(parent, subKey, KEY_SET_VALUE, &open)) return status;
+  LockedKey parent(key);
+  if (LONG status = parent.Status()) return status;
+  OpenKey open;
+  if (LONG status = OpenSubkey(*parent, subKey, KEY_SET_VALUE, &open)) return status;
   return open.database->DeleteValue(open.id, name);
 }
 
@@ -701,13 +695,10 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD /*res
                       LPDWORD maxValueName, LPDWORD maxValueData, LPDWORD securityDescriptorSize,
                       PFILETIME lastWriteTime) {
   if (keyClass != nullptr && classSize == nullptr) return ERROR_INVALID_PARAMETER;
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  LockedKey open(key, KEY_QUERY_VALUE);
+  if (LONG status = open.Status()) return status;
   RegistryKeyInfo info;
-  if (LONG status = open.database->KeyInfo(open.id, &info)) return status;
+  if (LONG status = open->database->KeyInfo(open->id, &info)) return status;
   if (keyClass != nullptr && *classSize > 0) keyClass[0] = '\0';
   if (classSize != nullptr) *classSize = 0;
   if (subkeys != nullptr) *subkeys = info.subkeys;
@@ -726,14 +717,11 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD 
   if (name == nullptr || nameSize == nullptr || (keyClass != nullptr && classSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (!open.Allows(KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  LockedKey open(key, KEY_ENUMERATE_SUB_KEYS);
+  if (LONG status = open.Status()) return status;
   std::string subkey;
   int64_t modified = 0;
-  if (LONG status = open.database->SubkeyAt(open.id, index, &subkey, &modified)) return status;
+  if (LONG status = open->database->SubkeyAt(open->id, index, &subkey, &modified)) return status;
   if (subkey.size() >= *nameSize) return ERROR_MORE_DATA;
   std::memcpy(name, subkey.c_str(), subkey.size() + 1);
   *nameSize = static_cast<DWORD>(subkey.size());
@@ -748,14 +736,9 @@ LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) {
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
   // Null and "" both name the handle's own key, which stays, emptied.
   bool ownKey = subKey == nullptr || *subKey == '\0';
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (ownKey && !open.Allows(KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  return open.database->DeleteTree(open.id, path, ownKey);
+  LockedKey open(key, ownKey ? KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE : 0);
+  if (LONG status = open.Status()) return status;
+  return open->database->DeleteTree(open->id, path, ownKey);
 }
 
 LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM /*view*/, DWORD /*reserved*/) {
@@ -763,12 +746,10 @@ LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM /*view*/, DWORD /*reserved*
 }
 
 LONG RegFlushKey(HKEY key) {
-  RegistryState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  if (LONG status = Resolve(state, key, &open)) return status;
-  if (LONG status = open.database->CheckKey(open.id)) return status;
-  return open.database->Flush();
+  LockedKey open(key);
+  if (LONG status = open.Status()) return status;
+  if (LONG status = open->database->CheckKey(open->id)) return status;
+  return open->database->Flush();
 }
 
 std::string RegistryDatabaseError() {
