@@ -167,7 +167,7 @@ int32_t Apply(Model* model, const std::string* section, const std::string* key,
     found = &model->sections.back();
   }
   if (entry == nullptr) {
-    found->entries.push_back(Entry{keyName, text, quoted});
+    found->entries.push_back(Entry{std::move(keyName), std::move(text), quoted});
     *changed = true;
   } else if (entry->value != text || entry->quoted != quoted) {
     entry->value = std::move(text);
@@ -201,7 +201,7 @@ std::string HostileText(FuzzedDataProvider& input) {
       case 2: {
         // Long runs around the line limit and past it.
         size_t length = input.ConsumeBool() ? 40000 : input.ConsumeIntegralInRange<size_t>(32750, 32770);
-        text += std::string(length, input.PickValueInArray({'v', ' ', '=', '\\', '"'}));
+        text.append(length, input.PickValueInArray({'v', ' ', '=', '\\', '"'}));
         break;
       }
       default:
@@ -311,13 +311,6 @@ void Run(FuzzedDataProvider& input) {
     int32_t want = Apply(&model, &section, keyArgument, valueArgument, join, &changes);
     int32_t got = ProfileWriteString(section.c_str(), nullKey ? nullptr : key.c_str(),
                                      nullValue ? nullptr : value.c_str(), path.c_str());
-    // Every accepted set counts (the caller wrote that value, whatever was
-    // there), a deletion only when it found its section.
-    bool deletion = nullKey || key.empty();
-    recordsChanged = recordsChanged || changes;
-    if (want == 1 && (!deletion || changes)) {
-      effective.push_back(Write{section, key, value, nullKey, nullValue});
-    }
     if (got != want) {
       Fail("write " + std::to_string(i) + " answered " + std::to_string(got) + ", expected " +
            std::to_string(want) + " (section of " + std::to_string(section.size()) + ", key of " +
@@ -326,6 +319,13 @@ void Run(FuzzedDataProvider& input) {
     if (!CacheHolds(model)) {
       Fail(std::string(got == 0 ? "a refused write changed the record" : "an accepted write did not do what it should") +
            " (write " + std::to_string(i) + ")");
+    }
+    // Every accepted set counts (the caller wrote that value, whatever was
+    // there), a deletion only when it found its section.
+    bool deletion = nullKey || key.empty();
+    recordsChanged = recordsChanged || changes;
+    if (want == 1 && (!deletion || changes)) {
+      effective.push_back(Write{std::move(section), std::move(key), std::move(value), nullKey, nullValue});
     }
   }
 
