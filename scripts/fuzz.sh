@@ -37,7 +37,7 @@ for harness in "${harnesses[@]}"; do
   cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
 done
 # Lines longer than the reader's buffer come from short inputs that the load
-# harness stretches (corpus/profile_load/long_*.ini), so that no input need
+# harness stretches (corpus/profile_load/stretch_*.ini), so that no input need
 # be longer than max_len: longer ones mostly cost time.
 
 for harness in "${harnesses[@]}"; do
