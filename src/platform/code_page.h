@@ -2,8 +2,9 @@
 //
 // On Windows these are the system's: WideCharToMultiByte with the ANSI and
 // OEM code pages, CharPrevA, and the runtime's _stricmp.  Elsewhere both code
-// pages are UTF-8, so UTF-16 text converts without loss; a code unit that
-// cannot be converted (a lone surrogate) becomes the default character.
+// pages are UTF-8, so UTF-16 text converts without loss through text/utf.h;
+// a code unit that cannot be converted (a lone surrogate) becomes the
+// default character, and bytes that are not UTF-8 are left out.
 #ifndef INIREG_PLATFORM_CODE_PAGE_H_
 #define INIREG_PLATFORM_CODE_PAGE_H_
 
