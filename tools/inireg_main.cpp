@@ -24,11 +24,11 @@
 #include "output_file.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_line.h"
-#include "platform/code_page.h"
 #include "reg_file.h"
 #include "registry_tree.h"
 #include "store_text.h"
 #include "terminal_text.h"
+#include "text/ascii_case.h"
 
 namespace inireg::tool {
 

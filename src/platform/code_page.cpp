@@ -77,14 +77,4 @@ const char* PreviousCharacter(const char* start, const char* current) {
 
 #endif
 
-int CompareNoCase(const char* a, const char* b) {
-  const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
-  const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
-  while (true) {
-    unsigned char cx = FoldCase(*x++);
-    unsigned char cy = FoldCase(*y++);
-    if (cx != cy || cx == 0) return static_cast<int>(cx) - static_cast<int>(cy);
-  }
-}
-
 }  // namespace inireg

@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "platform/temporary_files.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -190,8 +191,7 @@ std::unique_ptr<FileLock> WindowsFileSystem::TryWriteBackLock(const std::string&
   // Names compare without case on Windows: hash the upper-cased name.
   uint32_t hash = 2166136261u;
   for (size_t i = folder.size(); i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
+    unsigned char c = UpperCase(static_cast<unsigned char>(path[i]));
     hash = (hash ^ c) * 16777619u;
   }
   char name[40];

@@ -7,6 +7,7 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -43,13 +44,6 @@ class TextFile : public File {
   const std::string& bytes_;
   size_t position_ = 0;
 };
-
-// Names as the engine compares them: ASCII letters without regard to case.
-std::string Folded(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-  return folded;
-}
 
 // Positions of records by folded name, in file order, deleted ones included,
 // so that a long journal on a large file stays linear.
@@ -90,7 +84,7 @@ struct LayoutSection {
   NameIndex keyIndex;
 
   void Add(LayoutEntry entry) {
-    keyIndex[Folded(entry.key)].push_back(entries.size());
+    keyIndex[LowerCased(entry.key)].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
 };
@@ -180,11 +174,11 @@ class LayoutModel {
 
  private:
   void AddSection(LayoutSection section) {
-    sectionIndex_[Folded(section.name)].push_back(sections.size());
+    sectionIndex_[LowerCased(section.name)].push_back(sections.size());
     sections.push_back(std::move(section));
   }
   LayoutSection* FindSection(const std::string& name) {
-    auto found = sectionIndex_.find(Folded(name));
+    auto found = sectionIndex_.find(LowerCased(name));
     if (found == sectionIndex_.end()) return nullptr;
     for (size_t index : found->second) {
       if (!sections[index].deleted) return &sections[index];
@@ -192,7 +186,7 @@ class LayoutModel {
     return nullptr;
   }
   static LayoutEntry* FindEntry(LayoutSection* section, const std::string& key) {
-    auto found = section->keyIndex.find(Folded(key));
+    auto found = section->keyIndex.find(LowerCased(key));
     if (found == section->keyIndex.end()) return nullptr;
     for (size_t index : found->second) {
       if (!section->entries[index].deleted) return &section->entries[index];
