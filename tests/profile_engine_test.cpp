@@ -12,11 +12,11 @@
 
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_line.h"
 #include "test_support.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 namespace {

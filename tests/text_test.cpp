@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "inireg/text.h"
+#include "profile/name_hash.h"
+#include "text/ascii_case.h"
 #include "text/numbers.h"
+#include "text/utf.h"
 
 namespace inireg {
 namespace {
@@ -75,6 +80,116 @@ TEST(Numbers, SignedParsingClampsToTheRange) {
   EXPECT_EQ(ParseSigned32("-2147483648"), INT32_MIN);
   EXPECT_EQ(ParseSigned32("-2147483649"), INT32_MIN);
   EXPECT_EQ(ParseSigned32("2147483647"), INT32_MAX);
+}
+
+// The profile indexes fold eight bytes at once; they must follow the one
+// rule byte for byte, in every lane, bytes above 0x7F included (0xC1 and
+// 0xE1 share their low seven bits with 'A' and 'a').
+TEST(AsciiCase, WordFoldingOfTheIndexesIsTheOneRule) {
+  for (int lane = 0; lane < 8; ++lane) {
+    for (int value = 0; value < 256; ++value) {
+      unsigned char bytes[8], folded[8];
+      for (int k = 0; k < 8; ++k) bytes[k] = static_cast<unsigned char>(k == lane ? value : 'A' + 7 * k);
+      for (int k = 0; k < 8; ++k) folded[k] = FoldCase(bytes[k]);
+      uint64_t word, expected;
+      std::memcpy(&word, bytes, 8);
+      std::memcpy(&expected, folded, 8);
+      ASSERT_EQ(name_detail::FoldWord(word), expected) << "byte " << value << " in lane " << lane;
+    }
+  }
+  for (int a = 1; a < 256; ++a) {
+    for (int b = 1; b < 256; ++b) {
+      // In a short name and in the tail of a long one.
+      std::string x = "Name.Of.Section" + std::string(1, static_cast<char>(a));
+      std::string y = "nAME.oF.sECTION" + std::string(1, static_cast<char>(b));
+      bool same = FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
+      ASSERT_EQ(NamesEqual(x.data() + 14, 2, y.data() + 14, 2), same) << a << " " << b;
+      ASSERT_EQ(NamesEqual(x.data(), x.size(), y.data(), y.size()), same) << a << " " << b;
+      ASSERT_EQ(EqualsNoCase(x, y), same);
+      ASSERT_EQ(CompareNoCase(x.c_str(), y.c_str()) == 0, same);
+      if (same) {
+        ASSERT_EQ(HashName(x.data(), x.size()), HashName(y.data(), y.size()));
+      }
+    }
+  }
+}
+
+TEST(AsciiCase, FoldsOnlyTheLettersAToZ) {
+  EXPECT_EQ(LowerCased("AZaz@[`{\xC1\xE9 09"), "azaz@[`{\xC1\xE9 09");
+  EXPECT_EQ(UpperCased("AZaz@[`{\xE1\xC9 09"), "AZAZ@[`{\xE1\xC9 09");
+  EXPECT_FALSE(EqualsNoCase("file", "file:"));
+  EXPECT_TRUE(EqualsNoCase(std::string("a\0B", 3), std::string("A\0b", 3)));
+  // Unsigned order: a byte above 0x7F sorts after every letter.
+  EXPECT_LT(CompareNoCase("abc", "ABD"), 0);
+  EXPECT_GT(CompareNoCase("a\xE9", "AZ"), 0);
+  EXPECT_LT(CompareNoCase("ab", "ABC"), 0);
+}
+
+std::u16string Decode(const std::string& bytes, BadUtf8 policy, bool* wellFormed) {
+  std::u16string units = u"<";
+  *wellFormed = Utf8ToUtf16(bytes.data(), bytes.size(), policy, &units);
+  return units;
+}
+
+std::string Encode(const std::u16string& units, LoneSurrogate policy, char32_t replacement = '?') {
+  std::string bytes = "<";
+  Utf16ToUtf8(units.data(), units.size(), policy, replacement, &bytes);
+  return bytes;
+}
+
+TEST(Utf, WellFormedTextIsTheSameUnderEveryPolicy) {
+  const std::string text = "a\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+  const std::u16string units = u"<a\x7F\u0080\u07FF\u0800\uD7FF\uE000\U00010000\U0010FFFF";
+  for (BadUtf8 policy : {BadUtf8::kDrop, BadUtf8::kEscape}) {
+    bool wellFormed = false;
+    EXPECT_EQ(Decode(text, policy, &wellFormed), units);
+    EXPECT_TRUE(wellFormed);
+  }
+  for (LoneSurrogate policy : {LoneSurrogate::kReplace, LoneSurrogate::kEscape}) {
+    EXPECT_EQ(Encode(units.substr(1), policy), "<" + text);
+  }
+  EXPECT_TRUE(IsWellFormedUtf8(text.data(), text.size()));
+}
+
+TEST(Utf, BadBytesAreDroppedOrEscaped) {
+  // Overlong, an encoded surrogate, past U+10FFFF, a stray continuation, a
+  // lead byte that never starts one, and a sequence cut short.
+  const std::string bad[] = {"\xC0\xAF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xF8", "\xE2\x82"};
+  for (const std::string& piece : bad) {
+    SCOPED_TRACE(piece);
+    EXPECT_FALSE(IsWellFormedUtf8(piece.data(), piece.size()));
+    bool wellFormed = true;
+    EXPECT_EQ(Decode("x" + piece + "y", BadUtf8::kDrop, &wellFormed), u"<xy");
+    EXPECT_FALSE(wellFormed);
+    wellFormed = true;
+    std::u16string escaped = Decode(piece, BadUtf8::kEscape, &wellFormed);
+    EXPECT_FALSE(wellFormed);
+    EXPECT_EQ(Encode(escaped.substr(1), LoneSurrogate::kEscape), "<" + piece);
+  }
+  bool wellFormed = true;
+  EXPECT_EQ(Decode("\xFF\xC3", BadUtf8::kEscape, &wellFormed), u"<\xDCFF\xDCC3");
+  // An encoded lone surrogate is that surrogate, unless a low one follows a
+  // high one (they would be written back joined).
+  EXPECT_EQ(Decode("\xED\xA0\x80", BadUtf8::kEscape, &wellFormed), (std::u16string{'<', 0xD800}));
+  EXPECT_EQ(Decode("\xED\xA0\x80\xED\xB0\x80", BadUtf8::kEscape, &wellFormed),
+            (std::u16string{'<', 0xDCED, 0xDCA0, 0xDC80, 0xDC00}));
+}
+
+TEST(Utf, LoneSurrogatesAreReplacedOrEscaped) {
+  const std::u16string units{0xD800, 'x', 0xDC00, 0xDCFF, 0xDBFF};
+  EXPECT_EQ(Encode(units, LoneSurrogate::kReplace), "<?x???");
+  // The replacement is a code point, written as UTF-8.
+  EXPECT_EQ(Encode(std::u16string{0xDFFF}, LoneSurrogate::kReplace, 0xE9), "<\xC3\xA9");
+  EXPECT_EQ(Encode(units, LoneSurrogate::kEscape), "<\xED\xA0\x80x\xED\xB0\x80\xFF\xED\xAF\xBF");
+  // A pair is one character whatever the policy.
+  char encoded[4];
+  size_t consumed = 0;
+  const char16_t pair[] = {0xD83D, 0xDE00};
+  EXPECT_EQ(EncodeUtf16Character(pair, 2, 0, LoneSurrogate::kReplace, '?', encoded, &consumed), 4u);
+  EXPECT_EQ(consumed, 2u);
+  EXPECT_EQ(std::string(encoded, 4), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(EncodeUtf16Character(pair, 1, 0, LoneSurrogate::kReplace, '?', encoded, &consumed), 1u);
+  EXPECT_EQ(consumed, 1u);
 }
 
 }  // namespace

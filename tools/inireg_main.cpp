@@ -24,11 +24,11 @@
 #include "output_file.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_line.h"
-#include "platform/code_page.h"
 #include "reg_file.h"
 #include "registry_tree.h"
 #include "store_text.h"
 #include "terminal_text.h"
+#include "text/ascii_case.h"
 
 namespace inireg::tool {
 
@@ -228,7 +228,7 @@ const TypeOption kTypes[] = {{"sz", REG_SZ},       {"expand_sz", REG_EXPAND_SZ},
                              {"dword", REG_DWORD}, {"qword", REG_QWORD},         {"binary", REG_BINARY}};
 
 bool ParseType(std::string text, DWORD* type) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  text = LowerCased(std::move(text));
   if (text.compare(0, 4, "reg_") == 0) text.erase(0, 4);
   for (const TypeOption& option : kTypes) {
     if (text == option.name) {

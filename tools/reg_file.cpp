@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "registry_text.h"
+#include "text/ascii_case.h"
 
 namespace inireg::tool {
 
@@ -36,17 +37,6 @@ const RootName kRoots[] = {
 // Made byte by byte so that it is the same where registry text is not UTF-8.
 std::string OddByteMarker(unsigned byte) {
   return {'\xED', static_cast<char>(0xAC | byte >> 6), static_cast<char>(0x80 | (byte & 0x3F))};
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
 }
 
 bool StartsWithNoCase(const std::string& text, size_t pos, const char* prefix) {

@@ -4,14 +4,11 @@
 // "Registry text" is what the A functions of win32_registry.h take and give:
 // on Linux bytes that are UTF-8 by convention, on Windows the ANSI code page.
 //
-// The UTF-8 codec here is lossless for any bytes: a byte that is not part of
-// a well-formed UTF-8 sequence becomes the lone surrogate U+DC80 + (byte -
-// 0x80), and such a surrogate becomes that byte again.  So on Linux every
-// registry byte string survives a trip through UTF-16 exactly.  Other lone
-// surrogates become the three-byte form of their code point, which is read
-// back as that surrogate (unless it is a high one before a low one, which
-// would join them), so the codec is one to one both ways: any UTF-16 string,
-// lone surrogates included, also survives a trip through registry text.
+// DecodeUtf8 and EncodeUtf8 are lossless for any bytes and any UTF-16: they
+// are the codec of text/utf.h with its escaping policies (BadUtf8::kEscape,
+// LoneSurrogate::kEscape), so on Linux every registry byte string survives a
+// trip through UTF-16 exactly, and any UTF-16 string, lone surrogates
+// included, a trip through registry text.
 #ifndef INIREG_TOOLS_REGISTRY_TEXT_H_
 #define INIREG_TOOLS_REGISTRY_TEXT_H_
 

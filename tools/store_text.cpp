@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "platform/code_page.h"
 #include "profile/profile_line.h"
 #include "reg_file.h"
 #include "terminal_text.h"
+#include "text/ascii_case.h"
 
 namespace inireg::tool {
 

@@ -1,9 +1,10 @@
 // Character-set helpers that the profile reader needs from the platform.
 //
 // On Windows these are the system's: WideCharToMultiByte with the ANSI and
-// OEM code pages, CharPrevA, and the runtime's _stricmp.  Elsewhere both code
-// pages are UTF-8, so UTF-16 text converts without loss; a code unit that
-// cannot be converted (a lone surrogate) becomes the default character.
+// OEM code pages, and CharPrevA.  Elsewhere both code pages are UTF-8, so
+// UTF-16 text converts without loss through text/utf.h; a code unit that
+// cannot be converted (a lone surrogate) becomes the default character, and
+// bytes that are not UTF-8 are left out.
 #ifndef INIREG_PLATFORM_CODE_PAGE_H_
 #define INIREG_PLATFORM_CODE_PAGE_H_
 
@@ -31,15 +32,6 @@ bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u
 // The start of the character before `current` in the ANSI code page, never
 // before `start`.
 const char* PreviousCharacter(const char* start, const char* current);
-
-// Compares two texts without regard to the case of the letters A to Z, as the
-// classic locale folds them; other bytes compare as unsigned values.
-int CompareNoCase(const char* a, const char* b);
-
-// The lower-case form of an ASCII letter; other bytes unchanged.
-inline unsigned char FoldCase(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
 
 }  // namespace inireg
 

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "platform/registry_file_check.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -133,13 +134,7 @@ int64_t Now() {
   return (static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * 10000000 + now.tv_nsec / 100;
 }
 
-std::string Fold(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
+std::string Fold(const std::string& name) { return UpperCased(name); }
 
 // The read cache's name for the folded `name` in key `id`.
 std::string CacheSlot(int64_t id, const std::string& folded) {

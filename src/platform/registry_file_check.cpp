@@ -17,6 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
+
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -224,16 +227,7 @@ LONG CheckJournals(const std::string& database, std::string* reason) {
   return ERROR_SUCCESS;
 }
 
-bool IsUri(const std::string& path) {
-  static const char kScheme[] = "file:";
-  if (path.size() < sizeof kScheme - 1) return false;
-  for (size_t i = 0; i + 1 < sizeof kScheme; ++i) {
-    char c = path[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kScheme[i]) return false;
-  }
-  return true;
-}
+bool IsUri(const std::string& path) { return EqualsNoCase(std::string_view(path).substr(0, 5), "file:"); }
 
 // Makes sure the file exists, creating it empty and 0600 in a folder already
 // found safe.  Leaves `info` describing the path itself (not a link's target).

@@ -21,8 +21,9 @@ namespace name_detail {
 
 constexpr uint64_t kEachByte = 0x0101010101010101ull;
 
-// Folds the letters A to Z of all eight bytes to lower case, as FoldCase does
-// byte by byte.  No carry crosses a byte: each sum stays below 0x100.
+// Folds the letters A to Z of all eight bytes to lower case: the rule of
+// text/ascii_case.h (FoldCase) eight bytes at a time, and text_test holds
+// the two together.  No carry crosses a byte: each sum stays below 0x100.
 inline uint64_t FoldWord(uint64_t word) {
   uint64_t low = word & (0x7F * kEachByte);
   uint64_t atLeastA = low + (0x80 - 'A') * kEachByte;

@@ -8,6 +8,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -24,13 +25,6 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 // cut by the reader's line buffer; files with such lines are written whole.
 // The margin covers a CR LF turned into LF and the terminator.
 constexpr size_t kLongestSafeLine = kLineBufferSize - 16;
-
-// Names as the engine compares them: ASCII letters without regard to case.
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-  return folded;
-}
 
 // Positions of records by folded name, in file order, deleted ones included,
 // so that a long journal on a large file stays linear.
@@ -72,7 +66,7 @@ struct LayoutSection {
   std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
 
   void Add(LayoutEntry entry) {
-    if (keysIndexed_) keyIndex_[Folded(entry.key)].push_back(entries.size());
+    if (keysIndexed_) keyIndex_[LowerCased(entry.key)].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
   // The first entry named `key` that is not deleted, or null.
@@ -87,10 +81,10 @@ struct LayoutSection {
     }
     if (!keysIndexed_) {
       // Indexed on first use: a journal touches few of a file's sections.
-      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[Folded(entries[i].key)].push_back(i);
+      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[LowerCased(entries[i].key)].push_back(i);
       keysIndexed_ = true;
     }
-    auto found = keyIndex_.find(Folded(key));
+    auto found = keyIndex_.find(LowerCased(key));
     if (found == keyIndex_.end()) return nullptr;
     for (size_t index : found->second) {
       if (!entries[index].deleted) return &entries[index];
@@ -196,7 +190,7 @@ class LayoutModel {
 
  private:
   void AddSection(LayoutSection section) {
-    addedSections_[Folded(section.name)].push_back(sections.size());
+    addedSections_[LowerCased(section.name)].push_back(sections.size());
     sections.push_back(std::move(section));
   }
   LayoutSection* FindSection(const std::string& name) {
@@ -209,7 +203,7 @@ class LayoutModel {
         return &section;
       }
     }
-    auto found = addedSections_.find(Folded(name));
+    auto found = addedSections_.find(LowerCased(name));
     if (found == addedSections_.end()) return nullptr;
     for (size_t index : found->second) {
       if (!sections[index].deleted) return &sections[index];

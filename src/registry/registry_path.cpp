@@ -4,7 +4,7 @@
 
 #include "inireg/registry_store.h"
 #include "inireg/text.h"
-#include "platform/code_page.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 

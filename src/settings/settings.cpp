@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "settings/settings_backend.h"
+#include "text/ascii_case.h"
 
 namespace inireg {
 
@@ -22,16 +23,6 @@ std::string Strip(const std::string& text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-bool EqualsNoCase(const std::string& text, const char* word) {
-  size_t i = 0;
-  for (; i < text.size() && word[i] != '\0'; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return i == text.size() && word[i] == '\0';
 }
 
 bool ParseBool(const std::string& text, bool* value) {
