@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "inireg/win32_registry.h"
+#include "registry/key_handle.h"
+#include "registry/registry_names.h"
 #include "registry/registry_path.h"
 #include "settings/settings_backend.h"
 
@@ -16,30 +18,13 @@ namespace inireg {
 
 namespace {
 
-const char kDefaultValueName[] = "(Default)";
 // Enumeration buffers: key names are at most 255 characters, value names
 // 16383, in the system's own limits.
 constexpr DWORD kKeyNameCapacity = 256;
 constexpr DWORD kValueNameCapacity = 16384;
 
-// Owns an open key.
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (handle_ != nullptr) RegCloseKey(handle_);
-  }
-  HKEY* out() { return &handle_; }
-  HKEY get() const { return handle_; }
-
- private:
-  HKEY handle_ = nullptr;
-};
-
 const char* ValueName(const std::string& key) {
-  return key == kDefaultValueName ? nullptr : key.c_str();
+  return IsDefaultValueName(key) ? nullptr : key.c_str();
 }
 
 Status Failed(const char* what, LONG status) {
@@ -57,7 +42,7 @@ class RegistryBackend : public SettingsBackend {
   std::optional<std::string> Get(const std::string& section, const std::string& key,
                                  bool* exists) override {
     *exists = false;
-    Key open;
+    KeyHandle open;
     if (Open(section, KEY_QUERY_VALUE, &open) != ERROR_SUCCESS) return std::nullopt;
     const char* name = ValueName(key);
     DWORD type = 0, size = 0;
@@ -84,7 +69,7 @@ class RegistryBackend : public SettingsBackend {
   Status Set(const std::string& section, const std::string& key,
              const std::string& value) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key created;
+    KeyHandle created;
     LONG status = Create(section, &created);
     if (status != ERROR_SUCCESS) return Failed("creating the section key", status);
     // REG_SZ with its terminating NUL, as the system's own tools write it.
@@ -96,7 +81,7 @@ class RegistryBackend : public SettingsBackend {
 
   Status Remove(const std::string& section, const std::string& key) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key open;
+    KeyHandle open;
     LONG status = Open(section, KEY_SET_VALUE, &open);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the section key", status);
@@ -107,7 +92,7 @@ class RegistryBackend : public SettingsBackend {
 
   Status RemoveSection(const std::string& section) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key base;
+    KeyHandle base;
     LONG status = Open("", KEY_READ | KEY_WRITE, &base);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the location key", status);
@@ -118,7 +103,7 @@ class RegistryBackend : public SettingsBackend {
 
   std::vector<std::string> Sections() override {
     std::vector<std::string> names;
-    Key base;
+    KeyHandle base;
     if (Open("", KEY_ENUMERATE_SUB_KEYS, &base) != ERROR_SUCCESS) return names;
     char name[kKeyNameCapacity];
     for (DWORD index = 0; RegEnumKeyA(base.get(), index, name, sizeof name) == ERROR_SUCCESS;
@@ -130,7 +115,7 @@ class RegistryBackend : public SettingsBackend {
 
   std::vector<std::string> Keys(const std::string& section) override {
     std::vector<std::string> names;
-    Key open;
+    KeyHandle open;
     if (Open(section, KEY_QUERY_VALUE, &open) != ERROR_SUCCESS) return names;
     std::vector<char> name(kValueNameCapacity);
     for (DWORD index = 0;; ++index) {
@@ -147,7 +132,7 @@ class RegistryBackend : public SettingsBackend {
 
   Status Sync() override {
     if (!valid_) return Status::Error("not a registry location: " + location_);
-    Key base;
+    KeyHandle base;
     LONG status = Open("", KEY_READ, &base);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the location key", status);
@@ -165,12 +150,12 @@ class RegistryBackend : public SettingsBackend {
     return subkey_.empty() ? section : subkey_ + "\\" + section;
   }
 
-  LONG Open(const std::string& section, REGSAM access, Key* key) const {
+  LONG Open(const std::string& section, REGSAM access, KeyHandle* key) const {
     if (!valid_) return ERROR_INVALID_PARAMETER;
     return RegOpenKeyExA(root_, PathOf(section).c_str(), 0, access, key->out());
   }
 
-  LONG Create(const std::string& section, Key* key) const {
+  LONG Create(const std::string& section, KeyHandle* key) const {
     if (!valid_) return ERROR_INVALID_PARAMETER;
     return RegCreateKeyExA(root_, PathOf(section).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_READ | KEY_WRITE, nullptr, key->out(), nullptr);
