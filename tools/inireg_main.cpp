@@ -26,8 +26,13 @@
 #include "profile/profile_line.h"
 #include "platform/code_page.h"
 #include "reg_file.h"
+#include "registry/key_handle.h"
+#include "registry/registry_path.h"
+#include "registry_location.h"
+#include "registry_status.h"
 #include "registry_tree.h"
 #include "store_text.h"
+#include "tool_registry_store.h"
 #include "terminal_text.h"
 
 namespace inireg::tool {
@@ -37,8 +42,6 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kNotFound = 1;
 constexpr int kFailure = 2;
-
-const char kDefaultValueName[] = "(Default)";
 
 const char kOverview[] =
     "Usage: inireg [OPTIONS] VERB ARGUMENTS...\n"
@@ -145,7 +148,7 @@ struct Target {
   std::string subkey;
 
   std::string Name() const { return registry ? RegKeyPath(root, subkey) : path; }
-  std::string Location() const { return StoreLocation(root, subkey); }
+  std::string Location() const { return FormatRegistryLocation(root, subkey); }
 };
 
 bool ParseTarget(const std::string& text, Target* target, std::string* error) {
@@ -318,16 +321,6 @@ bool CheckNames(const Invocation& in, const std::string& section, const std::str
   return true;
 }
 
-// Why the registry cannot be used: the database's own reason where it gave
-// one (which file, what is wrong, how to fix it), else the status in words.
-std::string RegistryFailure(LONG status) {
-#ifndef _WIN32
-  std::string reason = RegistryDatabaseError();
-  if (!reason.empty()) return reason;
-#endif
-  return DescribeStatus(status);
-}
-
 // The stores answer defaults when they cannot read, which would look like an
 // empty store; so a file that exists but cannot be read, or a registry that
 // cannot be opened, is reported before the store is used.  Whether the file
@@ -343,10 +336,9 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
       *status = Fail(in.verb + ": cannot use the registry: " + RegistryFailure(result));
       return false;
     }
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, &key);
-    if (result == ERROR_SUCCESS) RegCloseKey(key);
-    target->exists = result == ERROR_SUCCESS;
+    KeyHandle key;
+    target->exists = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, key.out()) ==
+                     ERROR_SUCCESS;
     return true;
   }
   std::FILE* file = std::fopen(target->path.c_str(), "rb");
