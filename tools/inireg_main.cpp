@@ -1,7 +1,9 @@
 // The inireg command: settings in profile files and the registry from the
-// shell, and the registry as .reg files.  Arguments and verbs live here; the
-// .reg format is reg_file, registry trees are registry_tree, what stores
-// show as text is store_text.
+// shell, and the registry as .reg files.  Arguments and verbs live here (one
+// table of verbs, every step answering an Outcome); the .reg format is
+// reg_file, registry trees are registry_tree, locations registry_location,
+// status messages registry_status, raw values tool_registry_store, what
+// stores show as text is store_text.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,25 +18,21 @@
 #include <io.h>
 #endif
 
+#include "ini_fragment.h"
 #include "inireg/profile_store.h"
 #include "inireg/registry_store.h"
 #include "inireg/version.h"
 #include "inireg/win32_registry.h"
-#include "ini_fragment.h"
+#include "library_internals.h"
 #include "outcome.h"
 #include "output_file.h"
-#include "profile/profile_cache.h"
-#include "profile/profile_line.h"
-#include "platform/code_page.h"
 #include "reg_file.h"
-#include "registry/key_handle.h"
-#include "registry/registry_path.h"
 #include "registry_location.h"
 #include "registry_status.h"
 #include "registry_tree.h"
 #include "store_text.h"
-#include "tool_registry_store.h"
 #include "terminal_text.h"
+#include "tool_registry_store.h"
 
 namespace inireg::tool {
 

@@ -1,7 +1,7 @@
 #include "registry_location.h"
 
+#include "library_internals.h"
 #include "reg_file.h"
-#include "registry/registry_path.h"
 
 namespace inireg::tool {
 

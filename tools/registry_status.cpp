@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "registry/key_handle.h"
+#include "library_internals.h"
 
 namespace inireg::tool {
 

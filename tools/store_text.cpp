@@ -2,10 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/code_page.h"
-#include "profile/profile_line.h"
+#include "library_internals.h"
 #include "reg_file.h"
-#include "registry/registry_names.h"
 #include "terminal_text.h"
 
 namespace inireg::tool {

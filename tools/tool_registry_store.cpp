@@ -1,7 +1,6 @@
 #include "tool_registry_store.h"
 
-#include "registry/key_handle.h"
-#include "registry/registry_names.h"
+#include "library_internals.h"
 #include "registry_tree.h"
 
 namespace inireg::tool {
