@@ -402,7 +402,7 @@ Outcome RunGet(const Invocation& in) {
   int32_t defaultNumber = 0;
   if (in.defaultText && numeric && !ParseInt32(*in.defaultText, &defaultNumber)) {
     return Outcome::UsageError(in.verb, "--default " + Quoted(*in.defaultText) +
-                                   " is not a decimal 32-bit number, which --int and --hex print");
+                                            " is not a decimal 32-bit number, which --int and --hex print");
   }
   if (target.registry && in.asHex) {
     return Outcome::UsageError(in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
@@ -429,7 +429,7 @@ Outcome RunGet(const Invocation& in) {
       text = std::to_string(static_cast<int32_t>(number));
     } else if (found && in.asInt && type != REG_SZ && type != REG_EXPAND_SZ) {
       return Outcome::Failure("get: the value " + where + " is " + TypeName(type) +
-                  ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
+                              ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
     }
   } else {
     ProfileStore store(target.path);
@@ -445,14 +445,14 @@ Outcome RunGet(const Invocation& in) {
     int32_t number = 0;
     if (!ParseInt32(text, &number)) {
       return Outcome::Failure("get: the value " + where + " is " + Quoted(text) +
-                  ", not a decimal number from -2147483648 to 2147483647, which --int reads");
+                              ", not a decimal number from -2147483648 to 2147483647, which --int reads");
     }
     text = std::to_string(number);
   } else if (in.asHex) {
     uint64_t number = 0;
     if (!ParseUnsigned(text, 32, true, &number)) {
       return Outcome::Failure("get: the value " + where + " is " + Quoted(text) +
-                  ", not a hexadecimal number from 0 to ffffffff, which --hex reads");
+                              ", not a hexadecimal number from 0 to ffffffff, which --hex reads");
     }
     text = std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)));
   }
@@ -481,7 +481,8 @@ Outcome RunSet(const Invocation& in) {
   int32_t number = 0;
   if (in.asInt && !ParseInt32(value, &number)) {
     return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) +
-                                   " is not a decimal number from -2147483648 to 2147483647, which --int needs");
+                                            " is not a decimal number from -2147483648 to 2147483647, "
+                                            "which --int needs");
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
@@ -527,8 +528,8 @@ Outcome RunSet(const Invocation& in) {
   int32_t written = store->SetString(in.asInt ? std::to_string(number) : ValueAsWritten(value), key, section);
   if (written == 0) {
     return Outcome::Failure("set: refused to write " + where +
-                ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
-                "a value with a line break, a line over 32767 characters) or cannot be read");
+                            ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
+                            "a value with a line break, a line over 32767 characters) or cannot be read");
   }
   return SyncProfile(in, *store, target, "the change is not on disk");
 }
@@ -710,7 +711,7 @@ Outcome RunImport(const Invocation& in) {
   LONG status = ApplyRegDocument(document, &line);
   if (status != ERROR_SUCCESS) {
     return Outcome::Failure("import: " + path + " line " + std::to_string(line) + ": the registry refused it (" +
-                DescribeStatus(status) + "); the lines before it were applied");
+                            DescribeStatus(status) + "); the lines before it were applied");
   }
   return Outcome::Success();
 }
@@ -741,9 +742,8 @@ Outcome RunMerge(const Invocation& in) {
       for (const FragmentEntry& entry : section.entries) {
         if (!store.WriteRaw(entry.key, section.name, REG_SZ, entry.value + '\0')) {
           return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) +
-                                  ": the registry refused to write " +
-                      Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.Name() +
-                      "; the lines before it were applied");
+                                  ": the registry refused to write " + Quoted(entry.key) + " in section " +
+                                  Quoted(section.name) + " of " + target.Name() + "; the lines before it were applied");
         }
       }
     }
@@ -760,8 +760,8 @@ Outcome RunMerge(const Invocation& in) {
       if (store->SetString(value, entry.key, section.name) == 0) {
         ProfileDiscard(target.path.c_str());
         return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) + ": refused to write " +
-                    Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
-                    " (the file cannot be read); nothing was written");
+                                Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
+                                " (the file cannot be read); nothing was written");
       }
       changed = true;
     }
