@@ -103,9 +103,9 @@ struct Invocation {
 // know of it.
 struct Verb {
   const char* name;
-  const char* synopsis;         // "get TARGET SECTION KEY": its arguments.
-  const char* optionSynopsis;   // Its options as its usage line shows them.
-  const char* summary;          // The overview's line (more lines after "\n").
+  const char* arguments;       // "TARGET SECTION KEY".
+  const char* optionSynopsis;  // Its options as its usage line shows them.
+  const char* summary;         // The overview's line (more lines after "\n").
   const char* help;
   const char* options;  // The options it takes besides --registry and --help, space-separated.
   size_t minArguments;
@@ -771,7 +771,7 @@ Outcome RunMerge(const Invocation& in) {
 }
 
 const Verb kVerbs[] = {
-    {"get", "get TARGET SECTION KEY", "[--default TEXT] [--int | --hex] [--format FORMAT]", "print a value",
+    {"get", "TARGET SECTION KEY", "[--default TEXT] [--int | --hex] [--format FORMAT]", "print a value",
      "Prints the value of KEY in SECTION and a newline.\n"
      "  --default TEXT  print TEXT when there is no such value (exit status 0)\n"
      "  --int           read the value as a decimal 32-bit number (registry: text or REG_DWORD);\n"
@@ -785,7 +785,7 @@ const Verb kVerbs[] = {
      "notation (hex:01,02).  KEY (Default) is the unnamed value.\n"
      "Exit status 1 when there is no such value and no --default was given.\n",
      "--default --int --hex --format --read-only", 3, 3, RunGet},
-    {"set", "set TARGET SECTION KEY VALUE", "[--int | --type TYPE] [--existing] [--rewrite]", "write a value",
+    {"set", "TARGET SECTION KEY VALUE", "[--int | --type TYPE] [--existing] [--rewrite]", "write a value",
      "Writes VALUE to KEY in SECTION, creating both as needed.  A value with blanks\n"
      "around it or enclosing quotes is written inside quotes so that it reads back as given.\n"
      "  --int        VALUE must be a decimal 32-bit number (stored as text)\n"
@@ -799,7 +799,7 @@ const Verb kVerbs[] = {
      "               instead of changing only the key's own line\n"
      "Exit status 2 when the write is refused (with --existing: no such section or key).\n",
      "--int --dword --type --existing --rewrite --read-only", 4, 4, RunSet},
-    {"delete", "delete TARGET SECTION [KEY]", "[--rewrite]",
+    {"delete", "TARGET SECTION [KEY]", "[--rewrite]",
      "delete a section (registry: its key and all below)\nor one key (registry: one value)",
      "Deletes the section with its keys, or with KEY only that key.  In a profile\n"
      "file the section's lines go from its header to the next header, a key its own\n"
@@ -809,7 +809,7 @@ const Verb kVerbs[] = {
      "  --rewrite  profile files: write the whole file in the plain form\n"
      "A section or key that does not exist is reported and is not an error.\n",
      "--rewrite --read-only", 2, 3, RunDelete},
-    {"merge", "merge TARGET [FILE]", "[--rewrite]",
+    {"merge", "TARGET [FILE]", "[--rewrite]",
      "apply an INI fragment (- or no FILE: standard input)",
      "Applies an INI fragment, [SECTION] headers and KEY=VALUE lines read as a\n"
      "profile file is read, from FILE (standard input when absent or -): every entry\n"
@@ -822,18 +822,18 @@ const Verb kVerbs[] = {
      "number and nothing is written.  A header without entries adds nothing.\n"
      "  --rewrite  profile files: write the whole file in the plain form\n",
      "--rewrite --read-only", 1, 2, RunMerge},
-    {"sections", "sections TARGET", "[--format FORMAT]", "list the sections",
+    {"sections", "TARGET", "[--format FORMAT]", "list the sections",
      "Lists the section names, one a line; --format ini prints them as [NAME] lines,\n"
      "--format sh as single-quoted shell words.\n"
      "Exit status 1 when the file or the registry location does not exist.\n",
      "--format --read-only", 1, 1, RunSections},
-    {"keys", "keys TARGET SECTION", "[--format FORMAT]", "list the keys of a section",
+    {"keys", "TARGET SECTION", "[--format FORMAT]", "list the keys of a section",
      "Lists the key names of SECTION, one a line ((Default) for a registry key's\n"
      "unnamed value); --format ini prints the section as INI text, --format sh its\n"
      "keys and values as KEY='VALUE' lines for eval.\n"
      "Exit status 1 when the file, the location or the section does not exist.\n",
      "--format --read-only", 2, 2, RunKeys},
-    {"dump", "dump TARGET", "[--format FORMAT]", "print the whole store as INI text",
+    {"dump", "TARGET", "[--format FORMAT]", "print the whole store as INI text",
      "Prints every section and its keys as INI text that reads back as the same\n"
      "sections and keys.  For the registry these are the location's direct subkeys and\n"
      "their values, shown as get shows them; values INI cannot hold on one line (line\n"
@@ -842,7 +842,7 @@ const Verb kVerbs[] = {
      "lines, --format sh SECTION_KEY='VALUE' lines for eval.\n"
      "Exit status 1 when the file or the registry location does not exist.\n",
      "--format --read-only", 1, 1, RunDump},
-    {"export", "export LOCATION [FILE]", "[--utf8] [--force]",
+    {"export", "LOCATION [FILE]", "[--utf8] [--force]",
      "write a registry key tree as a .reg file",
      "Writes the registry key LOCATION (CU\\Software\\Example, HKCU\\Software\\Example or\n"
      "HKEY_CURRENT_USER\\Software\\Example) and all keys below it to FILE (standard\n"
@@ -852,7 +852,7 @@ const Verb kVerbs[] = {
      "values, types and bytes.  The file is written whole to a temporary file and\n"
      "then moved into place; an existing FILE is replaced only with --force.\n",
      "--utf8 --utf16 --force", 1, 2, RunExport},
-    {"import", "import FILE", "",
+    {"import", "FILE", "",
      "apply a .reg file to the registry (- reads standard input)",
      "Applies a .reg file (Version 5.00 or REGEDIT4; UTF-16LE with a byte-order mark,\n"
      "UTF-8 or 8-bit) to the registry; FILE - reads standard input.  The whole file is\n"
@@ -872,9 +872,12 @@ bool Takes(const Verb& verb, const std::string& option) {
   return list.find(" " + option + " ") != std::string::npos;
 }
 
+// "get TARGET SECTION KEY".
+std::string Synopsis(const Verb& verb) { return std::string(verb.name) + " " + verb.arguments; }
+
 // "inireg get TARGET SECTION KEY [--default TEXT] ...".
 std::string Usage(const Verb& verb) {
-  std::string usage = std::string("inireg ") + verb.synopsis;
+  std::string usage = "inireg " + Synopsis(verb);
   if (*verb.optionSynopsis != '\0') usage += std::string(" ") + verb.optionSynopsis;
   return usage;
 }
@@ -889,8 +892,8 @@ std::string Overview() {
   constexpr size_t kSummaryColumn = 31;
   std::string text = kOverviewHead;
   for (const Verb& verb : kVerbs) {
-    std::string line = std::string("  ") + verb.synopsis;
-    line.resize(kSummaryColumn - 1, ' ');
+    std::string line = "  " + Synopsis(verb);
+    if (line.size() < kSummaryColumn - 1) line.resize(kSummaryColumn - 1, ' ');
     text += line + " ";
     for (const char* c = verb.summary; *c != '\0'; ++c) {
       text += *c;
