@@ -20,7 +20,7 @@ bool ToolRegistryStore::ReadRaw(const std::string& keyName, const std::string& s
   if (!sectionName.empty()) SelectSection(sectionName);
   if (!keyName.empty()) SelectValue(keyName);
   if (sectionKey == nullptr) return false;
-  const char* name = IsDefaultValueName(key) ? "" : key.c_str();
+  const char* name = ValueNameArgument(key);
   DWORD size = 0;
   LONG status = RegQueryValueExA(sectionKey, name, nullptr, type, nullptr, &size);
   // The data may grow between asking its size and reading it.
@@ -41,7 +41,7 @@ bool ToolRegistryStore::WriteRaw(const std::string& keyName, const std::string& 
   if (!sectionName.empty()) SelectSection(sectionName);
   if (!keyName.empty()) SelectValue(keyName);
   if (CreateKeys() == 0) return false;
-  const char* name = IsDefaultValueName(key) ? "" : key.c_str();
+  const char* name = ValueNameArgument(key);
   return RegSetValueExA(sectionKey, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
@@ -52,7 +52,7 @@ LONG ToolRegistryStore::DeleteValue(const std::string& sectionName, const std::s
   KeyHandle section;
   LONG status = RegOpenKeyExA(baseKey, sectionName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, section.out());
   if (status != ERROR_SUCCESS) return status;
-  return RegDeleteValueA(section.get(), IsDefaultValueName(keyName) ? "" : keyName.c_str());
+  return RegDeleteValueA(section.get(), ValueNameArgument(keyName));
 }
 
 }  // namespace inireg::tool

@@ -21,6 +21,12 @@ inline constexpr char kDefaultValueName[] = "(Default)";
 
 inline bool IsDefaultValueName(const std::string& name) { return name == kDefaultValueName; }
 
+// The value name to pass to the registry functions for a key name: null (the
+// unnamed value) for kDefaultValueName, else the name itself.
+inline const char* ValueNameArgument(const std::string& name) {
+  return IsDefaultValueName(name) ? nullptr : name.c_str();
+}
+
 // The predefined roots, in the order of their handles' values (the current
 // hardware profile's handle is not next to the others).
 enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };

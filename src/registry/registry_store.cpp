@@ -138,7 +138,7 @@ void RegistryStore::NameSectionAndKey(const std::string& sectionArgument,
 }
 
 const char* RegistryStore::MappedValueName() const {
-  return IsDefaultValueName(key) ? nullptr : key.c_str();
+  return ValueNameArgument(key);
 }
 
 bool RegistryStore::QueryTypeAndSize(const char* name, DWORD* type, DWORD* size) {

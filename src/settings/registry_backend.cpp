@@ -23,10 +23,6 @@ namespace {
 constexpr DWORD kKeyNameCapacity = 256;
 constexpr DWORD kValueNameCapacity = 16384;
 
-const char* ValueName(const std::string& key) {
-  return IsDefaultValueName(key) ? nullptr : key.c_str();
-}
-
 Status Failed(const char* what, LONG status) {
   return Status::Error(std::string(what) + " failed with registry status " +
                        std::to_string(static_cast<long>(status)));
@@ -44,7 +40,7 @@ class RegistryBackend : public SettingsBackend {
     *exists = false;
     KeyHandle open;
     if (Open(section, KEY_QUERY_VALUE, &open) != ERROR_SUCCESS) return std::nullopt;
-    const char* name = ValueName(key);
+    const char* name = ValueNameArgument(key);
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(open.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
       return std::nullopt;
@@ -73,7 +69,7 @@ class RegistryBackend : public SettingsBackend {
     LONG status = Create(section, &created);
     if (status != ERROR_SUCCESS) return Failed("creating the section key", status);
     // REG_SZ with its terminating NUL, as the system's own tools write it.
-    status = RegSetValueExA(created.get(), ValueName(key), 0, REG_SZ,
+    status = RegSetValueExA(created.get(), ValueNameArgument(key), 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>(value.size() + 1));
     return status == ERROR_SUCCESS ? Status::Ok() : Failed("writing the value", status);
@@ -85,7 +81,7 @@ class RegistryBackend : public SettingsBackend {
     LONG status = Open(section, KEY_SET_VALUE, &open);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the section key", status);
-    status = RegDeleteValueA(open.get(), ValueName(key));
+    status = RegDeleteValueA(open.get(), ValueNameArgument(key));
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     return Failed("deleting the value", status);
   }
