@@ -1,7 +1,6 @@
 #include "ini_fragment.h"
 
-#include "platform/code_page.h"
-#include "profile/profile_line.h"
+#include "library_internals.h"
 
 namespace inireg::tool {
 

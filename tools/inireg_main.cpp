@@ -1,7 +1,9 @@
 // The inireg command: settings in profile files and the registry from the
-// shell, and the registry as .reg files.  Arguments and verbs live here; the
-// .reg format is reg_file, registry trees are registry_tree, what stores
-// show as text is store_text.
+// shell, and the registry as .reg files.  Arguments and verbs live here (one
+// table of verbs, every step answering an Outcome); the .reg format is
+// reg_file, registry trees are registry_tree, locations registry_location,
+// status messages registry_status, raw values tool_registry_store, what
+// stores show as text is store_text.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,48 +18,40 @@
 #include <io.h>
 #endif
 
+#include "ini_fragment.h"
 #include "inireg/profile_store.h"
 #include "inireg/registry_store.h"
 #include "inireg/version.h"
 #include "inireg/win32_registry.h"
-#include "ini_fragment.h"
+#include "library_internals.h"
+#include "outcome.h"
 #include "output_file.h"
-#include "profile/profile_cache.h"
-#include "profile/profile_line.h"
 #include "reg_file.h"
+#include "registry_location.h"
+#include "registry_status.h"
 #include "registry_tree.h"
 #include "store_text.h"
 #include "terminal_text.h"
-#include "text/ascii_case.h"
+#include "tool_registry_store.h"
 
 namespace inireg::tool {
 
 namespace {
 
-constexpr int kSuccess = 0;
-constexpr int kNotFound = 1;
-constexpr int kFailure = 2;
+constexpr int kSuccess = Outcome::kSuccess;
+constexpr int kFailure = Outcome::kFailure;
 
-const char kDefaultValueName[] = "(Default)";
-
-const char kOverview[] =
+// The overview is kOverviewHead, a line for each verb and kOverviewOptions.
+const char kOverviewHead[] =
     "Usage: inireg [OPTIONS] VERB ARGUMENTS...\n"
     "\n"
     "Reads and writes settings in profile (INI) files and in the registry.\n"
     "TARGET is a profile file path, or reg: and a registry location such as\n"
     "reg:CU\\Software\\Example (roots CU, LM, CR, US, CC, or HKCU, HKEY_CURRENT_USER, ...).\n"
     "\n"
-    "Verbs:\n"
-    "  get TARGET SECTION KEY       print a value\n"
-    "  set TARGET SECTION KEY VALUE write a value\n"
-    "  delete TARGET SECTION [KEY]  delete a section (registry: its key and all below)\n"
-    "                               or one key (registry: one value)\n"
-    "  merge TARGET [FILE]          apply an INI fragment (- or no FILE: standard input)\n"
-    "  sections TARGET              list the sections\n"
-    "  keys TARGET SECTION          list the keys of a section\n"
-    "  dump TARGET                  print the whole store as INI text\n"
-    "  export LOCATION [FILE]       write a registry key tree as a .reg file\n"
-    "  import FILE                  apply a .reg file to the registry (- reads standard input)\n"
+    "Verbs:\n";
+// After the verbs, which come from the verb table.
+const char kOverviewOptions[] =
     "\n"
     "Options (--opt VALUE and --opt=VALUE are the same):\n"
     "  --default TEXT   get: print TEXT when there is no such value\n"
@@ -105,30 +99,28 @@ struct Invocation {
   std::optional<DWORD> type;
 };
 
+// One verb: what the overview, its own help, argument checks and dispatch
+// know of it.
 struct Verb {
   const char* name;
-  const char* usage;
+  const char* arguments;       // "TARGET SECTION KEY".
+  const char* optionSynopsis;  // Its options as its usage line shows them.
+  const char* summary;         // The overview's line (more lines after "\n").
   const char* help;
   const char* options;  // The options it takes besides --registry and --help, space-separated.
   size_t minArguments;
   size_t maxArguments;
-  int (*run)(const Invocation&);
+  Outcome (*run)(const Invocation&);
 };
 
 // --- Messages and output -----------------------------------------------------
 
-// Messages quote names and values from files and the registry, so whatever
-// they hold is escaped before it reaches the terminal.
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "inireg: %s\n", Printable(message).c_str());
-  return kFailure;
-}
-
-void Notice(const std::string& message) { std::fprintf(stderr, "inireg: %s\n", Printable(message).c_str()); }
-
-int UsageError(const std::string& verb, const std::string& message) {
-  if (verb.empty()) return Fail(message + " (see inireg --help)");
-  return Fail(verb + ": " + message + " (see inireg " + verb + " --help)");
+// Prints the outcome's line, if any, and gives its exit status.  Messages
+// quote names and values from files and the registry, so whatever they hold
+// is escaped before it reaches the terminal.
+int Report(const Outcome& outcome) {
+  if (!outcome.message().empty()) std::fprintf(stderr, "inireg: %s\n", Printable(outcome.message()).c_str());
+  return outcome.status();
 }
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -145,20 +137,23 @@ struct Target {
   std::string subkey;
 
   std::string Name() const { return registry ? RegKeyPath(root, subkey) : path; }
-  std::string Location() const { return StoreLocation(root, subkey); }
+  std::string Location() const { return FormatRegistryLocation(root, subkey); }
 };
 
-bool ParseTarget(const std::string& text, Target* target, std::string* error) {
+Outcome ParseTarget(const Invocation& in, const std::string& text, Target* target) {
   if (text.compare(0, 4, "reg:") == 0) {
     target->registry = true;
-    return ParseLocation(text.substr(4), &target->root, &target->subkey, error);
+    std::string error;
+    if (!ParseLocation(text.substr(4), &target->root, &target->subkey, &error)) {
+      return Outcome::UsageError(in.verb, error);
+    }
+    return Outcome::Success();
   }
   if (text.empty()) {
-    *error = "TARGET is empty; expected a profile file path or reg:LOCATION";
-    return false;
+    return Outcome::UsageError(in.verb, "TARGET is empty; expected a profile file path or reg:LOCATION");
   }
   target->path = text;
-  return true;
+  return Outcome::Success();
 }
 
 // --- Numbers -------------------------------------------------------------------
@@ -228,7 +223,7 @@ const TypeOption kTypes[] = {{"sz", REG_SZ},       {"expand_sz", REG_EXPAND_SZ},
                              {"dword", REG_DWORD}, {"qword", REG_QWORD},         {"binary", REG_BINARY}};
 
 bool ParseType(std::string text, DWORD* type) {
-  text = LowerCased(std::move(text));
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   if (text.compare(0, 4, "reg_") == 0) text.erase(0, 4);
   for (const TypeOption& option : kTypes) {
     if (text == option.name) {
@@ -243,42 +238,41 @@ bool ParseType(std::string text, DWORD* type) {
 // with its terminating NUL, a list of strings (one a line of VALUE) each with
 // its NUL and one more at the end, numbers little-endian, binary from hex
 // digits.
-bool EncodeTypedValue(DWORD type, const std::string& value, std::string* data, std::string* error) {
+Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& value, std::string* data) {
   uint64_t number = 0;
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
       if (value.find('\0') != std::string::npos) {
-        *error = "VALUE holds a NUL character, which would end the text";
-        return false;
+        return Outcome::UsageError(in.verb, "VALUE holds a NUL character, which would end the text");
       }
       *data = value + '\0';
-      return true;
+      return Outcome::Success();
     case REG_MULTI_SZ:
       data->clear();
       for (size_t start = 0; start < value.size();) {
         size_t end = value.find('\n', start);
         if (end == std::string::npos) end = value.size();
         if (end == start) {
-          *error = "VALUE has an empty line; a REG_MULTI_SZ list (one string a line) cannot hold an empty string";
-          return false;
+          return Outcome::UsageError(
+              in.verb, "VALUE has an empty line; a REG_MULTI_SZ list (one string a line) cannot hold an empty string");
         }
         *data += value.substr(start, end - start) + '\0';
         start = end + 1;
       }
       *data += '\0';
-      return true;
+      return Outcome::Success();
     case REG_DWORD:
     case REG_QWORD: {
       bool dword = type == REG_DWORD;
       if (!ParseUnsigned(value, dword ? 32 : 64, false, &number)) {
-        *error = "VALUE " + Quoted(value) + " is not a number from 0 to " +
-                 (dword ? "4294967295" : "18446744073709551615") + " (decimal or 0x hex), which --type=" +
-                 (dword ? "dword" : "qword") + " needs";
-        return false;
+        return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) + " is not a number from 0 to " +
+                                                (dword ? "4294967295" : "18446744073709551615") +
+                                                " (decimal or 0x hex), which --type=" + (dword ? "dword" : "qword") +
+                                                " needs");
       }
       *data = LittleEndianBytes(number, dword ? 4 : 8);
-      return true;
+      return Outcome::Success();
     }
     case REG_BINARY: {
       std::string digits;
@@ -289,70 +283,49 @@ bool EncodeTypedValue(DWORD type, const std::string& value, std::string* data, s
       for (size_t i = 0; i < digits.size(); i += 2) {
         uint64_t byte = 0;
         if (i + 2 > digits.size() || !ParseUnsigned(digits.substr(i, 2), 8, true, &byte)) {
-          *error = "VALUE " + Quoted(value) +
-                   " is not a list of bytes as hex digit pairs (010203ff or 01,02,03,ff), which --type=binary needs";
-          return false;
+          return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) +
+                                                  " is not a list of bytes as hex digit pairs (010203ff or "
+                                                  "01,02,03,ff), which --type=binary needs");
         }
         *data += static_cast<char>(byte);
       }
-      return true;
+      return Outcome::Success();
     }
     default:
-      *error = "unknown type";
-      return false;
+      return Outcome::UsageError(in.verb, "unknown type");
   }
 }
 
 // --- Verbs ---------------------------------------------------------------------
 
-bool CheckNames(const Invocation& in, const std::string& section, const std::string* key,
-                int* status) {
-  if (section.empty()) {
-    *status = UsageError(in.verb, "SECTION is empty; expected a section name");
-    return false;
-  }
+Outcome CheckNames(const Invocation& in, const std::string& section, const std::string* key) {
+  if (section.empty()) return Outcome::UsageError(in.verb, "SECTION is empty; expected a section name");
   if (key != nullptr && key->empty()) {
-    *status = UsageError(in.verb, "KEY is empty; expected a key name ((Default) for a registry key's unnamed value)");
-    return false;
+    return Outcome::UsageError(in.verb,
+                               "KEY is empty; expected a key name ((Default) for a registry key's unnamed value)");
   }
-  return true;
-}
-
-// Why the registry cannot be used: the database's own reason where it gave
-// one (which file, what is wrong, how to fix it), else the status in words.
-std::string RegistryFailure(LONG status) {
-#ifndef _WIN32
-  std::string reason = RegistryDatabaseError();
-  if (!reason.empty()) return reason;
-#endif
-  return DescribeStatus(status);
+  return Outcome::Success();
 }
 
 // The stores answer defaults when they cannot read, which would look like an
 // empty store; so a file that exists but cannot be read, or a registry that
 // cannot be opened, is reported before the store is used.  Whether the file
 // or the location key exists is noted for the listing verbs.
-bool ResolveTarget(const Invocation& in, Target* target, int* status) {
-  std::string error;
-  if (!ParseTarget(in.arguments[0], target, &error)) {
-    *status = UsageError(in.verb, error);
-    return false;
-  }
+Outcome ResolveTarget(const Invocation& in, Target* target) {
+  if (Outcome parsed = ParseTarget(in, in.arguments[0], target); !parsed.ok()) return parsed;
   if (target->registry) {
     if (LONG result = CheckRegistry(target->root)) {
-      *status = Fail(in.verb + ": cannot use the registry: " + RegistryFailure(result));
-      return false;
+      return Outcome::Failure(in.verb + ": cannot use the registry: " + RegistryFailure(result));
     }
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, &key);
-    if (result == ERROR_SUCCESS) RegCloseKey(key);
-    target->exists = result == ERROR_SUCCESS;
-    return true;
+    KeyHandle key;
+    target->exists = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, key.out()) ==
+                     ERROR_SUCCESS;
+    return Outcome::Success();
   }
   std::FILE* file = std::fopen(target->path.c_str(), "rb");
   if (file == nullptr && errno == ENOENT) {
     target->exists = false;  // A missing file is an empty store.
-    return true;
+    return Outcome::Success();
   }
   int reason = errno;
   if (file != nullptr) {
@@ -360,20 +333,16 @@ bool ResolveTarget(const Invocation& in, Target* target, int* status) {
     reason = std::fread(&byte, 1, 1, file) == 0 && std::ferror(file) != 0 ? errno : 0;
     std::fclose(file);
   }
-  if (reason != 0) {
-    *status = Fail(in.verb + ": cannot read " + target->path + ": " + std::strerror(reason));
-    return false;
-  }
-  return true;
+  if (reason != 0) return Outcome::Failure(in.verb + ": cannot read " + target->path + ": " + std::strerror(reason));
+  return Outcome::Success();
 }
 
 // Listing verbs report a missing file or location: an empty listing would
 // hide a mistyped name.
-bool CheckExists(const Invocation& in, const Target& target, int* status) {
-  if (target.exists) return true;
-  Notice(in.verb + ": " + (target.registry ? "there is no key " : "there is no file ") + target.Name());
-  *status = kNotFound;
-  return false;
+Outcome CheckExists(const Invocation& in, const Target& target) {
+  if (target.exists) return Outcome::Success();
+  return Outcome::NotFound(in.verb + ": " + (target.registry ? "there is no key " : "there is no file ") +
+                           target.Name());
 }
 
 // Reading needs no write access, so registry targets open read-only.
@@ -393,21 +362,20 @@ std::unique_ptr<ProfileStore> OpenProfileForWriting(const Invocation& in, const 
 // Writes the store's changes to disk now.  A failed write-back would be
 // retried when the store closes, which could land the change after the
 // command reported that it did not; so the changes are dropped instead, and
-// the file stays as it was.
-bool SyncProfile(ProfileStore& store, const Target& target, std::string* reason) {
+// the file stays as it was; the failure says so after `consequence`.
+Outcome SyncProfile(const Invocation& in, ProfileStore& store, const Target& target, const char* consequence) {
   Status synced = store.Sync();
-  if (synced.ok()) return true;
-  *reason = synced.message();
+  if (synced.ok()) return Outcome::Success();
   ProfileDiscard(target.path.c_str());
-  return false;
+  return Outcome::Failure(in.verb + ": could not write " + target.path + " back (" + synced.message() + "); " +
+                          consequence);
 }
 
 // --rewrite is about profile files' layout; on a registry target it would
 // mean nothing, so it is refused rather than ignored.
-bool CheckRewrite(const Invocation& in, const Target& target, int* status) {
-  if (!in.rewrite || !target.registry) return true;
-  *status = UsageError(in.verb, "--rewrite is for profile files; the registry has no layout to keep");
-  return false;
+Outcome CheckRewrite(const Invocation& in, const Target& target) {
+  if (!in.rewrite || !target.registry) return Outcome::Success();
+  return Outcome::UsageError(in.verb, "--rewrite is for profile files; the registry has no layout to keep");
 }
 
 bool HasSection(ProfileStore& store, const std::string& section) {
@@ -423,21 +391,21 @@ std::vector<SectionView> View(ProfileStore& store, const Target& target, const s
   return ViewProfile(store, section);
 }
 
-int RunGet(const Invocation& in) {
+Outcome RunGet(const Invocation& in) {
   const std::string& section = in.arguments[1];
   const std::string& key = in.arguments[2];
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, &key, &status)) return status;
-  if (in.asInt && in.asHex) return UsageError(in.verb, "--int and --hex exclude each other");
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckNames(in, section, &key); !checked.ok()) return checked;
+  if (in.asInt && in.asHex) return Outcome::UsageError(in.verb, "--int and --hex exclude each other");
   bool numeric = in.asInt || in.asHex;
   int32_t defaultNumber = 0;
   if (in.defaultText && numeric && !ParseInt32(*in.defaultText, &defaultNumber)) {
-    return UsageError(in.verb, "--default " + Quoted(*in.defaultText) +
-                                   " is not a decimal 32-bit number, which --int and --hex print");
+    return Outcome::UsageError(in.verb, "--default " + Quoted(*in.defaultText) +
+                                            " is not a decimal 32-bit number, which --int and --hex print");
   }
   if (target.registry && in.asHex) {
-    return UsageError(in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
+    return Outcome::UsageError(in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
@@ -460,8 +428,8 @@ int RunGet(const Invocation& in) {
       for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value.data[i]);
       text = std::to_string(static_cast<int32_t>(number));
     } else if (found && in.asInt && type != REG_SZ && type != REG_EXPAND_SZ) {
-      return Fail("get: the value " + where + " is " + TypeName(type) +
-                  ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
+      return Outcome::Failure("get: the value " + where + " is " + TypeName(type) +
+                              ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
     }
   } else {
     ProfileStore store(target.path);
@@ -469,23 +437,22 @@ int RunGet(const Invocation& in) {
   }
   if (!found) {
     if (!in.defaultText) {
-      Notice("get: no value " + where + " (--default TEXT prints TEXT instead)");
-      return kNotFound;
+      return Outcome::NotFound("get: no value " + where + " (--default TEXT prints TEXT instead)");
     }
     text = numeric ? std::to_string(defaultNumber) : *in.defaultText;
     plain = true;
   } else if (in.asInt && !(target.registry && type == REG_DWORD)) {
     int32_t number = 0;
     if (!ParseInt32(text, &number)) {
-      return Fail("get: the value " + where + " is " + Quoted(text) +
-                  ", not a decimal number from -2147483648 to 2147483647, which --int reads");
+      return Outcome::Failure("get: the value " + where + " is " + Quoted(text) +
+                              ", not a decimal number from -2147483648 to 2147483647, which --int reads");
     }
     text = std::to_string(number);
   } else if (in.asHex) {
     uint64_t number = 0;
     if (!ParseUnsigned(text, 32, true, &number)) {
-      return Fail("get: the value " + where + " is " + Quoted(text) +
-                  ", not a hexadecimal number from 0 to ffffffff, which --hex reads");
+      return Outcome::Failure("get: the value " + where + " is " + Quoted(text) +
+                              ", not a hexadecimal number from 0 to ffffffff, which --hex reads");
     }
     text = std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)));
   }
@@ -495,30 +462,31 @@ int RunGet(const Invocation& in) {
     case Format::kShell: Print(FormatShell(SingleEntryView(section, key, text, iniValue), false)); break;
     default: Print(text + "\n"); break;
   }
-  return kSuccess;
+  return Outcome::Success();
 }
 
-int RunSet(const Invocation& in) {
+Outcome RunSet(const Invocation& in) {
   const std::string& section = in.arguments[1];
   const std::string& key = in.arguments[2];
   const std::string& value = in.arguments[3];
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, &key, &status)) return status;
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckNames(in, section, &key); !checked.ok()) return checked;
   std::optional<DWORD> type = in.type;
   if (in.asDword) {
-    if (type && *type != REG_DWORD) return UsageError(in.verb, "--dword and --type name different types");
+    if (type && *type != REG_DWORD) return Outcome::UsageError(in.verb, "--dword and --type name different types");
     type = REG_DWORD;
   }
-  if (in.asInt && type) return UsageError(in.verb, "--int writes text; it excludes --type and --dword");
+  if (in.asInt && type) return Outcome::UsageError(in.verb, "--int writes text; it excludes --type and --dword");
   int32_t number = 0;
   if (in.asInt && !ParseInt32(value, &number)) {
-    return UsageError(in.verb, "VALUE " + Quoted(value) +
-                                   " is not a decimal number from -2147483648 to 2147483647, which --int needs");
+    return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) +
+                                            " is not a decimal number from -2147483648 to 2147483647, "
+                                            "which --int needs");
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
-  if (!CheckRewrite(in, target, &status)) return status;
+  if (Outcome checked = CheckRewrite(in, target); !checked.ok()) return checked;
   if (in.existing) {
     std::unique_ptr<ProfileStore> store = OpenForReading(target);
     bool hasKey = false;
@@ -532,82 +500,74 @@ int RunSet(const Invocation& in) {
     if (!hasKey) {
       std::string missing = HasSection(*store, section) ? "no key " + Quoted(key) + " in section " + Quoted(section)
                                                          : "no section " + Quoted(section);
-      return Fail("set: refused to write " + where + ": --existing was given and there is " + missing);
+      return Outcome::Failure("set: refused to write " + where + ": --existing was given and there is " + missing);
     }
   }
 
   if (target.registry) {
     DWORD written = type.value_or(REG_SZ);
-    std::string data, error;
-    if (!EncodeTypedValue(written, in.asInt ? std::to_string(number) : value, &data, &error)) {
-      return UsageError(in.verb, error);
-    }
-    if (in.readOnly) return Fail("set: refused to write " + where + ": --read-only was given");
+    std::string data;
+    Outcome encoded = EncodeTypedValue(in, written, in.asInt ? std::to_string(number) : value, &data);
+    if (!encoded.ok()) return encoded;
+    if (in.readOnly) return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
     ToolRegistryStore store(target.Location(), 0, 0);
-    if (!store.WriteRaw(key, section, written, data)) return Fail("set: the registry refused to write " + where);
-    return kSuccess;
+    if (!store.WriteRaw(key, section, written, data)) {
+      return Outcome::Failure("set: the registry refused to write " + where);
+    }
+    return Outcome::Success();
   }
 
   if (type && *type != REG_SZ) {
-    return UsageError(in.verb, "profile files hold text; --type and --dword other than sz are for the registry");
+    return Outcome::UsageError(in.verb,
+                               "profile files hold text; --type and --dword other than sz are for the registry");
   }
-  if (in.readOnly) return Fail("set: refused to write " + where + ": --read-only was given");
+  if (in.readOnly) return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   // The reader trims blanks around a value and one pair of enclosing quotes,
   // so such values are written inside quotes to come back as given.
   int32_t written = store->SetString(in.asInt ? std::to_string(number) : ValueAsWritten(value), key, section);
   if (written == 0) {
-    return Fail("set: refused to write " + where +
-                ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
-                "a value with a line break, a line over 32767 characters) or cannot be read");
+    return Outcome::Failure("set: refused to write " + where +
+                            ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
+                            "a value with a line break, a line over 32767 characters) or cannot be read");
   }
-  std::string reason;
-  if (!SyncProfile(*store, target, &reason)) {
-    return Fail("set: could not write " + target.path + " back (" + reason + "); the change is not on disk");
-  }
-  return kSuccess;
+  return SyncProfile(in, *store, target, "the change is not on disk");
 }
 
 // One key of a profile file: the first entry of that name in the first
 // section of that name, as get reads it.
-int DeleteProfileKey(const Invocation& in, const Target& target, const std::string& section,
+Outcome DeleteProfileKey(const Invocation& in, const Target& target, const std::string& section,
                      const std::string& key, const std::string& where) {
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   std::string current;
   if (!ReadProfileString(*store, section, key, &current)) {
-    Notice("delete: no " + where + "; nothing to delete");
-    return kSuccess;
+    return Outcome::Notice("delete: no " + where + "; nothing to delete");
   }
-  if (store->DeleteKey(key, section) == 0) return Fail("delete: refused to delete " + where + ": the file cannot be read");
-  std::string reason;
-  if (!SyncProfile(*store, target, &reason)) {
-    return Fail("delete: could not write " + target.path + " back (" + reason + "); the key is still on disk");
+  if (store->DeleteKey(key, section) == 0) {
+    return Outcome::Failure("delete: refused to delete " + where + ": the file cannot be read");
   }
-  return kSuccess;
+  return SyncProfile(in, *store, target, "the key is still on disk");
 }
 
-int RunDelete(const Invocation& in) {
+Outcome RunDelete(const Invocation& in) {
   const std::string& section = in.arguments[1];
   const std::string* key = in.arguments.size() > 2 ? &in.arguments[2] : nullptr;
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, key, &status) ||
-      !CheckRewrite(in, target, &status)) {
-    return status;
-  }
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckNames(in, section, key); !checked.ok()) return checked;
+  if (Outcome checked = CheckRewrite(in, target); !checked.ok()) return checked;
   std::string where = key != nullptr ? (target.registry ? "value " : "key ") + Quoted(*key) + " in section " + Quoted(section) + " of " + target.Name()
                                      : "section " + Quoted(section) + " of " + target.Name();
-  if (in.readOnly) return Fail("delete: refused to delete " + where + ": --read-only was given");
+  if (in.readOnly) return Outcome::Failure("delete: refused to delete " + where + ": --read-only was given");
 
   if (target.registry) {
     ToolRegistryStore store(target.Location(), 0, 0);
     LONG result = key != nullptr ? store.DeleteValue(section, *key) : store.DeleteSection(section);
-    if (result == ERROR_FILE_NOT_FOUND) {
-      Notice("delete: no " + where + "; nothing to delete");
-      return kSuccess;
+    if (result == ERROR_FILE_NOT_FOUND) return Outcome::Notice("delete: no " + where + "; nothing to delete");
+    if (result != ERROR_SUCCESS) {
+      return Outcome::Failure("delete: could not delete " + where + ": " + DescribeStatus(result));
     }
-    if (result != ERROR_SUCCESS) return Fail("delete: could not delete " + where + ": " + DescribeStatus(result));
-    return kSuccess;
+    return Outcome::Success();
   }
 
   if (key != nullptr) return DeleteProfileKey(in, target, section, *key, where);
@@ -615,23 +575,18 @@ int RunDelete(const Invocation& in) {
   int32_t before = SectionNames(*store).count;
   // With no current key, SetString deletes the first section of the name.
   if (store->SetString("", "", section) == 0) {
-    return Fail("delete: refused to delete " + where + ": the file cannot be read");
+    return Outcome::Failure("delete: refused to delete " + where + ": the file cannot be read");
   }
   if (SectionNames(*store).count == before) {
-    Notice("delete: no " + where + "; nothing to delete");
-    return kSuccess;
+    return Outcome::Notice("delete: no " + where + "; nothing to delete");
   }
-  std::string reason;
-  if (!SyncProfile(*store, target, &reason)) {
-    return Fail("delete: could not write " + target.path + " back (" + reason + "); the section is still on disk");
-  }
-  return kSuccess;
+  return SyncProfile(in, *store, target, "the section is still on disk");
 }
 
-int RunSections(const Invocation& in) {
+Outcome RunSections(const Invocation& in) {
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckExists(in, target, &status)) return status;
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckExists(in, target); !checked.ok()) return checked;
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
   NameList sections = SectionNames(*store);
   std::string out;
@@ -648,22 +603,19 @@ int RunSections(const Invocation& in) {
     }
   }
   Print(out);
-  return kSuccess;
+  return Outcome::Success();
 }
 
-int RunKeys(const Invocation& in) {
+Outcome RunKeys(const Invocation& in) {
   const std::string& section = in.arguments[1];
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckNames(in, section, nullptr, &status) ||
-      !CheckExists(in, target, &status)) {
-    return status;
-  }
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckNames(in, section, nullptr); !checked.ok()) return checked;
+  if (Outcome checked = CheckExists(in, target); !checked.ok()) return checked;
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
   std::vector<SectionView> view = View(*store, target, &section);
   if (view.empty()) {
-    Notice("keys: no section " + Quoted(section) + " in " + target.Name());
-    return kNotFound;
+    return Outcome::NotFound("keys: no section " + Quoted(section) + " in " + target.Name());
   }
   switch (in.format) {
     case Format::kIni: Print(FormatIni(view)); break;
@@ -672,13 +624,13 @@ int RunKeys(const Invocation& in) {
       for (const EntryView& entry : view[0].entries) Print(entry.key + "\n");
       break;
   }
-  return kSuccess;
+  return Outcome::Success();
 }
 
-int RunDump(const Invocation& in) {
+Outcome RunDump(const Invocation& in) {
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckExists(in, target, &status)) return status;
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckExists(in, target); !checked.ok()) return checked;
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
   std::vector<SectionView> view = View(*store, target, nullptr);
   switch (in.format) {
@@ -686,7 +638,7 @@ int RunDump(const Invocation& in) {
     case Format::kLines: Print(FormatEntryLines(view)); break;
     default: Print(FormatIni(view)); break;
   }
-  return kSuccess;
+  return Outcome::Success();
 }
 
 #ifdef _WIN32
@@ -695,94 +647,93 @@ void SetBinary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 void SetBinary(std::FILE*) {}
 #endif
 
-bool ReadAll(const std::string& path, std::string* content, std::string* error) {
+Outcome ReadAll(const Invocation& in, const std::string& path, std::string* content) {
   bool standardInput = path == "-";
   std::FILE* file = standardInput ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (file == nullptr) return Outcome::Failure(in.verb + ": cannot open " + path + ": " + std::strerror(errno));
   if (standardInput) SetBinary(stdin);
   char buffer[65536];
   size_t count;
   while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, count);
   bool failed = std::ferror(file) != 0;
   if (!standardInput) std::fclose(file);
-  if (failed) *error = "cannot read " + path;
-  return !failed;
+  if (failed) return Outcome::Failure(in.verb + ": cannot read " + path);
+  return Outcome::Success();
 }
 
-int RunExport(const Invocation& in) {
-  if (in.utf8 && in.utf16) return UsageError(in.verb, "--utf8 and --utf16 exclude each other");
+Outcome RunExport(const Invocation& in) {
+  if (in.utf8 && in.utf16) return Outcome::UsageError(in.verb, "--utf8 and --utf16 exclude each other");
   std::string location = in.arguments[0];
   if (location.compare(0, 4, "reg:") == 0) location.erase(0, 4);
   RegRoot root;
   std::string subkey, error;
-  if (!ParseLocation(location, &root, &subkey, &error)) return UsageError(in.verb, error);
+  if (!ParseLocation(location, &root, &subkey, &error)) return Outcome::UsageError(in.verb, error);
   std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
-  if (path.empty()) return UsageError(in.verb, "FILE is empty; expected a file name or - for standard output");
+  if (path.empty()) return Outcome::UsageError(in.verb, "FILE is empty; expected a file name or - for standard output");
   RegDocument document;
   LONG status = ReadKeyTree(root, subkey, &document);
   std::string name = RegKeyPath(root, subkey);
-  if (status == ERROR_FILE_NOT_FOUND) return Fail("export: there is no key " + name);
-  if (status != ERROR_SUCCESS) return Fail("export: could not read " + name + ": " + DescribeStatus(status));
+  if (status == ERROR_FILE_NOT_FOUND) return Outcome::Failure("export: there is no key " + name);
+  if (status != ERROR_SUCCESS) {
+    return Outcome::Failure("export: could not read " + name + ": " + DescribeStatus(status));
+  }
   std::string content;
   if (!FormatRegFile(document, in.utf8 ? RegEncoding::kUtf8 : RegEncoding::kUtf16, &content, &error)) {
-    return Fail("export: " + error + "; nothing was written");
+    return Outcome::Failure("export: " + error + "; nothing was written");
   }
   if (path == "-") {
     SetBinary(stdout);
     Print(content);  // Checked with all other output at exit.
-    return kSuccess;
+    return Outcome::Success();
   }
   switch (WriteWholeFile(path, content, in.force, &error)) {
-    case WriteOutcome::kWritten: return kSuccess;
-    case WriteOutcome::kExists: return Fail("export: " + path + " exists; --force replaces it");
-    default: return Fail("export: " + error);
+    case WriteOutcome::kWritten: return Outcome::Success();
+    case WriteOutcome::kExists: return Outcome::Failure("export: " + path + " exists; --force replaces it");
+    default: return Outcome::Failure("export: " + error);
   }
 }
 
-int RunImport(const Invocation& in) {
+Outcome RunImport(const Invocation& in) {
   const std::string& path = in.arguments[0];
-  if (in.readOnly) return Fail("import: refused to import " + path + ": --read-only was given");
-  std::string content, error;
-  if (!ReadAll(path, &content, &error)) return Fail("import: " + error);
+  if (in.readOnly) return Outcome::Failure("import: refused to import " + path + ": --read-only was given");
+  std::string content;
+  if (Outcome read = ReadAll(in, path, &content); !read.ok()) return read;
   if (LONG result = CheckRegistry(RegRoot::kCurrentUser)) {
-    return Fail("import: cannot use the registry: " + RegistryFailure(result) + "; nothing was imported");
+    return Outcome::Failure("import: cannot use the registry: " + RegistryFailure(result) + "; nothing was imported");
   }
   RegDocument document;
   RegParseError parseError;
   if (!ParseRegFile(content, &document, &parseError)) {
     std::string where = parseError.line > 0 ? path + " line " + std::to_string(parseError.line) : path;
-    return Fail("import: " + where + ": " + parseError.message + "; nothing was imported");
+    return Outcome::Failure("import: " + where + ": " + parseError.message + "; nothing was imported");
   }
   int line = 0;
   LONG status = ApplyRegDocument(document, &line);
   if (status != ERROR_SUCCESS) {
-    return Fail("import: " + path + " line " + std::to_string(line) + ": the registry refused it (" +
-                DescribeStatus(status) + "); the lines before it were applied");
+    return Outcome::Failure("import: " + path + " line " + std::to_string(line) + ": the registry refused it (" +
+                            DescribeStatus(status) + "); the lines before it were applied");
   }
-  return kSuccess;
+  return Outcome::Success();
 }
 
 // Applies an INI fragment: to a profile file through one store and one
 // write-back, so that the file holds all of it or none of it; to the
 // registry value by value, as set writes them.
-int RunMerge(const Invocation& in) {
+Outcome RunMerge(const Invocation& in) {
   Target target;
-  int status = kSuccess;
-  if (!ResolveTarget(in, &target, &status) || !CheckRewrite(in, target, &status)) return status;
+  if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
+  if (Outcome checked = CheckRewrite(in, target); !checked.ok()) return checked;
   std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
-  if (path.empty()) return UsageError(in.verb, "FILE is empty; expected a file name or - for standard input");
+  if (path.empty()) return Outcome::UsageError(in.verb, "FILE is empty; expected a file name or - for standard input");
   std::string source = path == "-" ? "standard input" : path;
-  if (in.readOnly) return Fail("merge: refused to write " + target.Name() + ": --read-only was given");
+  if (in.readOnly) return Outcome::Failure("merge: refused to write " + target.Name() + ": --read-only was given");
   std::string content, error;
-  if (!ReadAll(path, &content, &error)) return Fail("merge: " + error);
+  if (Outcome read = ReadAll(in, path, &content); !read.ok()) return read;
   std::vector<FragmentSection> sections;
   int line = 0;
   if (!ParseIniFragment(content, &sections, &line, &error)) {
     std::string at = line > 0 ? source + " line " + std::to_string(line) : source;
-    return Fail("merge: " + at + ": " + error + "; nothing was written");
+    return Outcome::Failure("merge: " + at + ": " + error + "; nothing was written");
   }
 
   if (target.registry) {
@@ -790,13 +741,13 @@ int RunMerge(const Invocation& in) {
     for (const FragmentSection& section : sections) {
       for (const FragmentEntry& entry : section.entries) {
         if (!store.WriteRaw(entry.key, section.name, REG_SZ, entry.value + '\0')) {
-          return Fail("merge: " + source + " line " + std::to_string(entry.line) + ": the registry refused to write " +
-                      Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.Name() +
-                      "; the lines before it were applied");
+          return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) +
+                                  ": the registry refused to write " + Quoted(entry.key) + " in section " +
+                                  Quoted(section.name) + " of " + target.Name() + "; the lines before it were applied");
         }
       }
     }
-    return kSuccess;
+    return Outcome::Success();
   }
 
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
@@ -808,23 +759,19 @@ int RunMerge(const Invocation& in) {
       std::string value = entry.quoted ? "\"" + entry.value + "\"" : entry.value;
       if (store->SetString(value, entry.key, section.name) == 0) {
         ProfileDiscard(target.path.c_str());
-        return Fail("merge: " + source + " line " + std::to_string(entry.line) + ": refused to write " +
-                    Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
-                    " (the file cannot be read); nothing was written");
+        return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) + ": refused to write " +
+                                Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
+                                " (the file cannot be read); nothing was written");
       }
       changed = true;
     }
   }
-  if (!changed) return kSuccess;
-  std::string reason;
-  if (!SyncProfile(*store, target, &reason)) {
-    return Fail("merge: could not write " + target.path + " back (" + reason + "); nothing was written");
-  }
-  return kSuccess;
+  if (!changed) return Outcome::Success();
+  return SyncProfile(in, *store, target, "nothing was written");
 }
 
 const Verb kVerbs[] = {
-    {"get", "inireg get TARGET SECTION KEY [--default TEXT] [--int | --hex] [--format FORMAT]",
+    {"get", "TARGET SECTION KEY", "[--default TEXT] [--int | --hex] [--format FORMAT]", "print a value",
      "Prints the value of KEY in SECTION and a newline.\n"
      "  --default TEXT  print TEXT when there is no such value (exit status 0)\n"
      "  --int           read the value as a decimal 32-bit number (registry: text or REG_DWORD);\n"
@@ -838,7 +785,7 @@ const Verb kVerbs[] = {
      "notation (hex:01,02).  KEY (Default) is the unnamed value.\n"
      "Exit status 1 when there is no such value and no --default was given.\n",
      "--default --int --hex --format --read-only", 3, 3, RunGet},
-    {"set", "inireg set TARGET SECTION KEY VALUE [--int | --type TYPE] [--existing] [--rewrite]",
+    {"set", "TARGET SECTION KEY VALUE", "[--int | --type TYPE] [--existing] [--rewrite]", "write a value",
      "Writes VALUE to KEY in SECTION, creating both as needed.  A value with blanks\n"
      "around it or enclosing quotes is written inside quotes so that it reads back as given.\n"
      "  --int        VALUE must be a decimal 32-bit number (stored as text)\n"
@@ -852,7 +799,8 @@ const Verb kVerbs[] = {
      "               instead of changing only the key's own line\n"
      "Exit status 2 when the write is refused (with --existing: no such section or key).\n",
      "--int --dword --type --existing --rewrite --read-only", 4, 4, RunSet},
-    {"delete", "inireg delete TARGET SECTION [KEY] [--rewrite]",
+    {"delete", "TARGET SECTION [KEY]", "[--rewrite]",
+     "delete a section (registry: its key and all below)\nor one key (registry: one value)",
      "Deletes the section with its keys, or with KEY only that key.  In a profile\n"
      "file the section's lines go from its header to the next header, a key its own\n"
      "line (the first key of that name, as get reads it).  In the registry the section\n"
@@ -861,7 +809,8 @@ const Verb kVerbs[] = {
      "  --rewrite  profile files: write the whole file in the plain form\n"
      "A section or key that does not exist is reported and is not an error.\n",
      "--rewrite --read-only", 2, 3, RunDelete},
-    {"merge", "inireg merge TARGET [FILE] [--rewrite]",
+    {"merge", "TARGET [FILE]", "[--rewrite]",
+     "apply an INI fragment (- or no FILE: standard input)",
      "Applies an INI fragment, [SECTION] headers and KEY=VALUE lines read as a\n"
      "profile file is read, from FILE (standard input when absent or -): every entry\n"
      "is set as set sets it.  A profile file is written back once, with all of the\n"
@@ -873,18 +822,18 @@ const Verb kVerbs[] = {
      "number and nothing is written.  A header without entries adds nothing.\n"
      "  --rewrite  profile files: write the whole file in the plain form\n",
      "--rewrite --read-only", 1, 2, RunMerge},
-    {"sections", "inireg sections TARGET [--format FORMAT]",
+    {"sections", "TARGET", "[--format FORMAT]", "list the sections",
      "Lists the section names, one a line; --format ini prints them as [NAME] lines,\n"
      "--format sh as single-quoted shell words.\n"
      "Exit status 1 when the file or the registry location does not exist.\n",
      "--format --read-only", 1, 1, RunSections},
-    {"keys", "inireg keys TARGET SECTION [--format FORMAT]",
+    {"keys", "TARGET SECTION", "[--format FORMAT]", "list the keys of a section",
      "Lists the key names of SECTION, one a line ((Default) for a registry key's\n"
      "unnamed value); --format ini prints the section as INI text, --format sh its\n"
      "keys and values as KEY='VALUE' lines for eval.\n"
      "Exit status 1 when the file, the location or the section does not exist.\n",
      "--format --read-only", 2, 2, RunKeys},
-    {"dump", "inireg dump TARGET [--format FORMAT]",
+    {"dump", "TARGET", "[--format FORMAT]", "print the whole store as INI text",
      "Prints every section and its keys as INI text that reads back as the same\n"
      "sections and keys.  For the registry these are the location's direct subkeys and\n"
      "their values, shown as get shows them; values INI cannot hold on one line (line\n"
@@ -893,7 +842,8 @@ const Verb kVerbs[] = {
      "lines, --format sh SECTION_KEY='VALUE' lines for eval.\n"
      "Exit status 1 when the file or the registry location does not exist.\n",
      "--format --read-only", 1, 1, RunDump},
-    {"export", "inireg export LOCATION [FILE] [--utf8] [--force]",
+    {"export", "LOCATION [FILE]", "[--utf8] [--force]",
+     "write a registry key tree as a .reg file",
      "Writes the registry key LOCATION (CU\\Software\\Example, HKCU\\Software\\Example or\n"
      "HKEY_CURRENT_USER\\Software\\Example) and all keys below it to FILE (standard\n"
      "output when absent or -) in the .reg format of the registry editor: \"Windows\n"
@@ -902,7 +852,8 @@ const Verb kVerbs[] = {
      "values, types and bytes.  The file is written whole to a temporary file and\n"
      "then moved into place; an existing FILE is replaced only with --force.\n",
      "--utf8 --utf16 --force", 1, 2, RunExport},
-    {"import", "inireg import FILE",
+    {"import", "FILE", "",
+     "apply a .reg file to the registry (- reads standard input)",
      "Applies a .reg file (Version 5.00 or REGEDIT4; UTF-16LE with a byte-order mark,\n"
      "UTF-8 or 8-bit) to the registry; FILE - reads standard input.  The whole file is\n"
      "checked first: a malformed line is reported with its number and nothing is written.\n",
@@ -921,9 +872,47 @@ bool Takes(const Verb& verb, const std::string& option) {
   return list.find(" " + option + " ") != std::string::npos;
 }
 
+// "get TARGET SECTION KEY".
+std::string Synopsis(const Verb& verb) { return std::string(verb.name) + " " + verb.arguments; }
+
+// "inireg get TARGET SECTION KEY [--default TEXT] ...".
+std::string Usage(const Verb& verb) {
+  std::string usage = "inireg " + Synopsis(verb);
+  if (*verb.optionSynopsis != '\0') usage += std::string(" ") + verb.optionSynopsis;
+  return usage;
+}
+
 void PrintVerbHelp(const Verb& verb) {
   std::printf("Usage: %s\n\n%s\nTARGET is a profile file path or reg:LOCATION; see inireg --help.\n",
-              verb.usage, verb.help);
+              Usage(verb).c_str(), verb.help);
+}
+
+std::string Overview() {
+  // The summaries start in this column, their further lines too.
+  constexpr size_t kSummaryColumn = 31;
+  std::string text = kOverviewHead;
+  for (const Verb& verb : kVerbs) {
+    std::string line = "  " + Synopsis(verb);
+    if (line.size() < kSummaryColumn - 1) line.resize(kSummaryColumn - 1, ' ');
+    text += line + " ";
+    for (const char* c = verb.summary; *c != '\0'; ++c) {
+      text += *c;
+      if (*c == '\n') text += std::string(kSummaryColumn, ' ');
+    }
+    text += "\n";
+  }
+  return text + kOverviewOptions;
+}
+
+// "get, set, ... or import", for messages.
+std::string VerbNames() {
+  std::string names;
+  size_t count = sizeof kVerbs / sizeof kVerbs[0];
+  for (size_t i = 0; i < count; ++i) {
+    names += i == 0 ? "" : i + 1 == count ? " or " : ", ";
+    names += kVerbs[i].name;
+  }
+  return names;
 }
 
 bool TakesValue(const std::string& option) {
@@ -958,7 +947,7 @@ int Main(int argc, char** argv) {
     if (equals != std::string::npos) value = argument.substr(equals + 1);
     if (TakesValue(name)) {
       if (!value) {
-        if (i + 1 >= argc) return UsageError(in.verb, name + " needs a value");
+        if (i + 1 >= argc) return Report(Outcome::UsageError(in.verb, name + " needs a value"));
         value = argv[++i];
       }
       if (name == "--default") in.defaultText = value;
@@ -966,7 +955,7 @@ int Main(int argc, char** argv) {
       if (name == "--format") formatText = value;
       if (name == "--type") typeText = value;
     } else if (value) {
-      return UsageError(in.verb, name + " takes no value");
+      return Report(Outcome::UsageError(in.verb, name + " takes no value"));
     }
     if (name == "--help" || name == "-h") {
       help = true;
@@ -991,16 +980,15 @@ int Main(int argc, char** argv) {
   }
   if (in.verb.empty() || in.verb == "help") {
     if (!help && in.verb.empty()) {
-      std::fputs(kOverview, stderr);
+      std::fputs(Overview().c_str(), stderr);
       return kFailure;
     }
-    std::fputs(kOverview, stdout);
+    std::fputs(Overview().c_str(), stdout);
     return kSuccess;
   }
   const Verb* verb = FindVerb(in.verb);
   if (verb == nullptr) {
-    return UsageError("", "unknown verb " + Quoted(in.verb) +
-                              "; expected get, set, delete, merge, sections, keys, dump, export or import");
+    return Report(Outcome::UsageError("", "unknown verb " + Quoted(in.verb) + "; expected " + VerbNames()));
   }
   if (help) {
     PrintVerbHelp(*verb);
@@ -1010,8 +998,8 @@ int Main(int argc, char** argv) {
     if (option != "--registry" && !Takes(*verb, option)) {
       std::string known;
       for (const char* c = verb->options; *c != '\0'; ++c) known += *c == ' ' ? std::string(", ") : std::string(1, *c);
-      return UsageError(in.verb, "unknown option " + option + "; " + in.verb + " takes " + known +
-                                     ", --registry and --help");
+      return Report(Outcome::UsageError(in.verb, "unknown option " + option + "; " + in.verb + " takes " + known +
+                                     ", --registry and --help"));
     }
   }
   if (formatText) {
@@ -1022,31 +1010,32 @@ int Main(int argc, char** argv) {
     } else if (*formatText == "lines") {
       in.format = Format::kLines;
     } else {
-      return UsageError(in.verb, "unknown format " + Quoted(*formatText) + "; expected ini, sh or lines");
+      return Report(
+          Outcome::UsageError(in.verb, "unknown format " + Quoted(*formatText) + "; expected ini, sh or lines"));
     }
   }
   if (typeText) {
     DWORD type = REG_NONE;
     if (!ParseType(*typeText, &type)) {
-      return UsageError(in.verb, "unknown type " + Quoted(*typeText) +
-                                     "; expected sz, expand_sz, multi_sz, dword, qword or binary");
+      return Report(Outcome::UsageError(in.verb, "unknown type " + Quoted(*typeText) +
+                                     "; expected sz, expand_sz, multi_sz, dword, qword or binary"));
     }
     in.type = type;
   }
   if (in.arguments.size() < verb->minArguments || in.arguments.size() > verb->maxArguments) {
-    return UsageError(in.verb, "wrong number of arguments; usage: " + std::string(verb->usage));
+    return Report(Outcome::UsageError(in.verb, "wrong number of arguments; usage: " + Usage(*verb)));
   }
   if (in.registry) {
 #ifdef _WIN32
-    return UsageError(in.verb, "--registry is for the Linux registry; Windows has its own");
+    return Report(Outcome::UsageError(in.verb, "--registry is for the Linux registry; Windows has its own"));
 #else
-    if (in.registry->empty()) return UsageError(in.verb, "--registry needs a file name");
+    if (in.registry->empty()) return Report(Outcome::UsageError(in.verb, "--registry needs a file name"));
     SetRegistryDatabasePath(*in.registry);
 #endif
   }
-  int status = verb->run(in);
+  int status = Report(verb->run(in));
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return Fail(in.verb + ": could not write to standard output");
+    return Report(Outcome::Failure(in.verb + ": could not write to standard output"));
   }
   return status;
 }

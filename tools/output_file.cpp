@@ -18,7 +18,7 @@
 #include <unistd.h>
 #endif
 
-#include "platform/temporary_files.h"
+#include "library_internals.h"
 
 namespace inireg::tool {
 

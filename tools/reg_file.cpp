@@ -19,19 +19,6 @@ constexpr size_t kMaxValueNameLength = 16383;
 // Written lines stay within the registry editor's width.
 constexpr size_t kLineWidth = 80;
 
-struct RootName {
-  RegRoot root;
-  const char* longName;
-  const char* shortName;
-};
-const RootName kRoots[] = {
-    {RegRoot::kClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
-    {RegRoot::kCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
-    {RegRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
-    {RegRoot::kUsers, "HKEY_USERS", "HKU"},
-    {RegRoot::kCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
-};
-
 // An odd last byte of a UTF-16 string list is kept in the registry text as
 // the three-byte form of the lone surrogate U+DB00 + byte: ED, AC..AF, 80..BF.
 // Made byte by byte so that it is the same where registry text is not UTF-8.
@@ -354,21 +341,23 @@ bool IsQuotableString(const std::string& data) {
   return body.find('\0') == std::string::npos && !HasLineBreak(body) && IsPortableRegistryText(body);
 }
 
-// "prefix" and the bytes, continued with "\" and a two-space indent where a
-// line would pass the width.
-void AppendHexList(std::string* out, const std::string& prefix, const std::string& bytes) {
+// "prefix" and the bytes as the format writes them, two lower-case hex
+// digits a byte separated by commas.  Where a line would pass `width`, it
+// is continued with "\" and a two-space indent on the next line.
+std::string HexList(const std::string& prefix, const std::string& bytes, size_t width) {
+  std::string text;
   std::string line = prefix;
   for (size_t i = 0; i < bytes.size(); ++i) {
     char piece[4];
     std::snprintf(piece, sizeof piece, "%02x%s", static_cast<unsigned char>(bytes[i]),
                   i + 1 < bytes.size() ? "," : "");
-    if (line.size() + std::char_traits<char>::length(piece) + 1 > kLineWidth && line != "  ") {
-      *out += line + "\\\r\n";
+    if (line.size() + std::char_traits<char>::length(piece) + 1 > width && line != "  ") {
+      text += line + "\\\r\n";
       line = "  ";
     }
     line += piece;
   }
-  *out += line + "\r\n";
+  return text + line;
 }
 
 // How a value's data is written: a literal ("text" or dword:...) or a hex
@@ -433,17 +422,12 @@ void AppendValue(std::string* out, const RegValue& value) {
   if (value.type == kTypeString && IsQuotableString(value.data + '\0')) {
     *out += "; " + Quote(value.data) + " without a terminating NUL:\r\n";
   }
-  AppendHexList(out, name + "=" + form.hexPrefix, form.bytes);
+  *out += HexList(name + "=" + form.hexPrefix, form.bytes, kLineWidth) + "\r\n";
 }
 
 }  // namespace
 
-const char* RegRootName(RegRoot root) {
-  for (const RootName& entry : kRoots) {
-    if (entry.root == root) return entry.longName;
-  }
-  return "";
-}
+const char* RegRootName(RegRoot root) { return NamesOf(root).longName; }
 
 std::string RegKeyPath(RegRoot root, const std::string& subkey) {
   std::string path = RegRootName(root);
@@ -455,8 +439,8 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
                      std::string* error) {
   size_t slash = path.find('\\');
   std::string rootName = path.substr(0, slash);
-  const RootName* found = nullptr;
-  for (const RootName& entry : kRoots) {
+  const RegRootNames* found = nullptr;
+  for (const RegRootNames& entry : kRegRoots) {
     if (EqualsNoCase(rootName, entry.longName) || EqualsNoCase(rootName, entry.shortName)) found = &entry;
   }
   if (found == nullptr) {
@@ -508,13 +492,7 @@ bool ParseRegFile(const std::string& content, RegDocument* document, RegParseErr
 std::string RegDataNotation(uint32_t type, const std::string& data) {
   DataForm form = FormOf(type, data);
   if (!form.literal.empty()) return form.literal;
-  std::string text = form.hexPrefix;
-  for (size_t i = 0; i < form.bytes.size(); ++i) {
-    char piece[4];
-    std::snprintf(piece, sizeof piece, i == 0 ? "%02x" : ",%02x", static_cast<unsigned char>(form.bytes[i]));
-    text += piece;
-  }
-  return text;
+  return HexList(form.hexPrefix, form.bytes, std::string::npos);
 }
 
 bool FormatRegFile(const RegDocument& document, RegEncoding encoding, std::string* content,

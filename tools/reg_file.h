@@ -43,9 +43,12 @@
 #include <string>
 #include <vector>
 
+#include "registry/registry_names.h"
+
 namespace inireg::tool {
 
-enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };
+// The roots and their names are the library's (registry/registry_names.h).
+using inireg::RegRoot;
 
 // Value types the format treats specially (the registry's REG_* numbers).
 constexpr uint32_t kTypeNone = 0;

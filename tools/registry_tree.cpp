@@ -1,9 +1,8 @@
 #include "registry_tree.h"
 
-#include <cstdio>
 #include <vector>
 
-#include "registry/registry_path.h"
+#include "library_internals.h"
 
 namespace inireg::tool {
 
@@ -13,22 +12,6 @@ namespace {
 // the A functions' UTF-8 a unit takes at most three bytes.
 constexpr DWORD kKeyNameBuffer = 255 * 3 + 1;
 constexpr DWORD kValueNameBuffer = 16383 * 3 + 1;
-const char kDefaultValueName[] = "(Default)";
-
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  HKEY* Out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 LONG SubkeyNames(HKEY key, std::vector<std::string>* names) {
   char name[kKeyNameBuffer];
@@ -75,7 +58,7 @@ LONG ReadTree(HKEY key, RegRoot root, const std::string& subkey, RegDocument* do
   if (LONG status = SubkeyNames(key, &children)) return status;
   for (const std::string& child : children) {
     KeyHandle handle;
-    LONG status = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, handle.Out());
+    LONG status = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, handle.out());
     if (status == ERROR_FILE_NOT_FOUND) continue;  // Deleted while we read.
     if (status != ERROR_SUCCESS) return status;
     std::string path = subkey.empty() ? child : subkey + "\\" + child;
@@ -94,7 +77,7 @@ LONG ApplyKey(const RegKey& key, int* failedLine) {
   KeyHandle handle;
   DWORD disposition = 0;
   LONG status = RegCreateKeyExA(root, key.subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_READ | KEY_WRITE, nullptr, handle.Out(), &disposition);
+                                KEY_READ | KEY_WRITE, nullptr, handle.out(), &disposition);
   if (status != ERROR_SUCCESS) return status;
   for (const RegValue& value : key.values) {
     *failedLine = value.line;
@@ -113,52 +96,9 @@ LONG ApplyKey(const RegKey& key, int* failedLine) {
 
 }  // namespace
 
-HKEY RootKey(RegRoot root) {
-  switch (root) {
-    case RegRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
-    case RegRoot::kCurrentUser: return HKEY_CURRENT_USER;
-    case RegRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
-    case RegRoot::kUsers: return HKEY_USERS;
-    case RegRoot::kCurrentConfig: return HKEY_CURRENT_CONFIG;
-  }
-  return nullptr;
-}
-
-bool ParseLocation(const std::string& text, RegRoot* root, std::string* subkey, std::string* error) {
-  HKEY handle = nullptr;
-  std::string path;
-  if (text.size() >= 2 && (text[0] == 'H' || text[0] == 'h') && (text[1] == 'K' || text[1] == 'k')) {
-    if (!SplitRegKeyPath(text, root, &path, error)) return false;
-  } else if (ParseRegistryPath(text, &handle, &path)) {
-    const RegRoot roots[] = {RegRoot::kClassesRoot, RegRoot::kCurrentUser, RegRoot::kLocalMachine,
-                             RegRoot::kUsers, RegRoot::kCurrentConfig};
-    for (RegRoot candidate : roots) {
-      if (RootKey(candidate) == handle) *root = candidate;
-    }
-    // The same rules as .reg key names, so that what is exported can be read back.
-    RegRoot ignored;
-    std::string checked;
-    if (!path.empty() && !SplitRegKeyPath(std::string("HKCU\\") + path, &ignored, &checked, error)) {
-      return false;
-    }
-  } else {
-    *error = "unknown registry location \"" + text +
-             "\"; expected ROOT\\PATH with ROOT one of CU, LM, CR, US, CC (or HKCU, HKLM, HKCR, HKU, "
-             "HKCC, HKEY_CURRENT_USER, ...), as in CU\\Software\\Example";
-    return false;
-  }
-  *subkey = path;
-  return true;
-}
-
-std::string StoreLocation(RegRoot root, const std::string& subkey) {
-  static const char* const kAbbreviations[] = {"CR", "CU", "LM", "US", "CC"};
-  return std::string(kAbbreviations[static_cast<int>(root)]) + "\\" + subkey;
-}
-
 LONG ReadKeyTree(RegRoot root, const std::string& subkey, RegDocument* document) {
   KeyHandle handle;
-  LONG status = RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_READ, handle.Out());
+  LONG status = RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_READ, handle.out());
   if (status != ERROR_SUCCESS) return status;
   return ReadTree(handle.get(), root, subkey, document);
 }
@@ -176,76 +116,6 @@ LONG ApplyRegDocument(const RegDocument& document, int* failedLine) {
     if (LONG status = ApplyKey(key, failedLine)) return status;
   }
   return ERROR_SUCCESS;
-}
-
-LONG CheckRegistry(RegRoot root) {
-  KeyHandle handle;
-  return RegOpenKeyExA(RootKey(root), "", 0, KEY_READ, handle.Out());
-}
-
-std::string DescribeStatus(LONG status) {
-  switch (status) {
-    case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_INVALID_PARAMETER: return "invalid parameter";
-    case ERROR_BAD_PATHNAME: return "bad path name";
-    case ERROR_REGISTRY_CORRUPT: return "the registry database cannot be opened or is damaged";
-    case ERROR_REGISTRY_IO_FAILED: return "the registry database could not be read or written";
-    default: break;
-  }
-  char text[48];
-  std::snprintf(text, sizeof text, "registry error %ld", static_cast<long>(status));
-  return text;
-}
-
-LONG ToolRegistryStore::DeleteSection(const std::string& name) {
-  if (readOnly != 0) return ERROR_ACCESS_DENIED;
-  if (baseKey == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (sectionKey != nullptr) {
-    RegCloseKey(sectionKey);
-    sectionKey = nullptr;
-  }
-  return DeleteKeyTree(baseKey, name);
-}
-
-bool ToolRegistryStore::ReadRaw(const std::string& keyName, const std::string& sectionName,
-                                DWORD* type, std::string* data) {
-  if (!sectionName.empty()) SelectSection(sectionName);
-  if (!keyName.empty()) SelectValue(keyName);
-  if (sectionKey == nullptr) return false;
-  const char* name = key == kDefaultValueName ? "" : key.c_str();
-  DWORD size = 0;
-  LONG status = RegQueryValueExA(sectionKey, name, nullptr, type, nullptr, &size);
-  // The data may grow between asking its size and reading it.
-  while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-    data->assign(static_cast<size_t>(size) + 1, '\0');
-    status = RegQueryValueExA(sectionKey, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
-    if (status == ERROR_SUCCESS) {
-      data->resize(size);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool ToolRegistryStore::WriteRaw(const std::string& keyName, const std::string& sectionName,
-                                 DWORD type, const std::string& data) {
-  if (readOnly != 0) return false;
-  if (!sectionName.empty()) SelectSection(sectionName);
-  if (!keyName.empty()) SelectValue(keyName);
-  if (CreateKeys() == 0) return false;
-  const char* name = key == kDefaultValueName ? "" : key.c_str();
-  return RegSetValueExA(sectionKey, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                        static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
-}
-
-LONG ToolRegistryStore::DeleteValue(const std::string& sectionName, const std::string& keyName) {
-  if (readOnly != 0) return ERROR_ACCESS_DENIED;
-  if (baseKey == nullptr) return ERROR_FILE_NOT_FOUND;
-  KeyHandle section;
-  LONG status = RegOpenKeyExA(baseKey, sectionName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, section.Out());
-  if (status != ERROR_SUCCESS) return status;
-  return RegDeleteValueA(section.get(), keyName == kDefaultValueName ? "" : keyName.c_str());
 }
 
 }  // namespace inireg::tool

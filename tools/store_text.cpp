@@ -2,16 +2,13 @@
 
 #include <cstdio>
 
-#include "profile/profile_line.h"
+#include "library_internals.h"
 #include "reg_file.h"
 #include "terminal_text.h"
-#include "text/ascii_case.h"
 
 namespace inireg::tool {
 
 namespace {
-
-const char kDefaultValueName[] = "(Default)";
 
 bool IsTrimmed(char c) { return IsProfileSpace(c); }
 
@@ -188,7 +185,7 @@ std::vector<SectionView> ViewRegistry(ToolRegistryStore& store, const std::strin
       // called that cannot be reached.
       bool unnamed = keys.names[k].empty();
       entry.key = unnamed ? kDefaultValueName : keys.names[k];
-      if (!unnamed && entry.key == kDefaultValueName) {
+      if (!unnamed && IsDefaultValueName(entry.key)) {
         entry.problem = "the name stands for the unnamed value, so this value cannot be read by name";
         entry.unreadable = true;
         section.entries.push_back(std::move(entry));

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "inireg/profile_store.h"
-#include "registry_tree.h"
+#include "tool_registry_store.h"
 
 namespace inireg::tool {
 

@@ -66,7 +66,7 @@ struct LayoutSection {
   std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
 
   void Add(LayoutEntry entry) {
-    if (keysIndexed_) keyIndex_[LowerCased(entry.key)].push_back(entries.size());
+    if (keysIndexed_) keyIndex_[LowerCased(entry.key.str())].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
   // The first entry named `key` that is not deleted, or null.
@@ -81,7 +81,7 @@ struct LayoutSection {
     }
     if (!keysIndexed_) {
       // Indexed on first use: a journal touches few of a file's sections.
-      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[LowerCased(entries[i].key)].push_back(i);
+      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[LowerCased(entries[i].key.str())].push_back(i);
       keysIndexed_ = true;
     }
     auto found = keyIndex_.find(LowerCased(key));
@@ -190,7 +190,7 @@ class LayoutModel {
 
  private:
   void AddSection(LayoutSection section) {
-    addedSections_[LowerCased(section.name)].push_back(sections.size());
+    addedSections_[LowerCased(section.name.str())].push_back(sections.size());
     sections.push_back(std::move(section));
   }
   LayoutSection* FindSection(const std::string& name) {

@@ -7,6 +7,7 @@
 
 #include "inireg/text.h"
 #include "registry/registry_calls.h"
+#include "registry/registry_names.h"
 #include "registry/registry_path.h"
 #include "text/numbers.h"
 
@@ -18,8 +19,6 @@ namespace {
 // name ends the listing.
 constexpr DWORD kNameBufferSize = 1024;
 constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;  // 0x2001F
-
-const char kDefaultValueName[] = "(Default)";
 
 // Enumerates names by index until the first non-zero status, handing each to
 // `take`, which returns false to stop.  `next(index, buffer)` reads one name.
@@ -104,9 +103,11 @@ void RegistryStore::SelectValue(std::string name) { key = std::move(name); }
 int32_t RegistryStore::CreateKeys() {
   DWORD disposition = 0;
   if (baseKey == nullptr) {
-    if (rootKey == nullptr) return 0;
-    std::string subkey = SliceString(path, 2);
-    if (!subkey.empty() && subkey[0] == '\\') subkey.erase(0, 1);
+    // rootKey is set only when OpenPath parsed `path`, which no one changes
+    // afterwards.
+    HKEY root = nullptr;
+    std::string subkey;
+    if (rootKey == nullptr || !ParseRegistryPath(path, &root, &subkey)) return 0;
     if (Registry().createKey(rootKey, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                              CreateMask(), nullptr, &baseKey, &disposition) != ERROR_SUCCESS) {
       baseKey = nullptr;
@@ -137,7 +138,7 @@ void RegistryStore::NameSectionAndKey(const std::string& sectionArgument,
 }
 
 const char* RegistryStore::MappedValueName() const {
-  return key == kDefaultValueName ? nullptr : key.c_str();
+  return ValueNameArgument(key);
 }
 
 bool RegistryStore::QueryTypeAndSize(const char* name, DWORD* type, DWORD* size) {

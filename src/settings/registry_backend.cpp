@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "inireg/win32_registry.h"
+#include "registry/key_handle.h"
+#include "registry/registry_names.h"
 #include "registry/registry_path.h"
 #include "settings/settings_backend.h"
 
@@ -16,31 +18,10 @@ namespace inireg {
 
 namespace {
 
-const char kDefaultValueName[] = "(Default)";
 // Enumeration buffers: key names are at most 255 characters, value names
 // 16383, in the system's own limits.
 constexpr DWORD kKeyNameCapacity = 256;
 constexpr DWORD kValueNameCapacity = 16384;
-
-// Owns an open key.
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (handle_ != nullptr) RegCloseKey(handle_);
-  }
-  HKEY* out() { return &handle_; }
-  HKEY get() const { return handle_; }
-
- private:
-  HKEY handle_ = nullptr;
-};
-
-const char* ValueName(const std::string& key) {
-  return key == kDefaultValueName ? nullptr : key.c_str();
-}
 
 Status Failed(const char* what, LONG status) {
   return Status::Error(std::string(what) + " failed with registry status " +
@@ -57,9 +38,9 @@ class RegistryBackend : public SettingsBackend {
   std::optional<std::string> Get(const std::string& section, const std::string& key,
                                  bool* exists) override {
     *exists = false;
-    Key open;
+    KeyHandle open;
     if (Open(section, KEY_QUERY_VALUE, &open) != ERROR_SUCCESS) return std::nullopt;
-    const char* name = ValueName(key);
+    const char* name = ValueNameArgument(key);
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(open.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
       return std::nullopt;
@@ -84,11 +65,11 @@ class RegistryBackend : public SettingsBackend {
   Status Set(const std::string& section, const std::string& key,
              const std::string& value) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key created;
+    KeyHandle created;
     LONG status = Create(section, &created);
     if (status != ERROR_SUCCESS) return Failed("creating the section key", status);
     // REG_SZ with its terminating NUL, as the system's own tools write it.
-    status = RegSetValueExA(created.get(), ValueName(key), 0, REG_SZ,
+    status = RegSetValueExA(created.get(), ValueNameArgument(key), 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>(value.size() + 1));
     return status == ERROR_SUCCESS ? Status::Ok() : Failed("writing the value", status);
@@ -96,18 +77,18 @@ class RegistryBackend : public SettingsBackend {
 
   Status Remove(const std::string& section, const std::string& key) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key open;
+    KeyHandle open;
     LONG status = Open(section, KEY_SET_VALUE, &open);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the section key", status);
-    status = RegDeleteValueA(open.get(), ValueName(key));
+    status = RegDeleteValueA(open.get(), ValueNameArgument(key));
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     return Failed("deleting the value", status);
   }
 
   Status RemoveSection(const std::string& section) override {
     if (readOnly_) return Status::Error("the settings were opened read-only");
-    Key base;
+    KeyHandle base;
     LONG status = Open("", KEY_READ | KEY_WRITE, &base);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the location key", status);
@@ -118,7 +99,7 @@ class RegistryBackend : public SettingsBackend {
 
   std::vector<std::string> Sections() override {
     std::vector<std::string> names;
-    Key base;
+    KeyHandle base;
     if (Open("", KEY_ENUMERATE_SUB_KEYS, &base) != ERROR_SUCCESS) return names;
     char name[kKeyNameCapacity];
     for (DWORD index = 0; RegEnumKeyA(base.get(), index, name, sizeof name) == ERROR_SUCCESS;
@@ -130,7 +111,7 @@ class RegistryBackend : public SettingsBackend {
 
   std::vector<std::string> Keys(const std::string& section) override {
     std::vector<std::string> names;
-    Key open;
+    KeyHandle open;
     if (Open(section, KEY_QUERY_VALUE, &open) != ERROR_SUCCESS) return names;
     std::vector<char> name(kValueNameCapacity);
     for (DWORD index = 0;; ++index) {
@@ -147,7 +128,7 @@ class RegistryBackend : public SettingsBackend {
 
   Status Sync() override {
     if (!valid_) return Status::Error("not a registry location: " + location_);
-    Key base;
+    KeyHandle base;
     LONG status = Open("", KEY_READ, &base);
     if (status == ERROR_FILE_NOT_FOUND) return Status::Ok();
     if (status != ERROR_SUCCESS) return Failed("opening the location key", status);
@@ -165,12 +146,12 @@ class RegistryBackend : public SettingsBackend {
     return subkey_.empty() ? section : subkey_ + "\\" + section;
   }
 
-  LONG Open(const std::string& section, REGSAM access, Key* key) const {
+  LONG Open(const std::string& section, REGSAM access, KeyHandle* key) const {
     if (!valid_) return ERROR_INVALID_PARAMETER;
     return RegOpenKeyExA(root_, PathOf(section).c_str(), 0, access, key->out());
   }
 
-  LONG Create(const std::string& section, Key* key) const {
+  LONG Create(const std::string& section, KeyHandle* key) const {
     if (!valid_) return ERROR_INVALID_PARAMETER;
     return RegCreateKeyExA(root_, PathOf(section).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_READ | KEY_WRITE, nullptr, key->out(), nullptr);
