@@ -85,6 +85,9 @@ inline uint32_t HashName(const char* text, size_t length) {
 inline bool NamesEqual(const char* a, size_t aLength, const char* b, size_t bLength) {
   using namespace name_detail;
   if (aLength != bLength) return false;
+  // Callers nearly always spell a name as the file does: equal bytes are
+  // the cheap answer.
+  if (std::memcmp(a, b, aLength) == 0) return true;
   if (aLength < 8) return aLength == 0 || FoldWord(LoadPart(a, aLength)) == FoldWord(LoadPart(b, aLength));
   size_t whole = aLength - 8;
   for (size_t i = 0; i < whole; i += 8) {
