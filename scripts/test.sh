@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds inireg and runs every test: the normal
 # build, the sanitized builds (AddressSanitizer with UndefinedBehaviorSanitizer,
-# and ThreadSanitizer for the threaded tests) and the Windows build under Wine.
+# and ThreadSanitizer for the threaded tests), the Windows build under Wine,
+# the fuzzers and the format check.
+#
+#   scripts/test.sh           everything (about twenty minutes on two cores)
+#   scripts/test.sh --quick   the Linux suite only (build/test, then ctest): a
+#                             couple of minutes, the loop to run while working
+#
+# INIREG_FORMAT_CHECK=0 leaves out the format check (scripts/check-format.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+quick=false
+case "${1:-}" in
+  "") ;;
+  --quick) quick=true ;;
+  *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
 
 bash scripts/install-deps.sh test
 jobs=$(nproc)
@@ -21,6 +35,14 @@ run_suite() {  # run_suite NAME BUILD_DIR [ctest arguments...] -- [cmake argumen
 }
 
 run_suite "Linux" build/test
+if $quick; then
+  echo "=== the Linux suite passed (--quick: the other suites were not run)"
+  exit 0
+fi
+if [ "${INIREG_FORMAT_CHECK:-1}" = 1 ]; then
+  echo "=== format"
+  bash scripts/check-format.sh
+fi
 run_suite "Linux, AddressSanitizer and UndefinedBehaviorSanitizer" build/asan -- -DINIREG_SANITIZE=ON
 run_suite "Linux, ThreadSanitizer (threaded tests)" build/tsan -R Thread -- -DINIREG_TSAN=ON
 if [ -f scripts/test-windows.sh ]; then
