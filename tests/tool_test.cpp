@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -907,10 +908,16 @@ class WineInteropTest : public ToolTest {
     if (wine_.empty()) GTEST_SKIP() << "wine64 is not installed; the round trip through reg.exe is not tested";
     wineserver_ = wine_.substr(0, wine_.rfind('/') + 1) + "wineserver";
     if (!test_support::FileExists(wineserver_)) wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
-    // A prefix of the test's own in the build folder, made once.  Wine must
-    // not offer to install anything nor write outside it.
-    environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) +
-                   " WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe=' ";
+    // A prefix of the test's own in the build folder, made once, in the
+    // environment every Wine program of the project gets (NAME=VALUE lines).
+    environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) + " ";
+    std::istringstream settings(ReadFile(INIREG_WINE_ENVIRONMENT));
+    for (std::string line; std::getline(settings, line);) {
+      size_t equals = line.find('=');
+      if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
+      environment_ += line.substr(0, equals + 1) + Quote(line.substr(equals + 1)) + " ";
+    }
+    ASSERT_NE(environment_.find("WINEDEBUG="), std::string::npos) << INIREG_WINE_ENVIRONMENT;
     if (!test_support::FileExists(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready")) {
       Shell("rm -rf " + Quote(INIREG_WINE_PREFIX));
       ASSERT_EQ(Wine("wineboot.exe --init"), 0) << "could not make the Wine prefix " << INIREG_WINE_PREFIX;
