@@ -28,16 +28,14 @@ set(INIREG_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH
     "Wine prefix that the test programs run in")
 if(INIREG_WINE64)
   # Everything through env, so ctest, test discovery and a plain `ctest` by hand
-  # all use the build's own prefix, quietly and without needing a display.
-  # mscoree and mshtml are disabled so that Wine never offers to install Mono
-  # or Gecko when it creates the prefix, and winemenubuilder so that it writes
-  # no menu entries into the user's home.
+  # all use the build's own prefix, in the environment cmake/wine.env gives
+  # every Wine program of the project (quiet, no display, nothing installed
+  # or written outside the prefix).
+  file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/wine.env" inireg_wine_environment REGEX "^[A-Z]")
   set(CMAKE_CROSSCOMPILING_EMULATOR
       /usr/bin/env
       "WINEPREFIX=${INIREG_WINEPREFIX}"
-      WINEDEBUG=-all
-      DISPLAY=
-      WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
+      ${inireg_wine_environment}
       "${INIREG_WINE64}")
 endif()
 

@@ -34,23 +34,16 @@ for argument in "$@"; do [ "$argument" = --quick ] && quick=(--quick); done
 echo "=== registry store (microseconds per call, median)"
 "$build/bench/registry_bench" --dir "$build/files" "${quick[@]}" >"$build/registry-linux.txt"
 windows=$PWD/build/bench-windows
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo "$(dirname "$wine64")/wineserver")
+source scripts/wine-env.sh
 : >"$build/registry-windows.txt"
-if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$wine64" ] && [ -x "$wineserver" ]; then
+# A prefix of the benchmark's own.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && wine_setup "$windows/wineprefix"; then
   cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DINIREG_BUILD_BENCH=ON -DINIREG_BUILD_TESTS=OFF \
     -DINIREG_BUILD_TOOLS=OFF >/dev/null
   cmake --build "$windows" -j 2 --target registry_bench >/dev/null
-  # A prefix of the benchmark's own, quiet and without a display.
-  export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all DISPLAY= \
-    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-  unset WAYLAND_DISPLAY
-  trap 'timeout 30 "$wineserver" -w 2>/dev/null || "$wineserver" -k 2>/dev/null || true' EXIT
-  if [ ! -f "$WINEPREFIX/.inireg-ready" ]; then
-    timeout 300 "$wine64" wineboot.exe --init >/dev/null 2>&1 && timeout 120 "$wineserver" -w \
-      && touch "$WINEPREFIX/.inireg-ready"
-  fi
+  trap wine_stop EXIT
+  wine_make_prefix || true
   timeout 600 "$wine64" "$windows/bench/registry_bench.exe" "${quick[@]}" \
     | tr -d '\r' >"$build/registry-windows.txt" || true
 else

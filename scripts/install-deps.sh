@@ -10,7 +10,7 @@ if [ "${1:-test}" = bench ]; then
   want+=(libsimpleini-dev qtbase5-dev libinih-dev libboost-dev)
 fi
 if [ "${1:-test}" = test ]; then
-  want+=(libgtest-dev libgmock-dev googletest sqlite3 clang libclang-rt-14-dev
+  want+=(libgtest-dev libgmock-dev googletest sqlite3 clang libclang-rt-14-dev clang-format-14
          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
          dpkg-dev file binutils)  # cpack -G DEB with dpkg-shlibdeps; readelf, nm
 fi

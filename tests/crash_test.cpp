@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "helpers/registry_writer.h"
 #include "inireg/profile_engine.h"
 #include "inireg/profile_store.h"
 #include "inireg/win32_registry.h"
 #include "profile/profile_cache.h"
-#include "registry_writer.h"
 #include "registry_writer_process.h"
 #include "test_support.h"
 
@@ -33,11 +33,11 @@
 namespace inireg {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::ReadFile;
-using testing::ScopedFileSystem;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::FaultyFileSystem;
+using test_support::ReadFile;
+using test_support::ScopedFileSystem;
+using test_support::TempDir;
+using test_support::WriteFile;
 using Clock = std::chrono::steady_clock;
 
 void SleepMicroseconds(long microseconds) {
@@ -78,7 +78,7 @@ void WriteVersion(const std::string& path, char letter) {
 }
 
 TEST(ProfileCrashTest, AKilledWriteBackLeavesOneWholeVersion) {
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   TempDir dir;
   const std::string path = dir.File("crash.ini");
   // The two versions, as the engine itself writes them.
@@ -188,11 +188,11 @@ TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
 class WriteBackFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
     path_ = dir_.File("keep.ini");
     WriteFile(path_, original_);
   }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   // Runs `action` and returns what it printed.
   template <typename Action>
@@ -248,8 +248,8 @@ TEST_F(WriteBackFaultTest, AFailedEvictionLeavesTheFileAsItWas) {
     EXPECT_STREQ(value, "a much longer value than before");
     // The next write-back, with the fault gone, lands it.
     SetFileSystemForTesting(nullptr);
-    testing::ResetProfileCache();
-    EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", "k=a much longer value than before", ""}));
+    test_support::ResetProfileCache();
+    EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", "k=a much longer value than before", ""}));
     WriteFile(path_, original_);
   }
 }
@@ -276,7 +276,7 @@ TEST_F(WriteBackFaultTest, RecordsWithUnsavedChangesOutstayTheCapacity) {
   faulty.failReplace = false;
   for (int i = 0; i < 7; ++i) {
     EXPECT_TRUE(ProfileSync(paths[i].c_str()).ok());
-    EXPECT_EQ(ReadFile(paths[i]), testing::Lines({"[s]", ("k=" + std::to_string(i)).c_str(), ""}));
+    EXPECT_EQ(ReadFile(paths[i]), test_support::Lines({"[s]", ("k=" + std::to_string(i)).c_str(), ""}));
   }
 }
 
@@ -305,10 +305,10 @@ TEST_F(WriteBackFaultTest, AFailedStoreWriteBackLeavesTheFileAsItWas) {
       EXPECT_FALSE(failed.message().empty());
       SetFileSystemForTesting(nullptr);
       EXPECT_TRUE(again.Sync().ok());
-      EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", "k=changed", "", "[t]", "new=7", ""}));
+      EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", "k=changed", "", "[t]", "new=7", ""}));
     }
     WriteFile(path_, original_);
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
   }
 }
 
@@ -339,9 +339,9 @@ TEST_F(WriteBackFaultTest, SyncReportsWhyAWriteBackFailed) {
     EXPECT_EQ(ReadFile(path_), original_);
     SetFileSystemForTesting(nullptr);
     EXPECT_TRUE(store.Sync().ok());
-    EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", (std::string("k=") + test.name).c_str(), ""}));
+    EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", (std::string("k=") + test.name).c_str(), ""}));
     WriteFile(path_, original_);
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
   }
 }
 
@@ -357,7 +357,7 @@ TEST_F(WriteBackFaultTest, AFailedExitFlushKeepsTheChangesForTheNextOne) {
   }
   // The disk has room again: the change is still pending and now lands.
   ProfileFlushAll();
-  EXPECT_EQ(ReadFile(path_), testing::Lines({"[s]", "k=changed", ""}));
+  EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", "k=changed", ""}));
 }
 
 TEST_F(WriteBackFaultTest, AnUnreadableFileIsNeitherChangedNorWrittenBackByStoresOrEviction) {

@@ -49,10 +49,10 @@
 namespace inireg {
 namespace {
 
-using testing::Lines;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kLine = 32767;  // The reader's line limit.
@@ -121,7 +121,7 @@ LoadReport LoadInChild(const std::string& path, const std::function<std::string(
     std::snprintf(report.check, sizeof report.check, "no pipe");
     return report;
   }
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   pid_t child = fork();
   if (child == 0) {
     close(ends[0]);
@@ -165,8 +165,8 @@ size_t CountNames(const std::vector<char>& list, uint32_t used) {
 
 class HostileInputTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetProfileCache(); }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void SetUp() override { test_support::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
   TempDir dir_;
 };
 

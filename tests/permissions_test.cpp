@@ -18,10 +18,10 @@
 namespace inireg {
 namespace {
 
-using testing::Lines;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 mode_t ModeOf(const std::string& path) {
   struct stat info {};
@@ -55,8 +55,8 @@ class ScopedUmask {
 
 class ProfilePermissionsTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetProfileCache(); }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void SetUp() override { test_support::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   // Changes the file through a store and lets the store write it back.
   static void WriteThroughStore(const std::string& path, const std::string& value) {

@@ -21,17 +21,17 @@
 namespace inireg {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::Lines;
-using testing::ReadFile;
-using testing::ScopedFileSystem;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::FaultyFileSystem;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::ScopedFileSystem;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 class ProfileEngineTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetProfileCache(); }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void SetUp() override { test_support::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   std::string Get(const char* section, const char* key, const std::string& path,
                   const char* defaultText = "<none>") {
@@ -60,7 +60,7 @@ class ProfileEngineTest : public ::testing::Test {
 TEST_F(ProfileEngineTest, WritesReachTheFileWhenItIsClosed) {
   std::string path = dir_.File("a.ini");
   EXPECT_EQ(ProfileWriteString("s", "k", "v", path.c_str()), 1);
-  EXPECT_FALSE(testing::FileExists(path));
+  EXPECT_FALSE(test_support::FileExists(path));
   ProfileClose(path.c_str());
   EXPECT_EQ(ReadFile(path), Lines({"[s]", "k=v", ""}));
 }
@@ -73,7 +73,7 @@ TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
     Get("s", "k", paths[i]);
     Get("s", "k", paths[0]);  // Using A does not save it from eviction.
   }
-  EXPECT_FALSE(testing::FileExists(paths[0]));
+  EXPECT_FALSE(test_support::FileExists(paths[0]));
   Get("s", "k", paths[5]);
   EXPECT_EQ(ProfileCachedPaths(),
             (std::vector<std::string>{paths[1], paths[2], paths[3], paths[4], paths[5]}));
@@ -81,7 +81,7 @@ TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
 
   EXPECT_EQ(Get("s", "k", paths[0]), "changed");  // Loaded again from disk...
   EXPECT_EQ(ProfileCachedPaths().front(), paths[2]);  // ...evicting B.
-  EXPECT_FALSE(testing::FileExists(paths[1]));         // B was clean: nothing written.
+  EXPECT_FALSE(test_support::FileExists(paths[1]));         // B was clean: nothing written.
 }
 
 // Windows file names ignore case, so its paths do too; elsewhere Case.ini
@@ -124,7 +124,7 @@ TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
   ::testing::internal::CaptureStdout();
   EXPECT_FALSE(ProfileSync(first.c_str()).ok());
   ::testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+  EXPECT_FALSE(test_support::FileExists(folder.substr(0, 299)));
   ProfileDiscard(first.c_str());
   ProfileDiscard(second.c_str());
 #else
@@ -132,7 +132,7 @@ TEST_F(ProfileEngineTest, LongPathsAreKeptWhole) {
   EXPECT_TRUE(ProfileSync(second.c_str()).ok());
   EXPECT_EQ(ReadFile(first), Lines({"[s]", "k=1", ""}));
   EXPECT_EQ(ReadFile(second), Lines({"[s]", "k=2", ""}));
-  EXPECT_FALSE(testing::FileExists(folder.substr(0, 299)));
+  EXPECT_FALSE(test_support::FileExists(folder.substr(0, 299)));
 
   // A file name as long as the system allows.
   std::string longName = dir_.File(std::string(240, 'n') + ".ini");
@@ -570,7 +570,7 @@ TEST_F(ProfileEngineTest, FirstMatchesAgreeWithAPlainModel) {
 // Stores on several threads: each thread has its own files and all share one,
 // while more files than the cache holds force evictions throughout.
 TEST(ProfileEngineThreads, ConcurrentStoresLoseNoWrites) {
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   TempDir dir;
   const std::string shared = dir.File("shared.ini");
   constexpr int kThreads = 4;
@@ -597,14 +597,14 @@ TEST(ProfileEngineThreads, ConcurrentStoresLoseNoWrites) {
     });
   }
   for (auto& thread : threads) thread.join();
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   for (int t = 0; t < kThreads; ++t) {
     std::string section = "thread" + std::to_string(t);
     EXPECT_EQ(ProfileGetInt(section.c_str(), "k99", -1, shared.c_str()), kWrites - 1);
     std::string own = dir.File("t" + std::to_string(t) + "-1.ini");
     EXPECT_EQ(ProfileGetInt("s", "k99", -1, own.c_str()), kWrites - 1);
   }
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
 }
 
 }  // namespace

@@ -15,12 +15,12 @@
 namespace inireg {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::Lines;
-using testing::ReadFile;
-using testing::ScopedFileSystem;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::FaultyFileSystem;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::ScopedFileSystem;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 class ProfileFileTest : public ::testing::Test {
  protected:

@@ -14,7 +14,7 @@
 namespace inireg {
 namespace {
 
-using testing::kNewline;
+using test_support::kNewline;
 
 using model::Applied;
 using model::Entry;

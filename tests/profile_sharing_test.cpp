@@ -1,6 +1,6 @@
 // Profile files shared with other processes and with people: write-backs
 // merge with what others wrote instead of overwriting it.  The other writers
-// are real processes (tests/profile_writer.cpp and the inireg command).
+// are real processes (tests/helpers/profile_writer.cpp and the inireg command).
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,11 +23,11 @@ extern char** environ;
 namespace inireg {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::ReadFile;
-using testing::ScopedFileSystem;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::FaultyFileSystem;
+using test_support::ReadFile;
+using test_support::ScopedFileSystem;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 pid_t Start(const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
@@ -61,10 +61,10 @@ int CountKept(const std::string& path, const std::string& prefix, int count) {
 class ProfileSharingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
     path_ = dir_.File("shared.ini");
   }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   std::string Get(const std::string& section, const std::string& key) {
     char buffer[256];

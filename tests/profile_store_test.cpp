@@ -11,20 +11,20 @@
 namespace inireg {
 namespace {
 
-using testing::Lines;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 class ProfileStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
     path_ = dir_.File("store.ini");
     WriteFile(path_, "[s]\nk=12\nneg=-1\nwrap=4294967295\npartial=12abc\nword=abc\nhex=1F\n"
                      "hex0x=0x1F\nquoted=\"a b\"\n[empty]\n[t]\nx=1\ny=2\n");
   }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   // Takes ownership of a returned list; reads the count only after the call
   // that produced the list has stored it.

@@ -16,7 +16,7 @@
 #include "inireg/win32_registry.h"
 #include "registry_differences.h"
 
-using namespace inireg::testing;
+using namespace inireg::test_support;
 
 #ifdef _WIN32
 #define TEST_PROCESS_ID GetCurrentProcessId()
@@ -31,14 +31,14 @@ namespace {
 // The whole program works on a database of its own, never the user's.
 class TemporaryRegistry : public ::testing::Environment {
   void SetUp() override {
-    folder_ = std::make_unique<inireg::testing::TempDir>();
+    folder_ = std::make_unique<inireg::test_support::TempDir>();
     SetRegistryDatabasePath(folder_->File("registry.db"));
   }
   void TearDown() override {
     SetRegistryDatabasePath("");
     folder_.reset();
   }
-  std::unique_ptr<inireg::testing::TempDir> folder_;  // Gtest never deletes environments.
+  std::unique_ptr<inireg::test_support::TempDir> folder_;  // Gtest never deletes environments.
 };
 ::testing::Environment* const kTemporaryRegistry = ::testing::AddGlobalTestEnvironment(new TemporaryRegistry);
 }  // namespace

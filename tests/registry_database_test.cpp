@@ -22,17 +22,17 @@
 #include <string>
 #include <vector>
 
+#include "helpers/registry_writer.h"
 #include "inireg/win32_registry.h"
-#include "registry_writer.h"
 #include "registry_writer_process.h"
 #include "test_support.h"
 
 namespace inireg {
 namespace {
 
-using ::inireg::testing::ReadFile;
-using ::inireg::testing::TempDir;
-using ::inireg::testing::WriteFile;
+using ::inireg::test_support::ReadFile;
+using ::inireg::test_support::TempDir;
+using ::inireg::test_support::WriteFile;
 
 // Two users other than root, for the cases that need them.
 constexpr uid_t kOtherUser = 4242;
@@ -213,7 +213,7 @@ TEST_F(RegistryDatabaseTest, PathsThatNameNoRegularFileFailAtOnceAndCreateNothin
   EXPECT_NE(std::string::npos, RunWriter(":memory:", 1).err.find("keep nothing"));
   // Nothing was made through the dangling link, nor as junk in the working
   // folder, and the FIFO and the folder are what they were.
-  EXPECT_FALSE(testing::FileExists(folder_.File("missing")));
+  EXPECT_FALSE(test_support::FileExists(folder_.File("missing")));
   EXPECT_TRUE(EntriesIn(work).empty());
   EXPECT_TRUE(EntriesIn(folder).empty());
   EXPECT_TRUE(S_ISFIFO([&] {
@@ -237,8 +237,8 @@ TEST_F(RegistryDatabaseTest, LinksToTheUsersOwnFileAreFollowed) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, KEY_ALL_ACCESS, &key));
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "through", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1));
   // The journal lies beside the file, not beside the link.
-  EXPECT_TRUE(testing::FileExists(target + "-wal"));
-  EXPECT_FALSE(testing::FileExists(link + "-wal"));
+  EXPECT_TRUE(test_support::FileExists(target + "-wal"));
+  EXPECT_FALSE(test_support::FileExists(link + "-wal"));
   RegCloseKey(key);
   EXPECT_EQ(S_IFLNK, [&] {
     struct stat info {};
@@ -333,7 +333,7 @@ TEST_F(RegistryDatabaseTest, FilesAndFoldersOfAnotherUserAreRefused) {
   EXPECT_EQ(ERROR_SUCCESS, CreateIn(mine));  // The same file, named directly.
   // Nothing is made inside another user's folder.
   EXPECT_EQ(ERROR_ACCESS_DENIED, CreateIn(theirFolder + "/new/registry.db"));
-  EXPECT_FALSE(testing::FileExists(theirFolder + "/new"));
+  EXPECT_FALSE(test_support::FileExists(theirFolder + "/new"));
 }
 
 // Two real users: the registry another user prepared in a shared folder is

@@ -7,7 +7,7 @@
 #define INIREG_TESTS_REGISTRY_DIFFERENCES_H_
 
 namespace inireg {
-namespace testing {
+namespace test_support {
 
 #ifdef _WIN32
 constexpr bool kOurRegistry = false;
@@ -40,7 +40,7 @@ constexpr bool kQueryInfoAsDocumented = kOurRegistry;
 // it refuses to delete the values).
 constexpr bool kDeleteTreeAllOrNothing = kOurRegistry;
 
-}  // namespace testing
+}  // namespace test_support
 }  // namespace inireg
 
 #endif  // INIREG_TESTS_REGISTRY_DIFFERENCES_H_

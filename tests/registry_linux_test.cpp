@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/registry_writer.h"
 #include "inireg/win32_registry.h"
-#include "registry_writer.h"
 #include "registry_writer_process.h"
 #include "test_support.h"
 
@@ -27,9 +27,9 @@
 namespace inireg {
 namespace {
 
-using ::inireg::testing::ReadFile;
-using ::inireg::testing::TempDir;
-using ::inireg::testing::WriteFile;
+using ::inireg::test_support::ReadFile;
+using ::inireg::test_support::TempDir;
+using ::inireg::test_support::WriteFile;
 
 HKEY CreateKey(HKEY parent, const std::string& path) {
   HKEY key = nullptr;

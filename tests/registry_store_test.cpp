@@ -117,7 +117,7 @@ class RegistryStoreTest : public ::testing::Test {
     return result;
   }
 
-  testing::TempDir dir_;
+  test_support::TempDir dir_;
   std::string subkey_;
   std::string location_;
 };

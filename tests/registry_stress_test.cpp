@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "helpers/registry_stress_worker.h"
 #include "inireg/win32_registry.h"
-#include "registry_stress_worker.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -78,7 +78,7 @@ void Finish(Worker* worker) {
 }
 
 TEST(RegistryStressThreadTest, FourProcessesOfFourThreadsOnOneKeyLoseNothing) {
-  testing::TempDir folder;
+  test_support::TempDir folder;
   const std::string database = folder.File("registry.db");
   SetRegistryDatabasePath(database);
   HKEY key = nullptr;

@@ -39,9 +39,9 @@
 namespace inireg {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 constexpr uid_t kVictim = 4242;
 constexpr uid_t kOther = 4243;
@@ -128,8 +128,8 @@ std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
 
 class SecurityTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetProfileCache(); }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void SetUp() override { test_support::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
   TempDir dir_;
 };
 
@@ -387,7 +387,7 @@ TEST_F(SecurityTest, LinksInASharedStickyFolderAreFollowedOnlyWhenTheKernelWould
     } else if (c.targetExists) {
       EXPECT_EQ(ReadFile(target), "[s]\nk=old\n");
     } else {
-      EXPECT_FALSE(testing::FileExists(target));
+      EXPECT_FALSE(test_support::FileExists(target));
     }
     EXPECT_TRUE(TemporaryFilesIn(c.folder).empty());
   }
@@ -413,7 +413,7 @@ TEST_F(SecurityTest, LinkLoopsAndLongChainsFailCleanly) {
       EXPECT_EQ(value, "none");
       EXPECT_EQ(store.SetString("new", "k", "s"), 0);
     }
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
     EXPECT_TRUE(IsLink(loop));
   }
   EXPECT_TRUE(IsLink(pong));

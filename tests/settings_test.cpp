@@ -24,16 +24,16 @@
 namespace inireg {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 enum class Kind { kProfile, kRegistry };
 
 class SettingsTest : public ::testing::TestWithParam<Kind> {
  protected:
   void SetUp() override {
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
 #ifndef _WIN32
     SetRegistryDatabasePath(folder_.File("registry.db"));
 #endif
@@ -44,7 +44,7 @@ class SettingsTest : public ::testing::TestWithParam<Kind> {
     if (GetParam() == Kind::kRegistry) {
       RegDeleteTreeA(HKEY_CURRENT_USER, subkey_.c_str());
     }
-    testing::ResetProfileCache();
+    test_support::ResetProfileCache();
 #ifndef _WIN32
     SetRegistryDatabasePath("");
 #endif
@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(BothStores, SettingsTest,
                          });
 
 TEST(SettingsProfileTest, SyncPutsTheChangeOnDiskAndKeepLayoutKeepsComments) {
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   TempDir folder;
   std::string path = folder.File("app.ini");
   WriteFile(path, "; written by hand\n[Window]\nWidth = 640\n");
@@ -188,17 +188,17 @@ TEST(SettingsProfileTest, SyncPutsTheChangeOnDiskAndKeepLayoutKeepsComments) {
   ASSERT_TRUE(s.SetInt64("Window", "Width", 800).ok());
   ASSERT_TRUE(s.Sync().ok());
   EXPECT_EQ(ReadFile(path), "; written by hand\n[Window]\nWidth = 800\n");
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
 }
 
 TEST(SettingsProfileTest, SyncReportsAWriteBackThatFailed) {
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   TempDir folder;
   std::string path = folder.File("app.ini");
-  testing::FaultyFileSystem faulty;
+  test_support::FaultyFileSystem faulty;
   faulty.failTemporary = true;
   faulty.failOpenForWriting = true;
-  testing::ScopedFileSystem installed(&faulty);
+  test_support::ScopedFileSystem installed(&faulty);
   Settings s = Settings::ProfileFile(path);
   ASSERT_TRUE(s.Set("S", "k", "v").ok());
   Status synced = s.Sync();
@@ -208,7 +208,7 @@ TEST(SettingsProfileTest, SyncReportsAWriteBackThatFailed) {
   faulty.failOpenForWriting = false;
   EXPECT_TRUE(s.Sync().ok()) << "the change was kept and written by the next sync";
   EXPECT_EQ(Settings::ProfileFile(path).Get("S", "k").value_or("?"), "v");
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
 }
 
 TEST(SettingsRegistryTest, ReadOnlyRefusesWritesAndNonTextValuesExistWithoutText) {

@@ -12,7 +12,7 @@
 #include "profile/profile_cache.h"
 
 namespace inireg {
-namespace testing {
+namespace test_support {
 
 namespace fs = std::filesystem;
 
@@ -118,39 +118,27 @@ std::unique_ptr<File> FaultyFileSystem::Wrap(std::unique_ptr<File> file) {
   return std::make_unique<LimitedFile>(std::move(file), this);
 }
 
-bool FaultyFileSystem::Exists(const std::string& path) { return DefaultFileSystem()->Exists(path); }
-
 std::unique_ptr<File> FaultyFileSystem::OpenForReading(const std::string& path) {
   ++readOpens;
   if (failOpenForReading) return nullptr;
-  return Wrap(DefaultFileSystem()->OpenForReading(path));
+  return Wrap(ForwardingFileSystem::OpenForReading(path));
 }
 
 std::unique_ptr<File> FaultyFileSystem::OpenForWriting(const std::string& path) {
   ++writeOpens;
   if (failOpenForWriting) return nullptr;
-  return Wrap(DefaultFileSystem()->OpenForWriting(path));
+  return Wrap(ForwardingFileSystem::OpenForWriting(path));
 }
 
 std::unique_ptr<File> FaultyFileSystem::CreateTemporaryBeside(const std::string& path,
                                                               std::string* temporaryPath) {
   if (failTemporary) return nullptr;
-  return Wrap(DefaultFileSystem()->CreateTemporaryBeside(path, temporaryPath));
+  return Wrap(ForwardingFileSystem::CreateTemporaryBeside(path, temporaryPath));
 }
 
 bool FaultyFileSystem::Replace(const std::string& source, const std::string& target) {
   if (failReplace) return false;
-  return DefaultFileSystem()->Replace(source, target);
-}
-
-bool FaultyFileSystem::MayReplace(const std::string& target) {
-  return DefaultFileSystem()->MayReplace(target);
-}
-
-void FaultyFileSystem::Remove(const std::string& path) { DefaultFileSystem()->Remove(path); }
-
-std::string FaultyFileSystem::ResolveLinks(const std::string& path) {
-  return DefaultFileSystem()->ResolveLinks(path);
+  return ForwardingFileSystem::Replace(source, target);
 }
 
 void FaultyFileSystem::Sleep(unsigned) { ++pauses; }
@@ -158,16 +146,16 @@ void FaultyFileSystem::Sleep(unsigned) { ++pauses; }
 std::unique_ptr<FileLock> FaultyFileSystem::LockForWriteBack(const std::string& path,
                                                              unsigned timeoutMilliseconds) {
   if (failLock) return nullptr;
-  return DefaultFileSystem()->LockForWriteBack(path, timeoutMilliseconds);
+  return ForwardingFileSystem::LockForWriteBack(path, timeoutMilliseconds);
 }
 
 bool FaultyFileSystem::Identify(const std::string& path, FileIdentity* identity) {
   ++identifies;
-  bool known = DefaultFileSystem()->Identify(path, identity);
+  bool known = ForwardingFileSystem::Identify(path, identity);
   long long time = reportedTimeNs;
   if (known && identity->exists && time != 0) identity->modifiedNs = identity->changedNs = time;
   return known;
 }
 
-}  // namespace testing
+}  // namespace test_support
 }  // namespace inireg

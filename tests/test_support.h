@@ -1,5 +1,6 @@
 // Helpers shared by the tests: temporary folders, whole-file reads and writes,
-// and a file system that fails on request.
+// and a file system that fails on request.  In namespace test_support, not
+// testing, so that GoogleTest's ::testing stays visible inside inireg.
 #ifndef INIREG_TESTS_TEST_SUPPORT_H_
 #define INIREG_TESTS_TEST_SUPPORT_H_
 
@@ -7,10 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "forwarding_file_system.h"
 #include "platform/file_system.h"
 
 namespace inireg {
-namespace testing {
+namespace test_support {
 
 // A new, empty folder, removed with everything in it on destruction.
 class TempDir {
@@ -39,7 +41,7 @@ void ResetProfileCache();
 
 // Forwards to the real file system, failing the calls a test asks for.
 // Pauses are counted, not slept.
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public ForwardingFileSystem {
  public:
   std::atomic<bool> failOpenForReading{false};
   std::atomic<bool> failOpenForWriting{false};
@@ -60,15 +62,11 @@ class FaultyFileSystem : public FileSystem {
   std::atomic<long long> reportedTimeNs{0};
   std::atomic<int> identifies{0};
 
-  bool Exists(const std::string& path) override;
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
   std::unique_ptr<File> OpenForWriting(const std::string& path) override;
   std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
                                               std::string* temporaryPath) override;
   bool Replace(const std::string& source, const std::string& target) override;
-  bool MayReplace(const std::string& target) override;
-  void Remove(const std::string& path) override;
-  std::string ResolveLinks(const std::string& path) override;
   void Sleep(unsigned milliseconds) override;
   std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
                                              unsigned timeoutMilliseconds) override;
@@ -85,7 +83,7 @@ class ScopedFileSystem {
   ~ScopedFileSystem() { SetFileSystemForTesting(nullptr); }
 };
 
-}  // namespace testing
+}  // namespace test_support
 }  // namespace inireg
 
 #endif  // INIREG_TESTS_TEST_SUPPORT_H_

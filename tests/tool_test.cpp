@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +24,8 @@ namespace inireg {
 namespace {
 
 using namespace std::string_literals;
-using testing::ReadFile;
-using testing::WriteFile;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 struct Result {
   int status = -1;
@@ -149,7 +150,7 @@ class ToolTest : public ::testing::Test {
     return names;
   }
 
-  testing::TempDir dir_;
+  test_support::TempDir dir_;
   std::string db_ = dir_.File("registry.db");
   int readBacks_ = 0;
 };
@@ -312,7 +313,7 @@ TEST_F(ToolTest, DeleteOneProfileKey) {
   Result absent = Run({"delete", dir_.File("absent.ini"), "S", "a"});
   EXPECT_EQ(absent.status, 0);
   EXPECT_NE(absent.err.find("nothing to delete"), std::string::npos);
-  EXPECT_FALSE(testing::FileExists(dir_.File("absent.ini")));
+  EXPECT_FALSE(test_support::FileExists(dir_.File("absent.ini")));
   EXPECT_EQ(ReadFile(ini), "[S]\nb=2\n[T]\na=t\n");
 
   // The last key goes; its section header stays, as an empty section.
@@ -383,7 +384,7 @@ TEST_F(ToolTest, MergeAppliesAFragment) {
     EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
     EXPECT_EQ(ReadFile(ini), before);
     Expect(2, {"merge", dir_.File("new.ini"), fragment});
-    EXPECT_FALSE(testing::FileExists(dir_.File("new.ini")));
+    EXPECT_FALSE(test_support::FileExists(dir_.File("new.ini")));
     EXPECT_NE(Expect(2, {"merge", "reg:CU\\Software\\Merged", "-"}, "", fragment).find("standard input line"),
               std::string::npos);
   }
@@ -413,7 +414,7 @@ TEST_F(ToolTest, SetExistingRefusesWhatIsMissing) {
   EXPECT_NE(Expect(2, {"set", "--existing", ini, "T", "k", "3"}).find("no section \"T\""), std::string::npos);
   Expect(2, {"set", "--existing", dir_.File("absent.ini"), "S", "k", "3"});
   EXPECT_EQ(ReadFile(ini), "[S]\nk=2\n");
-  EXPECT_FALSE(testing::FileExists(dir_.File("absent.ini")));
+  EXPECT_FALSE(test_support::FileExists(dir_.File("absent.ini")));
 
   const std::string target = "reg:CU\\Software\\Existing";
   EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "k", "1"}).find("no section \"S\""), std::string::npos);
@@ -906,12 +907,18 @@ class WineInteropTest : public ToolTest {
     wine_ = found.substr(0, found.find('\n'));
     if (wine_.empty()) GTEST_SKIP() << "wine64 is not installed; the round trip through reg.exe is not tested";
     wineserver_ = wine_.substr(0, wine_.rfind('/') + 1) + "wineserver";
-    if (!testing::FileExists(wineserver_)) wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
-    // A prefix of the test's own in the build folder, made once.  Wine must
-    // not offer to install anything nor write outside it.
-    environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) +
-                   " WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe=' ";
-    if (!testing::FileExists(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready")) {
+    if (!test_support::FileExists(wineserver_)) wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
+    // A prefix of the test's own in the build folder, made once, in the
+    // environment every Wine program of the project gets (NAME=VALUE lines).
+    environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) + " ";
+    std::istringstream settings(ReadFile(INIREG_WINE_ENVIRONMENT));
+    for (std::string line; std::getline(settings, line);) {
+      size_t equals = line.find('=');
+      if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
+      environment_ += line.substr(0, equals + 1) + Quote(line.substr(equals + 1)) + " ";
+    }
+    ASSERT_NE(environment_.find("WINEDEBUG="), std::string::npos) << INIREG_WINE_ENVIRONMENT;
+    if (!test_support::FileExists(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready")) {
       Shell("rm -rf " + Quote(INIREG_WINE_PREFIX));
       ASSERT_EQ(Wine("wineboot.exe --init"), 0) << "could not make the Wine prefix " << INIREG_WINE_PREFIX;
       WriteFile(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready", "");

@@ -12,15 +12,15 @@
 namespace inireg {
 namespace {
 
-using testing::Lines;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::WriteFile;
 
 class WindowsReplaceTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetProfileCache(); }
-  void TearDown() override { testing::ResetProfileCache(); }
+  void SetUp() override { test_support::ResetProfileCache(); }
+  void TearDown() override { test_support::ResetProfileCache(); }
 
   static int Write(const std::string& path, const std::string& value) {
     ProfileStore store(path);
@@ -33,14 +33,14 @@ class WindowsReplaceTest : public ::testing::Test {
 TEST_F(WindowsReplaceTest, AMissingFileIsCreatedAndAReadOnlyOneLeftAlone) {
   const std::string fresh = dir_.File("fresh.ini");
   ASSERT_EQ(Write(fresh, "first"), 1);
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   EXPECT_EQ(ReadFile(fresh), Lines({"[s]", "k=first", ""}));
 
   const std::string locked = dir_.File("locked.ini");
   WriteFile(locked, "[s]\r\nk=old\r\n");
   ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_EQ(Write(locked, "new"), 1);  // Accepted in the cache, refused on disk.
-  testing::ResetProfileCache();
+  test_support::ResetProfileCache();
   EXPECT_EQ(ReadFile(locked), "[s]\r\nk=old\r\n");
   EXPECT_NE(GetFileAttributesA(locked.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);  // So that the folder can go.
