@@ -7,6 +7,7 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "profile/profile_writer.h"
 
 namespace inireg {
 
