@@ -1,8 +1,8 @@
 // The engine's process-wide cache of parsed files, for the engine itself and
 // for tests.  Callers hold a ProfileEngineLock while they use the records.
 // A record leaves the cache only with nothing unsaved (its changes written
-// back) or when a caller discards it; every write-back of the cache goes
-// through one pass, at eviction, at ProfileFlushAll and at process exit.
+// back) or when a caller discards it.  Eviction, ProfileFlushAll and the
+// flush at process exit write the cache back in one and the same pass.
 #ifndef INIREG_PROFILE_PROFILE_CACHE_H_
 #define INIREG_PROFILE_PROFILE_CACHE_H_
 
