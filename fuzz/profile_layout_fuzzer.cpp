@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "profile/profile_file.h"
 #include "profile/profile_layout.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 #include "profile_record_model.h"
 
 namespace inireg {

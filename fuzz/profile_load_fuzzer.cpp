@@ -13,7 +13,8 @@
 #include <string>
 
 #include "memory_file_system.h"
-#include "profile/profile_file.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 
 namespace inireg {
 namespace fuzz {

@@ -22,7 +22,7 @@
 #include "inireg/profile_engine.h"
 #include "memory_file_system.h"
 #include "profile/profile_cache.h"
-#include "profile/profile_file.h"
+#include "profile/profile_reader.h"
 #include "platform/file_system.h"
 #include "unflushed_file_system.h"
 

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "profile/profile_file.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 #include "test_support.h"
 
 #ifndef _WIN32

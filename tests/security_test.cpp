@@ -33,7 +33,7 @@
 #include "inireg/profile_store.h"
 #include "platform/link_resolution.h"
 #include "platform/temporary_files.h"
-#include "profile/profile_file.h"
+#include "profile/profile_writer.h"
 #include "test_support.h"
 
 namespace inireg {

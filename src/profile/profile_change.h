@@ -5,7 +5,7 @@
 #ifndef INIREG_PROFILE_PROFILE_CHANGE_H_
 #define INIREG_PROFILE_PROFILE_CHANGE_H_
 
-#include "profile/profile_file.h"
+#include "profile/profile_records.h"
 #include "profile/profile_journal.h"
 
 namespace inireg {

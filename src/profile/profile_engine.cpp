@@ -1,17 +1,13 @@
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <string>
 
 #include "inireg/profile_engine.h"
 #include "platform/code_page.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_change.h"
-#include "profile/profile_file.h"
+#include "profile/profile_records.h"
 #include "profile/profile_write_back.h"
 #include "text/numbers.h"
 
@@ -19,113 +15,9 @@ namespace inireg {
 
 namespace {
 
-// The cache, its lock and the exit handler that writes it back.  Made on
-// first use and never destroyed, so that stores destroyed during process exit
-// (objects with static storage duration) still find it.
-struct ProfileCache {
-  std::recursive_mutex mutex;
-  std::list<std::unique_ptr<ProfileFile>> files;  // Earliest added first.
-};
-
-void FlushAtExit();
-void FlushLocked();
-
-ProfileCache& Cache() {
-  static ProfileCache* const cache = [] {
-    auto* created = new ProfileCache;
-    std::atexit(FlushAtExit);
-    return created;
-  }();
-  return *cache;
-}
-
-void FlushAtExit() {
-  // Another thread may still be inside the engine when the process exits; do
-  // not wait for it forever.
-  ProfileCache& cache = Cache();
-  int waited = 0;
-  while (!cache.mutex.try_lock()) {
-    if (++waited > 200) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  FlushLocked();
-  cache.mutex.unlock();
-}
-
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// Writes a dirty record back; true when it holds nothing unsaved now.
-bool WriteBackIfDirty(ProfileFile* file) {
-  if (!file->dirty || file->unreadable) return true;
-  return WriteBackProfile(file).ok();
-}
-
-void FlushLocked() {
-  for (auto& file : Cache().files) WriteBackIfDirty(file.get());
-}
-
-// Where the last ProfileSectionNameAt stopped, so that listing all names
-// takes one pass rather than one pass per name.  Forgotten on every change
-// of a file's sections (Forget).
-struct SectionCursor {
-  const ProfileFile* file = nullptr;  // Null: nothing remembered.
-  size_t sectionCount = 0;            // The list's size then.
-  int32_t index = 0;
-  std::list<ProfileSection>::iterator position;
-};
-
-SectionCursor& Cursor() {
-  static SectionCursor cursor;
-  return cursor;
-}
-
-void Forget() { Cursor().file = nullptr; }
-
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
-
-// Whether a cached record is the one for `path`: the whole path names it.
-// Windows file names ignore case, so its paths compare without case (bytes
-// first: callers nearly always spell a path the same way each time); on
-// other systems two spellings are two files.
-bool IsCachedAs(const ProfileFile& file, const char* path, size_t length) {
-  if (file.path.size() != length) return false;
-  if (std::memcmp(file.path.data(), path, length) == 0) return true;
-#ifdef _WIN32
-  return NamesEqual(file.path.data(), length, path, length);
-#else
-  return false;
-#endif
-}
-
-std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path, size_t length) {
-  auto& files = Cache().files;
-  for (auto it = files.begin(); it != files.end(); ++it) {
-    if (IsCachedAs(**it, path, length)) return it;
-  }
-  return files.end();
-}
-
-// Makes room for one more record: the records added earliest leave the
-// cache, each written back first if it changed.  One whose write-back fails
-// stays, with its changes, and is retried at the next eviction, close, sync
-// or exit flush; so the cache holds more than its capacity only while some
-// records hold changes that could not be saved.
-void MakeRoom() {
-  auto& files = Cache().files;
-  for (auto it = files.begin(); it != files.end() && files.size() >= kProfileCacheCapacity;) {
-    if (WriteBackIfDirty(it->get())) {
-      Forget();
-      it = files.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
-
-void AddToCache(std::unique_ptr<ProfileFile> file) {
-  MakeRoom();
-  Cache().files.push_back(std::move(file));
-}
 
 ProfileSection* FindSection(ProfileFile* file, const char* name) {
   return inireg::FindSection(file, name, std::strlen(name));
@@ -181,39 +73,10 @@ uint32_t CopyQuoted(std::string_view value, char* buffer, uint32_t size) {
   return static_cast<uint32_t>(copied);
 }
 
-std::list<std::unique_ptr<ProfileFile>>::iterator FindCached(const char* path) {
-  return FindCached(path, std::strlen(path));
-}
-
-// ProfileOpen for a caller that holds the lock; `path` holds `length`
-// characters and no NUL.
-ProfileFile* OpenLocked(const char* path, size_t length) {
-  if (length == 0) return nullptr;
-  auto it = FindCached(path, length);
-  if (it != Cache().files.end()) {
-    ProfileFile* file = it->get();
-    if (!file->loaded) {
-      Forget();
-      LoadProfileFile(file);
-    }
-    return file;
-  }
-  auto file = std::make_unique<ProfileFile>();
-  file->path.assign(path, length);
-  LoadProfileFile(file.get());
-  ProfileFile* result = file.get();
-  AddToCache(std::move(file));
-  return result;
-}
-
-ProfileFile* OpenLocked(const char* path) {
-  return path == nullptr ? nullptr : OpenLocked(path, std::strlen(path));
-}
-
 int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, const char* path,
                    int radix) {
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr || IsEmpty(section)) return defaultValue;
   ProfileSection* found = FindSection(file, section);
   if (found == nullptr || IsEmpty(key)) return defaultValue;
@@ -232,7 +95,7 @@ int32_t ReadNumber(const char* section, const char* key, int32_t defaultValue, c
 
 // Applies a change made through the engine: the record and its journal.
 int32_t Change(ProfileFile* file, ProfileChange change) {
-  Forget();
+  ForgetSectionCursor();
   ChangeResult result = ApplyProfileChange(file, change);
   if (result == ChangeResult::kRefused) return 0;
   if (result == ChangeResult::kApplied) {
@@ -259,52 +122,21 @@ std::string Trimmed(const char* text) {
 
 }  // namespace
 
-ProfileEngineLock::ProfileEngineLock() { Cache().mutex.lock(); }
-ProfileEngineLock::~ProfileEngineLock() { Cache().mutex.unlock(); }
-
-ProfileFile* ProfileOpen(const char* path) {
-  Guard guard(Cache().mutex);
-  return OpenLocked(path);
-}
-
-std::vector<std::string> ProfileCachedPaths() {
-  Guard guard(Cache().mutex);
-  std::vector<std::string> paths;
-  for (const auto& file : Cache().files) paths.push_back(file->path);
-  return paths;
-}
-
-void ProfileFlushAll() {
-  Guard guard(Cache().mutex);
-  FlushLocked();
-}
+ProfileEngineLock::ProfileEngineLock() { ProfileCacheMutex().lock(); }
+ProfileEngineLock::~ProfileEngineLock() { ProfileCacheMutex().unlock(); }
 
 void ProfileClose(const char* path) {
   if (IsEmpty(path)) return;
-  Guard guard(Cache().mutex);
-  auto it = FindCached(path);
-  if (it == Cache().files.end()) return;
-  // A record whose changes could not be written stays cached with them.
-  if (!WriteBackIfDirty(it->get())) return;
-  Forget();
-  Cache().files.erase(it);
-}
-
-void ProfileDiscard(const char* path) {
-  if (IsEmpty(path)) return;
-  Guard guard(Cache().mutex);
-  auto it = FindCached(path);
-  if (it == Cache().files.end()) return;
-  Forget();
-  Cache().files.erase(it);
+  Guard guard(ProfileCacheMutex());
+  EvictCachedProfile(path, true);
 }
 
 void ProfileAddUnloaded(const char* path) {
   if (IsEmpty(path)) return;
-  Guard guard(Cache().mutex);
+  Guard guard(ProfileCacheMutex());
   // A record still cached holds changes that could not be written back; a
   // second record of the path would hide them.
-  if (FindCached(path) != Cache().files.end()) return;
+  if (FindCachedProfile(path, std::strlen(path)) != nullptr) return;
   auto file = std::make_unique<ProfileFile>();
   file->path = path;
   AddToCache(std::move(file));
@@ -312,15 +144,14 @@ void ProfileAddUnloaded(const char* path) {
 
 Status ProfileSync(const char* path) {
   if (IsEmpty(path)) return Status::Error("no file was named");
-  Guard guard(Cache().mutex);
-  Forget();
-  auto it = FindCached(path);
-  if (it == Cache().files.end()) {
-    ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ForgetSectionCursor();
+  ProfileFile* file = FindCachedProfile(path, std::strlen(path));
+  if (file == nullptr) {
+    file = OpenProfileLocked(path);
     if (file->unreadable) return Status::Error(std::string(path) + " exists but cannot be read");
     return Status::Ok();
   }
-  ProfileFile* file = it->get();
   if (!file->loaded || file->unreadable) {
     ReloadProfile(file);
     if (file->unreadable) return Status::Error(std::string(path) + " exists but cannot be read");
@@ -335,8 +166,8 @@ Status ProfileSync(const char* path) {
 }
 
 int32_t ProfileDeleteEntry(const char* section, const char* key, const char* path) {
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr || IsEmpty(section) || IsEmpty(key) || file->unreadable) return 0;
   ProfileChange change;
   change.kind = ProfileChange::Kind::kDeleteEntry;
@@ -347,25 +178,25 @@ int32_t ProfileDeleteEntry(const char* section, const char* key, const char* pat
 }
 
 void ProfileSetKeepLayout(const char* path, bool keepLayout) {
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file != nullptr) file->keepLayout = keepLayout;
 }
 
 void ProfileSetFlags(const char* path, int32_t value) {
   if (IsEmpty(path)) return;
-  Guard guard(Cache().mutex);
-  auto it = FindCached(path);
-  if (it == Cache().files.end()) return;
-  (*it)->joinContinuations = value != 0;
-  (*it)->keepQuotes = value != 0;
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = FindCachedProfile(path, std::strlen(path));
+  if (file == nullptr) return;
+  file->joinContinuations = value != 0;
+  file->keepQuotes = value != 0;
 }
 
 uint32_t ProfileGetString(const char* section, const char* key, const char* defaultText,
                           char* buffer, uint32_t size, const char* path) {
   if (defaultText == nullptr) defaultText = "";
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(section)) {
     return CopyList(file->sections, [](const ProfileSection& s) -> std::string_view { return s.name; },
@@ -386,8 +217,8 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
 bool ProfileFindValue(std::string_view path, std::string_view section, std::string_view key,
                       std::string* value) {
   if (section.empty() || key.empty()) return false;
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path.data(), path.size());
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path.data(), path.size());
   if (file == nullptr) return false;
   ProfileSection* found = inireg::FindSection(file, section.data(), section.size());
   if (found == nullptr) return false;
@@ -415,9 +246,9 @@ int32_t ProfileGetHex(const char* section, const char* key, int32_t defaultValue
 
 int32_t ProfileWriteString(const char* section, const char* key, const char* value,
                            const char* path) {
-  Guard guard(Cache().mutex);
-  Forget();
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ForgetSectionCursor();
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr || IsEmpty(section)) return 0;
   // Nothing of an unreadable file is known: writing it back would destroy it.
   if (file->unreadable) return 0;
@@ -438,11 +269,11 @@ int32_t ProfileWriteString(const char* section, const char* key, const char* val
 }
 
 int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const char* path) {
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr || index < 0) return 0;
   // Listings ask for the names in order: go on from the last one asked for.
-  SectionCursor& cursor = Cursor();
+  SectionCursor& cursor = CachedSectionCursor();
   if (cursor.file != file || cursor.sectionCount != file->sections.size() || cursor.index > index) {
     cursor.file = file;
     cursor.sectionCount = file->sections.size();
@@ -461,8 +292,8 @@ int32_t ProfileSectionNameAt(int32_t index, char* buffer, int32_t size, const ch
 }
 
 ProfileSection* ProfileFindSection(const char* name, const char* path) {
-  Guard guard(Cache().mutex);
-  ProfileFile* file = OpenLocked(path);
+  Guard guard(ProfileCacheMutex());
+  ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr || name == nullptr) return nullptr;
   return FindSection(file, name);
 }

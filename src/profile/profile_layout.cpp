@@ -8,6 +8,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "profile/profile_writer.h"
 #include "text/ascii_case.h"
 
 namespace inireg {

@@ -22,7 +22,7 @@
 
 #include <string>
 
-#include "profile/profile_file.h"
+#include "profile/profile_reader.h"
 #include "profile/profile_journal.h"
 
 namespace inireg {

@@ -4,6 +4,31 @@
 
 namespace inireg {
 
+char* TrimText(char* text, bool leading, bool trailing) {
+  if (text == nullptr || *text == '\0') return text;
+  char* start = text;
+  if (leading) {
+    while (IsProfileSpace(*start)) ++start;
+  }
+  if (trailing) {
+    char* end = start + std::strlen(start);
+    while (end > start && IsProfileSpace(end[-1])) *--end = '\0';
+  }
+  return start;
+}
+
+char* ParseValue(char* text, bool* quoted) {
+  char* value = TrimText(text, true, true);
+  const char* begin = value;
+  const char* end = value + std::strlen(value);
+  *quoted = StripQuotes(&begin, &end);
+  if (*quoted) {
+    value[end - value] = '\0';
+    ++value;
+  }
+  return value;
+}
+
 EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry) {
   const char* equals = static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
   if (equals == nullptr) return EntryLineKind::kNoEquals;

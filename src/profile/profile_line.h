@@ -32,6 +32,17 @@ inline bool StripQuotes(const char** begin, const char** end) {
   return false;
 }
 
+// Trims `text` in place: trailing whitespace is overwritten with terminators
+// when `trailing` is set; the result is the first character after leading
+// whitespace when `leading` is set, otherwise `text`.  Null stays null.
+char* TrimText(char* text, bool leading, bool trailing);
+
+// Splits a value as a file line's value is read: leading and trailing
+// whitespace removed, then one enclosing pair of double or single quotes.
+// Returns the value's text (inside `text`, which is changed) and sets
+// `quoted` when a pair was removed.
+char* ParseValue(char* text, bool* quoted);
+
 // [begin, end) of an entry line split at its first "=", both sides trimmed,
 // the value without its enclosing quotes.
 struct EntryLine {

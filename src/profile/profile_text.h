@@ -41,19 +41,19 @@ class ProfileText {
   ProfileText& operator=(const ProfileText& other) {
     if (this != &other) {
       ProfileText copy(other);
-      Release();
+      FreeOwnedBytes();
       Take(&copy);
     }
     return *this;
   }
   ProfileText& operator=(ProfileText&& other) noexcept {
     if (this != &other) {
-      Release();
+      FreeOwnedBytes();
       Take(&other);
     }
     return *this;
   }
-  ~ProfileText() { Release(); }
+  ~ProfileText() { FreeOwnedBytes(); }
 
   const char* data() const { return data_; }
   size_t size() const { return size_; }
@@ -89,7 +89,8 @@ class ProfileText {
     other->size_ = 0;
     other->owned_ = false;
   }
-  void Release() {
+  // Frees the bytes when this text owns them, and leaves it empty.
+  void FreeOwnedBytes() {
     if (owned_) delete[] data_;
     data_ = "";
     size_ = 0;

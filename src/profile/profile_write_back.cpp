@@ -5,8 +5,12 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "profile/file_retry.h"
 #include "profile/profile_change.h"
+#include "profile/profile_identity.h"
 #include "profile/profile_layout.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 
 namespace inireg {
 

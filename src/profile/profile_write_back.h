@@ -15,7 +15,7 @@
 #define INIREG_PROFILE_PROFILE_WRITE_BACK_H_
 
 #include "inireg/status.h"
-#include "profile/profile_file.h"
+#include "profile/profile_records.h"
 
 namespace inireg {
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "profile/name_hash.h"
-#include "profile/profile_file.h"
+#include "profile/profile_records.h"
 
 namespace inireg {
 

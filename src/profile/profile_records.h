@@ -1,17 +1,18 @@
-// The in-memory form of a parsed profile file, how a file on disk is read
-// into it and how it is written back.
+// The in-memory form of a parsed profile file: its records (sections and
+// their entries, in file order) and the indexes that find a section or key
+// by name.  The reader fills them (profile_reader.h), the writer renders
+// them (profile_writer.h).
 //
 // Only what the reader keeps survives a whole-file write-back: section
 // headers, entries, their order (duplicates included), whether a value was
 // quoted and a UTF-8 byte-order mark.  Blank lines, comments, lines without
 // "=" and text after a header's closing bracket are dropped.  (The engine's
 // layout-keeping write-back edits the file's own lines instead.)
-#ifndef INIREG_PROFILE_PROFILE_FILE_H_
-#define INIREG_PROFILE_PROFILE_FILE_H_
+#ifndef INIREG_PROFILE_PROFILE_RECORDS_H_
+#define INIREG_PROFILE_PROFILE_RECORDS_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <list>
 #include <memory>
 #include <string>
@@ -25,9 +26,6 @@
 #include "profile/profile_text.h"
 
 namespace inireg {
-
-class File;
-
 
 struct ProfileEntry {
   ProfileText key;    // Trimmed; never empty.
@@ -142,80 +140,6 @@ bool EraseSection(ProfileFile* file, const char* name, size_t length);
 // Deletes every section.
 void ClearSections(ProfileFile* file);
 
-// Trims `text` in place: trailing whitespace is overwritten with terminators
-// when `trailing` is set; the result is the first character after leading
-// whitespace when `leading` is set, otherwise `text`.  Null stays null.
-char* TrimText(char* text, bool leading, bool trailing);
-
-// Splits a value as a file line's value is read: leading and trailing
-// whitespace removed, then one enclosing pair of double or single quotes.
-// Returns the value's text (inside `text`, which is changed) and sets
-// `quoted` when a pair was removed.
-char* ParseValue(char* text, bool* quoted);
-
-// Opens `path` for reading (fails at once when it does not exist) or for
-// writing, with up to ten tries and a pause of 30 to 279 ms after each failed
-// one.
-enum class OpenMode { kRead, kWrite };
-std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode);
-
-// Where in a file's bytes each record came from, for editors that change a
-// file line by line.  Offsets count bytes from the start of the file (a
-// byte-order mark included).  A span runs from the first byte of the logical
-// line a record was read from to the byte after it: its line end and, when
-// continuation lines were joined, every physical line joined into it.
-struct ProfileTextSpan {
-  size_t begin = 0;
-  size_t end = 0;
-};
-struct ProfileSourceMap {
-  std::vector<ProfileTextSpan> headers;               // One per section, in order.
-  std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
-};
-
-// Reads `size` bytes, copied, into the empty record `file` as LoadProfileFile
-// reads a file, and, when `sources` is not null, records where each record
-// came from.
-void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources);
-
-// Fills an empty, not yet loaded record from its file, and sets its identity
-// and, where the identity cannot tell versions apart, its content hash.  An
-// absent file gives a profile without sections; an existing file that cannot
-// be read gives one marked unreadable.
-void LoadProfileFile(ProfileFile* file);
-
-// File systems keep modification times at a granularity of up to two
-// seconds (FAT), and Linux stamps them from a clock that advances in ticks.
-// A file whose modification time lies this close to the moment its identity
-// was taken may have been changed again within the same tick, at the same
-// size, without its identity showing it.
-constexpr int64_t kTimestampTickNs = 2000000000;
-
-// The clock identities are taken by (Unix time, ns).
-int64_t ProfileClockNs();
-// Whether only the content hash can tell the file on disk from the one the
-// record came from: its identity was taken within a tick of its last change.
-bool ProfileIdentityCannotTell(const ProfileFile& file);
-
-// A hash of a file's bytes, for telling versions of a file apart.
-uint64_t HashBytes(const void* data, size_t size);
-uint64_t HashContents(const std::string& bytes);
-
-// The text the file is written back as.
-std::string RenderProfileFile(const ProfileFile& file);
-
-// Replaces the file `target` (no link) with `contents`: atomically through
-// a temporary file beside it, or in place when no file can be made in its
-// folder.  On failure the file stays as it was (but for the in-place
-// fallback) and `reason` says what failed.
-bool ReplaceFileContents(const std::string& target, const std::string& contents,
-                         std::string* reason);
-
-// Writes the record back to its file, whole, as it is: no lock, no merge.
-// Returns 1 when written, 0 when the file could not be replaced (after
-// printing "COULDN'T OPEN FILE"), leaving the file on disk as it was.
-int ProfileSave(const ProfileFile& file);
-
 }  // namespace inireg
 
-#endif  // INIREG_PROFILE_PROFILE_FILE_H_
+#endif  // INIREG_PROFILE_PROFILE_RECORDS_H_

@@ -1,42 +1,21 @@
-#include "profile/profile_file.h"
+#include "profile/profile_reader.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <iterator>
-#include <random>
+#include <memory>
+#include <string>
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "profile/file_retry.h"
+#include "profile/profile_identity.h"
 
 namespace inireg {
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kLineEnd[] = "\r\n";
-#else
-constexpr char kLineEnd[] = "\n";
-#endif
-
-constexpr int kOpenTries = 10;
-
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Pauses between tries come from a generator of the library's own, so that
-// the client's srand/rand sequence is neither reseeded nor consumed.
-class RetryPauses {
- public:
-  RetryPauses() : generator_(static_cast<std::minstd_rand::result_type>(std::time(nullptr))) {}
-  unsigned Next() { return 30 + static_cast<unsigned>(generator_() % 250); }
-
- private:
-  std::minstd_rand generator_;
-};
 
 // Reads the lines of a file's bytes, which the profile holds whole.  Files
 // are opened in binary mode, so this class does what a text-mode stream
@@ -331,54 +310,6 @@ void ProfileReader::ReadAll() {
   if (section_ != nullptr) FinishSection();
 }
 
-}  // namespace
-
-char* TrimText(char* text, bool leading, bool trailing) {
-  if (text == nullptr || *text == '\0') return text;
-  char* start = text;
-  if (leading) {
-    while (IsProfileSpace(*start)) ++start;
-  }
-  if (trailing) {
-    char* end = start + std::strlen(start);
-    while (end > start && IsProfileSpace(end[-1])) *--end = '\0';
-  }
-  return start;
-}
-
-char* ParseValue(char* text, bool* quoted) {
-  char* value = TrimText(text, true, true);
-  const char* begin = value;
-  const char* end = value + std::strlen(value);
-  *quoted = StripQuotes(&begin, &end);
-  if (*quoted) {
-    value[end - value] = '\0';
-    ++value;
-  }
-  return value;
-}
-
-std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode) {
-  FileSystem* fileSystem = CurrentFileSystem();
-  if (mode == OpenMode::kRead && !fileSystem->Exists(path)) return nullptr;
-  RetryPauses pauses;
-  for (int attempt = 0; attempt < kOpenTries; ++attempt) {
-    std::unique_ptr<File> file = mode == OpenMode::kRead ? fileSystem->OpenForReading(path)
-                                                         : fileSystem->OpenForWriting(path);
-    if (file) return file;
-    fileSystem->Sleep(pauses.Next());
-  }
-  return nullptr;
-}
-
-namespace {
-
-int64_t UnixTimeNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 // Reads the rest of `stream` into a new buffer of `file`; `expected` (the
 // size the file had when identified) sizes it so that one read usually takes
 // the whole file.  Returns the bytes read.
@@ -407,27 +338,14 @@ void ParseText(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
   reader->ReadAll();
 }
 
-// Whether a file of this identity, taken at `takenNs`, can have been
-// changed at its size within one timestamp tick, so that only its bytes
-// tell versions apart.
-bool IdentityCannotTell(const FileIdentity& identity, int64_t takenNs) {
-  return identity.exists && identity.modifiedNs + kTimestampTickNs >= takenNs;
-}
-
 }  // namespace
-
-int64_t ProfileClockNs() { return UnixTimeNs(); }
-
-bool ProfileIdentityCannotTell(const ProfileFile& file) {
-  return IdentityCannotTell(file.identity, file.identityTakenNs);
-}
 
 void LoadProfileFile(ProfileFile* file) {
   file->loaded = true;
   FileSystem* fileSystem = CurrentFileSystem();
   // The identity is taken before the file is read: a change in between
   // then shows as a different identity at write-back, never as none.
-  file->identityTakenNs = UnixTimeNs();
+  file->identityTakenNs = ProfileClockNs();
   if (!fileSystem->Identify(file->path, &file->identity)) {
     // Unknown: the write-back will take the file for changed.
     file->identity = FileIdentity();
@@ -453,153 +371,10 @@ void LoadProfileFile(ProfileFile* file) {
   ParseText(file, size, nullptr);
 }
 
-uint64_t HashBytes(const void* data, size_t size) {
-  // Four independent lanes, so that the multiplications overlap.
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  uint64_t lanes[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
-                       0x082EFA98EC4E6C89ull};
-  auto mix = [](uint64_t state, uint64_t word) {
-    state = (state ^ word) * 0x9E3779B97F4A7C15ull;
-    return state ^ (state >> 29);
-  };
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    for (int lane = 0; lane < 4; ++lane) {
-      uint64_t word;
-      std::memcpy(&word, bytes + i + 8 * lane, 8);
-      lanes[lane] = mix(lanes[lane], word);
-    }
-  }
-  uint64_t state = mix(mix(lanes[0], lanes[1]), mix(lanes[2], lanes[3]));
-  for (; i < size; ++i) state = (state ^ bytes[i]) * 0x100000001B3ull;
-  state = (state ^ size) * 0x9E3779B97F4A7C15ull;
-  return state ^ (state >> 31);
-}
-
-uint64_t HashContents(const std::string& bytes) { return HashBytes(bytes.data(), bytes.size()); }
-
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {
   file->text.reset(new char[size + 1]);
   if (size > 0) std::memcpy(file->text.get(), bytes, size);
   ParseText(file, size, sources);
-}
-
-std::string RenderProfileFile(const ProfileFile& file) {
-  constexpr size_t kLineEndLength = sizeof kLineEnd - 1;
-  size_t length = 0;
-  for (const ProfileSection& section : file.sections) {
-    length += section.name.size() + 2 + 2 * kLineEndLength;
-    for (const ProfileEntry& entry : section.entries) {
-      length += entry.key.size() + 1 + entry.value.size() + (entry.quoted ? 2 : 0) + kLineEndLength;
-    }
-  }
-  std::string text;
-  text.reserve(length + 3);
-  if (file.utf8Bom) text += "\xEF\xBB\xBF";
-  for (const ProfileSection& section : file.sections) {
-    text += '[';
-    text += section.name;
-    text += ']';
-    text += kLineEnd;
-    for (const ProfileEntry& entry : section.entries) {
-      text += entry.key;
-      text += '=';
-      if (entry.quoted) text += '"';
-      text += entry.value;
-      if (entry.quoted) text += '"';
-      // A file's last line may end in a backslash that had nothing to join.
-      // Written as it is, it would swallow the line after it at the next
-      // load; a space stops the join and is trimmed off again.
-      if (!entry.quoted && file.joinContinuations && !entry.value.empty() &&
-          entry.value.back() == '\\') {
-        text += ' ';
-      }
-      text += kLineEnd;
-    }
-    text += kLineEnd;
-  }
-  return text;
-}
-
-namespace {
-
-bool WriteWhole(File* file, const std::string& contents) {
-  bool written = file->Write(contents.data(), contents.size());
-  bool synced = written && file->Sync();
-  bool closed = file->Close();
-  return written && synced && closed;
-}
-
-// Writes through a new file beside the target and renames it over the target,
-// so that the target holds either its old or its new contents, never a mix.
-// Returns false with the target untouched when that fails, and `reason`;
-// sets `noTemporary` when no file could be made beside the target at all.
-bool ReplaceAtomically(const std::string& target, const std::string& contents,
-                       bool* noTemporary, std::string* reason) {
-  FileSystem* fileSystem = CurrentFileSystem();
-  std::string temporaryPath;
-  std::unique_ptr<File> temporary = fileSystem->CreateTemporaryBeside(target, &temporaryPath);
-  *noTemporary = !temporary;
-  if (!temporary) {
-    *reason = "no temporary file could be made beside " + target;
-    return false;
-  }
-  bool replaced = WriteWhole(temporary.get(), contents);
-  temporary.reset();
-  if (!replaced) *reason = "writing or flushing the new contents of " + target + " failed (is the disk full?)";
-  if (replaced) {
-    // The target may be held open by another program for a moment (Windows
-    // refuses to replace it then): retry as an open would be retried.
-    RetryPauses pauses;
-    replaced = false;
-    for (int attempt = 0; attempt < kOpenTries && !replaced; ++attempt) {
-      replaced = fileSystem->Replace(temporaryPath, target);
-      if (!replaced) fileSystem->Sleep(pauses.Next());
-    }
-    if (!replaced) *reason = "the new contents could not be renamed over " + target;
-  }
-  if (!replaced) fileSystem->Remove(temporaryPath);
-  return replaced;
-}
-
-}  // namespace
-
-bool ReplaceFileContents(const std::string& target, const std::string& contents,
-                         std::string* reason) {
-  FileSystem* fileSystem = CurrentFileSystem();
-  // An empty target: a link that may not be followed.  A file the caller
-  // could not write in place is not replaced either: the rename would
-  // succeed wherever the folder lets the caller make files.
-  if (target.empty()) {
-    *reason = "a symbolic link that may not be followed (in a sticky folder open to all, only "
-              "the caller's and the folder owner's links are) or a loop of links";
-    return false;
-  }
-  if (!fileSystem->MayReplace(target)) {
-    *reason = target + " may not be written by this user, so it is not replaced";
-    return false;
-  }
-  bool noTemporary = false;
-  if (ReplaceAtomically(target, contents, &noTemporary, reason)) return true;
-  if (noTemporary) {
-    // No file can be made in the folder (it may be read-only while the file
-    // itself is writable): write the file in place.
-    std::unique_ptr<File> stream = OpenFileRetry(target, OpenMode::kWrite);
-    if (stream && WriteWhole(stream.get(), contents)) return true;
-    *reason = stream ? "writing " + target + " in place failed (is the disk full?)"
-                     : "neither a temporary file beside " + target + " nor the file itself could be opened for writing";
-  }
-  return false;
-}
-
-int ProfileSave(const ProfileFile& file) {
-  std::string reason;
-  if (ReplaceFileContents(CurrentFileSystem()->ResolveLinks(file.path), RenderProfileFile(file), &reason)) {
-    return 1;
-  }
-  std::printf("COULDN'T OPEN FILE\n");
-  std::fflush(stdout);
-  return 0;
 }
 
 }  // namespace inireg

@@ -1,0 +1,42 @@
+// Reading a profile file into its records (profile_records.h): the file's
+// bytes are read whole, once, and most names and values stay spans of them.
+// The reader decides what a file says: byte-order marks, UTF-16 text, line
+// ends, the line limit, continuation lines, headers and entries.
+#ifndef INIREG_PROFILE_PROFILE_READER_H_
+#define INIREG_PROFILE_PROFILE_READER_H_
+
+#include <cstddef>
+#include <vector>
+
+#include "profile/profile_records.h"
+
+namespace inireg {
+
+// Where in a file's bytes each record came from, for editors that change a
+// file line by line.  Offsets count bytes from the start of the file (a
+// byte-order mark included).  A span runs from the first byte of the logical
+// line a record was read from to the byte after it: its line end and, when
+// continuation lines were joined, every physical line joined into it.
+struct ProfileTextSpan {
+  size_t begin = 0;
+  size_t end = 0;
+};
+struct ProfileSourceMap {
+  std::vector<ProfileTextSpan> headers;               // One per section, in order.
+  std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
+};
+
+// Reads `size` bytes, copied, into the empty record `file` as LoadProfileFile
+// reads a file, and, when `sources` is not null, records where each record
+// came from.
+void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources);
+
+// Fills an empty, not yet loaded record from its file, and sets its identity
+// and, where the identity cannot tell versions apart, its content hash.  An
+// absent file gives a profile without sections; an existing file that cannot
+// be read gives one marked unreadable.
+void LoadProfileFile(ProfileFile* file);
+
+}  // namespace inireg
+
+#endif  // INIREG_PROFILE_PROFILE_READER_H_
