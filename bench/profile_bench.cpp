@@ -93,10 +93,10 @@ struct Query {
 };
 
 struct Corpus {
-  std::string path;                  // The pristine file; never written.
-  std::vector<Query> entries;        // Every entry, in file order.
-  std::vector<Query> lookups;        // Random existing entries.
-  std::vector<Query> changes;        // 1,000 distinct existing entries.
+  std::string path;            // The pristine file; never written.
+  std::vector<Query> entries;  // Every entry, in file order.
+  std::vector<Query> lookups;  // Random existing entries.
+  std::vector<Query> changes;  // 1,000 distinct existing entries.
   uintmax_t bytes = 0;
 };
 
@@ -105,19 +105,51 @@ struct Corpus {
 // characters some peers treat as path separators or escapes ('.', '/', '\',
 // '%', ','), so every library reads the same entries.
 const char* const kSectionStems[] = {
-    "Window Layout", "RecentFiles", "Plugin", "Toolbar", "Printer", "Connection",
-    "Editor", "Profile", "Device", "Extension", "Theme", "Account",
+    "Window Layout", "RecentFiles", "Plugin", "Toolbar",   "Printer", "Connection",
+    "Editor",        "Profile",     "Device", "Extension", "Theme",   "Account",
 };
 const char* const kKeys[] = {
-    "Width", "Height", "Left", "Top", "Maximized", "Visible", "FontName", "FontSize",
-    "LastOpenedFile", "InstallDir", "Language", "Theme", "AutoSaveInterval", "Enabled",
-    "Title", "Description", "Version", "Timeout", "RetryCount", "Color", "Path", "UserName",
-    "ServerAddress", "Port", "UseProxy", "ProxyHost", "ShowStatusBar", "WordWrap", "TabWidth",
-    "Encoding", "Author", "Checksum", "LastUpdateCheck", "WindowState", "Order", "Mode",
+    "Width",
+    "Height",
+    "Left",
+    "Top",
+    "Maximized",
+    "Visible",
+    "FontName",
+    "FontSize",
+    "LastOpenedFile",
+    "InstallDir",
+    "Language",
+    "Theme",
+    "AutoSaveInterval",
+    "Enabled",
+    "Title",
+    "Description",
+    "Version",
+    "Timeout",
+    "RetryCount",
+    "Color",
+    "Path",
+    "UserName",
+    "ServerAddress",
+    "Port",
+    "UseProxy",
+    "ProxyHost",
+    "ShowStatusBar",
+    "WordWrap",
+    "TabWidth",
+    "Encoding",
+    "Author",
+    "Checksum",
+    "LastUpdateCheck",
+    "WindowState",
+    "Order",
+    "Mode",
 };
-const char* const kWords[] = {"Default", "Main", "Arial", "Segoe UI", "Consolas", "English",
-                              "Deutsch", "Dark", "Light", "Classic", "Ready", "Untitled",
-                              "Network Printer", "My Documents", "Report", "Backup"};
+const char* const kWords[] = {"Default",         "Main",         "Arial",   "Segoe UI",
+                              "Consolas",        "English",      "Deutsch", "Dark",
+                              "Light",           "Classic",      "Ready",   "Untitled",
+                              "Network Printer", "My Documents", "Report",  "Backup"};
 
 std::string MakeValue(std::mt19937& random) {
   char text[160];
@@ -137,8 +169,8 @@ std::string MakeValue(std::mt19937& random) {
                     kWords[random() % 16], static_cast<unsigned>(random() % 100));
       return text;
     case 5:  // A quoted value with spaces.
-      std::snprintf(text, sizeof text, "\"%s %s %u\"", kWords[random() % 16],
-                    kWords[random() % 16], static_cast<unsigned>(random() % 1000));
+      std::snprintf(text, sizeof text, "\"%s %s %u\"", kWords[random() % 16], kWords[random() % 16],
+                    static_cast<unsigned>(random() % 1000));
       return text;
     case 6:
       std::snprintf(text, sizeof text, "%s", kWords[random() % 16]);
@@ -149,7 +181,8 @@ std::string MakeValue(std::mt19937& random) {
       return text;
     default:
       std::snprintf(text, sizeof text, "{%08X-%04X-%04X}", static_cast<unsigned>(random()),
-                    static_cast<unsigned>(random() % 65536), static_cast<unsigned>(random() % 65536));
+                    static_cast<unsigned>(random() % 65536),
+                    static_cast<unsigned>(random() % 65536));
       return text;
   }
 }
@@ -193,7 +226,8 @@ Corpus Generate(const Size& size, const std::string& folder, bool longNames = fa
   std::vector<size_t> order(corpus.entries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::shuffle(order.begin(), order.end(), random);
-  for (size_t i = 0; i < 1000 && i < order.size(); ++i) corpus.changes.push_back(corpus.entries[order[i]]);
+  for (size_t i = 0; i < 1000 && i < order.size(); ++i)
+    corpus.changes.push_back(corpus.entries[order[i]]);
   return corpus;
 }
 
@@ -215,7 +249,8 @@ class Library {
   virtual size_t Lookups(const std::vector<Query>& queries) { return (void)queries, 0; }
   virtual bool CanLookUp() const { return true; }
   // Sets each entry to a new value and writes the file back.
-  virtual void ChangeAndSave(const std::vector<Query>& changes, const std::vector<std::string>& values) = 0;
+  virtual void ChangeAndSave(const std::vector<Query>& changes,
+                             const std::vector<std::string>& values) = 0;
   virtual bool CanSave() const { return true; }
   // Prepares per-query data that a caller of the library would keep.
   virtual void Prepare(const std::vector<Query>&) {}
@@ -245,7 +280,8 @@ class IniregStore : public Library {
     for (const Query& q : queries) found += store_->GetString(out, none, q.key, q.section) > 0;
     return found;
   }
-  void ChangeAndSave(const std::vector<Query>& changes, const std::vector<std::string>& values) override {
+  void ChangeAndSave(const std::vector<Query>& changes,
+                     const std::vector<std::string>& values) override {
     for (size_t i = 0; i < changes.size(); ++i) {
       store_->SetString(values[i], changes[i].key, changes[i].section);
     }
@@ -267,7 +303,8 @@ class IniregEngine : public IniregStore {
     char buffer[256];
     const char* file = path_.c_str();
     for (const Query& q : queries) {
-      found += inireg::ProfileGetString(q.section.c_str(), q.key.c_str(), "", buffer, sizeof buffer, file) > 0;
+      found += inireg::ProfileGetString(q.section.c_str(), q.key.c_str(), "", buffer, sizeof buffer,
+                                        file) > 0;
     }
     return found;
   }
@@ -284,10 +321,12 @@ class SimpleIniLibrary : public Library {
   void Unload() override { ini_.reset(); }
   size_t Lookups(const std::vector<Query>& queries) override {
     size_t found = 0;
-    for (const Query& q : queries) found += ini_->GetValue(q.section.c_str(), q.key.c_str(), nullptr) != nullptr;
+    for (const Query& q : queries)
+      found += ini_->GetValue(q.section.c_str(), q.key.c_str(), nullptr) != nullptr;
     return found;
   }
-  void ChangeAndSave(const std::vector<Query>& changes, const std::vector<std::string>& values) override {
+  void ChangeAndSave(const std::vector<Query>& changes,
+                     const std::vector<std::string>& values) override {
     for (size_t i = 0; i < changes.size(); ++i) {
       ini_->SetValue(changes[i].section.c_str(), changes[i].key.c_str(), values[i].c_str());
     }
@@ -316,7 +355,8 @@ class QSettingsLibrary : public Library {
     for (size_t i = 0; i < queries.size(); ++i) found += settings_->value(keys_[i]).isValid();
     return found;
   }
-  void ChangeAndSave(const std::vector<Query>& changes, const std::vector<std::string>& values) override {
+  void ChangeAndSave(const std::vector<Query>& changes,
+                     const std::vector<std::string>& values) override {
     for (size_t i = 0; i < changes.size(); ++i) {
       settings_->setValue(keys_[i], QString::fromStdString(values[i]));
     }
@@ -360,10 +400,12 @@ class BoostLibrary : public Library {
   void Unload() override { tree_.reset(); }
   size_t Lookups(const std::vector<Query>& queries) override {
     size_t found = 0;
-    for (size_t i = 0; i < queries.size(); ++i) found += tree_->get_optional<std::string>(paths_[i]).has_value();
+    for (size_t i = 0; i < queries.size(); ++i)
+      found += tree_->get_optional<std::string>(paths_[i]).has_value();
     return found;
   }
-  void ChangeAndSave(const std::vector<Query>& changes, const std::vector<std::string>& values) override {
+  void ChangeAndSave(const std::vector<Query>& changes,
+                     const std::vector<std::string>& values) override {
     for (size_t i = 0; i < changes.size(); ++i) tree_->put(paths_[i], values[i]);
     pt::write_ini(path_, *tree_);
   }
@@ -454,7 +496,8 @@ std::pair<long, long> MeasureMemory(const std::string& self, const std::string& 
   if (child == 0) {
     dup2(pipeEnds[1], 1);
     close(pipeEnds[0]);
-    execl(self.c_str(), self.c_str(), "--memory", libraryName.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    execl(self.c_str(), self.c_str(), "--memory", libraryName.c_str(), path.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(pipeEnds[1]);
@@ -540,7 +583,9 @@ int main(int argc, char** argv) {
     } else if (argument == "--quick") {
       quick = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--dir DIR] [--quick] [--sizes S,M,L] [--cases load,lookup,write,memory] [--libraries inireg,...]\n",
+      std::fprintf(stderr,
+                   "usage: %s [--dir DIR] [--quick] [--sizes S,M,L] [--cases "
+                   "load,lookup,write,memory] [--libraries inireg,...]\n",
                    argv[0]);
       return 2;
     }
@@ -551,7 +596,8 @@ int main(int argc, char** argv) {
   const double budget = quick ? 0.3 : 1.5;
   auto wanted = [&](const char* name) { return caseList.find(name) != std::string::npos; };
 
-  const char* const libraryNames[kColumnCount] = {"inireg", "SimpleIni", "QSettings", "inih", "Boost"};
+  const char* const libraryNames[kColumnCount] = {"inireg", "SimpleIni", "QSettings", "inih",
+                                                  "Boost"};
   struct Growth {
     std::string size;
     double entries;
@@ -566,19 +612,25 @@ int main(int argc, char** argv) {
                 size.keysPerSection, corpus.bytes);
     std::fflush(stdout);
     std::vector<std::string> newValues;
-    for (size_t i = 0; i < corpus.changes.size(); ++i) newValues.push_back("changed value " + std::to_string(i));
+    for (size_t i = 0; i < corpus.changes.size(); ++i)
+      newValues.push_back("changed value " + std::to_string(i));
 
     Row load = NewRow("load " + std::string(size.name), "ms");
-    Row storeLookup = NewRow("lookup " + std::string(size.name) + " (inireg: ProfileStore::GetString)", "ns");
-    Row engineLookup = NewRow("lookup " + std::string(size.name) + " (inireg: ProfileGetString)", "ns");
-    Row coldLookup = NewRow("lookup " + std::string(size.name) + " cold, long names (ProfileStore)", "ns");
+    Row storeLookup =
+        NewRow("lookup " + std::string(size.name) + " (inireg: ProfileStore::GetString)", "ns");
+    Row engineLookup =
+        NewRow("lookup " + std::string(size.name) + " (inireg: ProfileGetString)", "ns");
+    Row coldLookup =
+        NewRow("lookup " + std::string(size.name) + " cold, long names (ProfileStore)", "ns");
     // The cold case: every entry of a file with long section names once, in
     // random order, after the caches were flushed.
     Corpus longCorpus;
     if (wanted("lookup")) longCorpus = Generate(size, folder, true);
     Row write = NewRow("change 1000 + write " + std::string(size.name), "ms");
-    Row writeNoSync = NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
-    Row writeLayout = NewRow("change 1000 + write " + std::string(size.name) + " (inireg layout kept)", "ms");
+    Row writeNoSync =
+        NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
+    Row writeLayout =
+        NewRow("change 1000 + write " + std::string(size.name) + " (inireg layout kept)", "ms");
 
     for (int c = 0; c < kColumnCount; ++c) {
       if (libraryList.find(libraryNames[c]) == std::string::npos) continue;
@@ -597,15 +649,18 @@ int main(int argc, char** argv) {
         CopyFile(corpus.path, name);
         return name;
       };
-      if (wanted("load")) load.values[c] = 1e3 * Measure([&] {
-        std::string copy = freshCopy();
-        Clock::time_point start = Clock::now();
-        library->Load(copy);
-        double took = Seconds(start);
-        library->Unload();
-        fs::remove(copy);
-        return took;
-      }, 5, 200, budget);
+      if (wanted("load"))
+        load.values[c] = 1e3 * Measure(
+                                   [&] {
+                                     std::string copy = freshCopy();
+                                     Clock::time_point start = Clock::now();
+                                     library->Load(copy);
+                                     double took = Seconds(start);
+                                     library->Unload();
+                                     fs::remove(copy);
+                                     return took;
+                                   },
+                                   5, 200, budget);
 
       if (library->CanLookUp() && wanted("lookup")) {
         auto lookups = [&](Library* which, const char* what) {
@@ -617,11 +672,14 @@ int main(int argc, char** argv) {
                          corpus.lookups.size(), size.name);
             std::exit(1);
           }
-          double perLookup = 1e9 * Measure([&] {
-            Clock::time_point start = Clock::now();
-            which->Lookups(corpus.lookups);
-            return Seconds(start) / static_cast<double>(corpus.lookups.size());
-          }, 5, 1000, budget);
+          double perLookup =
+              1e9 * Measure(
+                        [&] {
+                          Clock::time_point start = Clock::now();
+                          which->Lookups(corpus.lookups);
+                          return Seconds(start) / static_cast<double>(corpus.lookups.size());
+                        },
+                        5, 1000, budget);
           which->Unload();
           return perLookup;
         };
@@ -629,20 +687,24 @@ int main(int argc, char** argv) {
         std::vector<Query> everyEntry = longCorpus.entries;
         library->Load(longCorpus.path);
         std::mt19937 order(7);
-        coldLookup.values[c] = 1e9 * Measure([&] {
-          std::shuffle(everyEntry.begin(), everyEntry.end(), order);
-          library->Prepare(everyEntry);  // Per-query data is indexed by position.
-          FlushCaches();
-          Clock::time_point start = Clock::now();
-          size_t found = library->Lookups(everyEntry);
-          double took = Seconds(start);
-          if (found != everyEntry.size()) {
-            std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", libraryNames[c], found,
-                         everyEntry.size(), longCorpus.path.c_str());
-            std::exit(1);
-          }
-          return took / static_cast<double>(everyEntry.size());
-        }, 3, 20, budget);
+        coldLookup.values[c] =
+            1e9 * Measure(
+                      [&] {
+                        std::shuffle(everyEntry.begin(), everyEntry.end(), order);
+                        library->Prepare(everyEntry);  // Per-query data is indexed by position.
+                        FlushCaches();
+                        Clock::time_point start = Clock::now();
+                        size_t found = library->Lookups(everyEntry);
+                        double took = Seconds(start);
+                        if (found != everyEntry.size()) {
+                          std::fprintf(stderr, "%s found %zu of %zu entries of %s\n",
+                                       libraryNames[c], found, everyEntry.size(),
+                                       longCorpus.path.c_str());
+                          std::exit(1);
+                        }
+                        return took / static_cast<double>(everyEntry.size());
+                      },
+                      3, 20, budget);
         library->Unload();
         engineLookup.values[c] = storeLookup.values[c];
         if (c == 0) {
@@ -656,19 +718,21 @@ int main(int argc, char** argv) {
         auto changeAndSave = [&](bool noSync, Library* saver) {
           long syncsBefore = syncCalls;
           int samples = 0;
-          double median = 1e3 * Measure([&] {
-            std::string copy = freshCopy();
-            saver->Load(copy);
-            skipSync = noSync;
-            Clock::time_point start = Clock::now();
-            saver->ChangeAndSave(corpus.changes, newValues);
-            double took = Seconds(start);
-            skipSync = false;
-            saver->Unload();
-            fs::remove(copy);
-            ++samples;
-            return took;
-          }, 3, 50, budget);
+          double median = 1e3 * Measure(
+                                    [&] {
+                                      std::string copy = freshCopy();
+                                      saver->Load(copy);
+                                      skipSync = noSync;
+                                      Clock::time_point start = Clock::now();
+                                      saver->ChangeAndSave(corpus.changes, newValues);
+                                      double took = Seconds(start);
+                                      skipSync = false;
+                                      saver->Unload();
+                                      fs::remove(copy);
+                                      ++samples;
+                                      return took;
+                                    },
+                                    3, 50, budget);
           return std::make_pair(median, static_cast<double>(syncCalls - syncsBefore) / samples);
         };
         auto [time, syncsPerSave] = changeAndSave(false, library.get());
@@ -692,7 +756,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, ".");
     }
     std::fprintf(stderr, "\n");
-    lookupGrowth.push_back({size.name, static_cast<double>(corpus.entries.size()),
+    lookupGrowth.push_back({size.name,
+                            static_cast<double>(corpus.entries.size()),
                             {storeLookup.values[0], engineLookup.values[0], storeLookup.values[1],
                              storeLookup.values[2], storeLookup.values[4]}});
 
@@ -706,8 +771,8 @@ int main(int argc, char** argv) {
       memory.values[c] = increase / 1024.0;
       wholeMemory.values[c] = whole / 1024.0;
     }
-    for (Row* row : {&load, &storeLookup, &engineLookup, &coldLookup, &write, &writeNoSync, &writeLayout, &memory,
-                     &wholeMemory}) {
+    for (Row* row : {&load, &storeLookup, &engineLookup, &coldLookup, &write, &writeNoSync,
+                     &writeLayout, &memory, &wholeMemory}) {
       bool measured = false;
       for (double value : row->values) measured = measured || !std::isnan(value);
       if (measured) rows.push_back(*row);
@@ -715,17 +780,21 @@ int main(int argc, char** argv) {
   }
 
   notes.push_back("inih only parses (a handler that keeps nothing): no lookups, no write-back");
-  notes.push_back("the 'fsync skipped' row times inireg's atomic write-back with fsync made a no-op;"
-                  " peers' columns repeat their normal time");
-  notes.push_back("peak memory: VmHWM of a fresh process per case; 'increase' is over its peak before the load");
+  notes.push_back(
+      "the 'fsync skipped' row times inireg's atomic write-back with fsync made a no-op;"
+      " peers' columns repeat their normal time");
+  notes.push_back(
+      "peak memory: VmHWM of a fresh process per case; 'increase' is over its peak before the "
+      "load");
   PrintTable();
   if (lookupGrowth.size() >= 2 && wanted("lookup")) {
     const auto& first = lookupGrowth.front();
     const auto& last = lookupGrowth.back();
-    std::printf("\nlookup time growth %s -> %s (log(size) grows %.2fx):", first.size.c_str(), last.size.c_str(),
-                std::log(last.entries) / std::log(first.entries));
+    std::printf("\nlookup time growth %s -> %s (log(size) grows %.2fx):", first.size.c_str(),
+                last.size.c_str(), std::log(last.entries) / std::log(first.entries));
     const char* names[] = {"inireg store", "inireg engine", "SimpleIni", "QSettings", "Boost"};
-    for (int i = 0; i < 5; ++i) std::printf(" %s %.2fx;", names[i], last.nanoseconds[i] / first.nanoseconds[i]);
+    for (int i = 0; i < 5; ++i)
+      std::printf(" %s %.2fx;", names[i], last.nanoseconds[i] / first.nanoseconds[i]);
     std::printf("\n");
   }
   return 0;

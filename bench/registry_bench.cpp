@@ -54,10 +54,12 @@ double Measure(const std::function<void()>& batch, int calls, int minimum, doubl
   std::vector<double> samples;
   Clock::time_point start = Clock::now();
   while (static_cast<int>(samples.size()) < minimum ||
-         (std::chrono::duration<double>(Clock::now() - start).count() < budget && samples.size() < 1000)) {
+         (std::chrono::duration<double>(Clock::now() - start).count() < budget &&
+          samples.size() < 1000)) {
     Clock::time_point begin = Clock::now();
     batch();
-    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count() / calls);
+    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count() /
+                      calls);
   }
   return Median(samples);
 }
@@ -65,8 +67,7 @@ double Measure(const std::function<void()>& batch, int calls, int minimum, doubl
 // Deletes a key and everything below it.
 void DeleteTree(HKEY parent, const std::string& name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE, &key) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS) {
     return;
   }
   char child[256];
@@ -137,31 +138,55 @@ int Run(int argc, char** argv) {
     double microseconds;
   };
   std::vector<Result> results;
-  results.push_back({"GetString(random section)", Measure([&] {
-    for (const Name& n : reads) store.GetString(out, none, n.key, n.section);
-  }, static_cast<int>(reads.size()), 5, budget)});
-  results.push_back({"GetString(same section)", Measure([&] {
-    for (const Name& n : oneSection) store.GetString(out, none, n.key, n.section);
-  }, static_cast<int>(oneSection.size()), 5, budget)});
-  results.push_back({"GetInt(random section)", Measure([&] {
-    for (const Name& n : reads) store.GetInt(n.key, n.section, -1);
-  }, static_cast<int>(reads.size()), 5, budget)});
+  results.push_back({"GetString(random section)", Measure(
+                                                      [&] {
+                                                        for (const Name& n : reads)
+                                                          store.GetString(out, none, n.key,
+                                                                          n.section);
+                                                      },
+                                                      static_cast<int>(reads.size()), 5, budget)});
+  results.push_back(
+      {"GetString(same section)", Measure(
+                                      [&] {
+                                        for (const Name& n : oneSection)
+                                          store.GetString(out, none, n.key, n.section);
+                                      },
+                                      static_cast<int>(oneSection.size()), 5, budget)});
+  results.push_back({"GetInt(random section)", Measure(
+                                                   [&] {
+                                                     for (const Name& n : reads)
+                                                       store.GetInt(n.key, n.section, -1);
+                                                   },
+                                                   static_cast<int>(reads.size()), 5, budget)});
   int round = 0;
-  results.push_back({"SetString(random section)", Measure([&] {
-    ++round;
-    for (const Name& n : writes) store.SetString("changed " + std::to_string(round), n.key, n.section);
-  }, static_cast<int>(writes.size()), 3, budget)});
-  results.push_back({"SetDword(random section)", Measure([&] {
-    ++round;
-    for (const Name& n : writes) store.SetDword(static_cast<uint32_t>(round), n.key, n.section);
-  }, static_cast<int>(writes.size()), 3, budget)});
-  results.push_back({"SetDword(same section)", Measure([&] {
-    ++round;
-    for (size_t i = 0; i < writes.size(); ++i) store.SetDword(static_cast<uint32_t>(round), oneSection[i].key,
-                                                               oneSection[i].section);
-  }, static_cast<int>(writes.size()), 3, budget)});
+  results.push_back({"SetString(random section)",
+                     Measure(
+                         [&] {
+                           ++round;
+                           for (const Name& n : writes)
+                             store.SetString("changed " + std::to_string(round), n.key, n.section);
+                         },
+                         static_cast<int>(writes.size()), 3, budget)});
+  results.push_back({"SetDword(random section)",
+                     Measure(
+                         [&] {
+                           ++round;
+                           for (const Name& n : writes)
+                             store.SetDword(static_cast<uint32_t>(round), n.key, n.section);
+                         },
+                         static_cast<int>(writes.size()), 3, budget)});
+  results.push_back({"SetDword(same section)", Measure(
+                                                   [&] {
+                                                     ++round;
+                                                     for (size_t i = 0; i < writes.size(); ++i)
+                                                       store.SetDword(static_cast<uint32_t>(round),
+                                                                      oneSection[i].key,
+                                                                      oneSection[i].section);
+                                                   },
+                                                   static_cast<int>(writes.size()), 3, budget)});
 
-  for (const Result& result : results) std::printf("registry %s %.3f\n", result.name, result.microseconds);
+  for (const Result& result : results)
+    std::printf("registry %s %.3f\n", result.name, result.microseconds);
   DeleteTree(HKEY_CURRENT_USER, subkey);
 #ifndef _WIN32
   SetRegistryDatabasePath("");

@@ -31,7 +31,8 @@ std::string Escape(const std::string& text) {
 
 std::string MakeScratchFolder(const std::string& prefix) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) Fail("cannot make a temporary folder");
   return pattern;
 }

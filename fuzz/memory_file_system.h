@@ -37,7 +37,6 @@ class MemoryFileSystem : public FileSystem {
 
  private:
   unsigned temporaryCount_ = 0;
-
 };
 
 // Installs one MemoryFileSystem for the whole fuzzing process and returns it.

@@ -39,7 +39,8 @@ bool Carriable(const Records& records, bool join) {
   file.joinContinuations = join;
   for (const Section& section : records) {
     ProfileSection* copy = AppendSection(&file, section.name);
-    for (const Entry& entry : section.entries) AppendEntry(copy, ProfileEntry{entry.key, entry.value, entry.quoted});
+    for (const Entry& entry : section.entries)
+      AppendEntry(copy, ProfileEntry{entry.key, entry.value, entry.quoted});
   }
   Records back = Load(RenderProfileFile(file), join, nullptr);
   return back == records;
@@ -50,7 +51,8 @@ std::string Describe(const Records& records) {
   for (const Section& section : records) {
     text += "[" + Escape(section.name) + "]";
     for (const Entry& entry : section.entries) {
-      text += Escape(entry.key) + "=" + (entry.quoted ? "\"" : "") + Escape(entry.value) + (entry.quoted ? "\"" : "") + ";";
+      text += Escape(entry.key) + "=" + (entry.quoted ? "\"" : "") + Escape(entry.value) +
+              (entry.quoted ? "\"" : "") + ";";
     }
   }
   return text;
@@ -61,10 +63,11 @@ std::string Describe(const Records& records) {
 void CheckKeptBytes(const std::string& original, const std::string& result, const Records& loaded,
                     const Records& expected, const ProfileSourceMap& sources, bool wide) {
   std::vector<std::pair<size_t, size_t>> dropped;  // Ranges changed or deleted.
-  std::vector<size_t> cuts;                         // Where lines may be inserted.
+  std::vector<size_t> cuts;                        // Where lines may be inserted.
   for (const Section& section : loaded) {
     size_t index = section.fileIndex;
-    size_t regionEnd = index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
+    size_t regionEnd =
+        index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
     const Section* now = nullptr;
     for (const Section& candidate : expected) {
       if (candidate.fileIndex == index) now = &candidate;
@@ -108,7 +111,8 @@ void CheckKeptBytes(const std::string& original, const std::string& result, cons
                                       wide ? std::string("\n\0", 2) : "\n",
                                       wide ? std::string("\r\0", 2) : "\r"};
       for (const std::string& lineEnd : lineEnds) {
-        if (piece.size() >= lineEnd.size() && piece.compare(piece.size() - lineEnd.size(), lineEnd.size(), lineEnd) == 0) {
+        if (piece.size() >= lineEnd.size() &&
+            piece.compare(piece.size() - lineEnd.size(), lineEnd.size(), lineEnd) == 0) {
           piece.resize(piece.size() - lineEnd.size());
           break;
         }
@@ -116,15 +120,17 @@ void CheckKeptBytes(const std::string& original, const std::string& result, cons
     }
     size_t found = result.find(piece, searchFrom);
     if (found == std::string::npos) {
-      Fail("bytes " + std::to_string(i) + " to " + std::to_string(end) + " of the file (" + Escape(piece) +
-           ") are not kept in order\nfile:   " + Escape(original) + "\nresult: " + Escape(result));
+      Fail("bytes " + std::to_string(i) + " to " + std::to_string(end) + " of the file (" +
+           Escape(piece) + ") are not kept in order\nfile:   " + Escape(original) +
+           "\nresult: " + Escape(result));
     }
     searchFrom = found + piece.size();
     i = end;
   }
 }
 
-const char* const kPieces[] = {"\n", "\r\n", "=", "[", "]", "\"", "'", " ", "\t", "\\", ";", "a", "S", "k", "\xC3\xA9", "\xFF"};
+const char* const kPieces[] = {"\n", "\r\n", "=", "[", "]", "\"", "'",        " ",
+                               "\t", "\\",   ";", "a", "S", "k",  "\xC3\xA9", "\xFF"};
 
 std::string Text(FuzzedDataProvider& input, const char* const* names, size_t count) {
   if (input.ConsumeBool()) return names[input.ConsumeIntegralInRange<size_t>(0, count - 1)];
@@ -147,19 +153,23 @@ std::string Text(FuzzedDataProvider& input, const char* const* names, size_t cou
 std::string LikelyFile(FuzzedDataProvider& input, const char* const* sections, size_t sectionCount,
                        const char* const* keys, size_t keyCount) {
   static const char* const kLineEnds[] = {"\n", "\r\n", "\n", "\\\n"};
-  static const char* const kOthers[] = {"; comment", "# note = 1", "", "  ", "no equals", "=empty key",
+  static const char* const kOthers[] = {"; comment", "# note = 1", "",
+                                        "  ",        "no equals",  "=empty key",
                                         "[unclosed", "\"quoted\"", "[x] trailing"};
   std::string text;
   int lines = input.ConsumeIntegralInRange(0, 30);
   for (int i = 0; i < lines; ++i) {
     switch (input.ConsumeIntegralInRange(0, 5)) {
       case 0:
-        text += std::string("[") + sections[input.ConsumeIntegralInRange<size_t>(0, sectionCount - 1)] + "]";
+        text += std::string("[") +
+                sections[input.ConsumeIntegralInRange<size_t>(0, sectionCount - 1)] + "]";
         break;
       case 1:
       case 2:
-        text += std::string(input.ConsumeBool() ? "  " : "") + keys[input.ConsumeIntegralInRange<size_t>(0, keyCount - 1)] +
-                (input.ConsumeBool() ? " = " : "=") + input.ConsumeBytesAsString(input.ConsumeIntegralInRange(0, 4));
+        text += std::string(input.ConsumeBool() ? "  " : "") +
+                keys[input.ConsumeIntegralInRange<size_t>(0, keyCount - 1)] +
+                (input.ConsumeBool() ? " = " : "=") +
+                input.ConsumeBytesAsString(input.ConsumeIntegralInRange(0, 4));
         break;
       case 3:
         text += input.PickValueInArray(kOthers);
@@ -197,8 +207,9 @@ void Run(FuzzedDataProvider& input) {
   for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
     ProfileChange change;
     int kind = input.ConsumeIntegralInRange(0, 5);
-    change.kind = kind == 0 ? ProfileChange::Kind::kDeleteSection
-                            : kind == 1 ? ProfileChange::Kind::kDeleteEntry : ProfileChange::Kind::kSetEntry;
+    change.kind = kind == 0   ? ProfileChange::Kind::kDeleteSection
+                  : kind == 1 ? ProfileChange::Kind::kDeleteEntry
+                              : ProfileChange::Kind::kSetEntry;
     change.section = Text(input, kSections, 7);
     if (change.kind != ProfileChange::Kind::kDeleteSection) {
       change.section = Trim(change.section);
@@ -229,8 +240,8 @@ void Run(FuzzedDataProvider& input) {
   if (!Carriable(expected, join)) return;
   Records back = Load(result, join, nullptr);
   if (!(back == expected)) {
-    Fail("the result reads back as " + Describe(back) + "\nexpected " + Describe(expected) + "\nfile:   " +
-         Escape(original) + "\nresult: " + Escape(result));
+    Fail("the result reads back as " + Describe(back) + "\nexpected " + Describe(expected) +
+         "\nfile:   " + Escape(original) + "\nresult: " + Escape(result));
   }
   if (inPlace) CheckKeptBytes(original, result, loaded, expected, sources, form != 0);
 }

@@ -29,7 +29,8 @@ std::string Describe(const ProfileFile& file) {
   for (const ProfileSection& section : file.sections) {
     text += "[" + Escape(section.name.str()) + "]\n";
     for (const ProfileEntry& entry : section.entries) {
-      text += Escape(entry.key.str()) + (entry.quoted ? "|Q|" : "|U|") + Escape(entry.value.str()) + "\n";
+      text += Escape(entry.key.str()) + (entry.quoted ? "|Q|" : "|U|") + Escape(entry.value.str()) +
+              "\n";
     }
   }
   return text;
@@ -39,7 +40,8 @@ bool SameRecords(const ProfileFile& a, const ProfileFile& b) {
   if (a.sections.size() != b.sections.size()) return false;
   auto other = b.sections.begin();
   for (const ProfileSection& section : a.sections) {
-    if (section.name != other->name || section.entries.size() != other->entries.size()) return false;
+    if (section.name != other->name || section.entries.size() != other->entries.size())
+      return false;
     for (size_t i = 0; i < section.entries.size(); ++i) {
       const ProfileEntry& x = section.entries[i];
       const ProfileEntry& y = other->entries[i];

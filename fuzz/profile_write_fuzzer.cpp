@@ -21,9 +21,9 @@
 
 #include "inireg/profile_engine.h"
 #include "memory_file_system.h"
+#include "platform/file_system.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_reader.h"
-#include "platform/file_system.h"
 #include "unflushed_file_system.h"
 
 namespace inireg {
@@ -38,7 +38,9 @@ constexpr size_t kLongestLine = 32767;
 struct Entry {
   std::string key, value;
   bool quoted;
-  bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
+  bool operator==(const Entry& o) const {
+    return key == o.key && value == o.value && quoted == o.quoted;
+  }
 };
 struct Section {
   std::string name;
@@ -81,7 +83,8 @@ bool CacheHolds(const Model& model) {
     for (size_t i = 0; i < held.entries.size(); ++i) {
       const Entry& entry = section->entries[i];
       const ProfileEntry& heldEntry = held.entries[i];
-      if (heldEntry.key != entry.key || heldEntry.value != entry.value || heldEntry.quoted != entry.quoted) {
+      if (heldEntry.key != entry.key || heldEntry.value != entry.value ||
+          heldEntry.quoted != entry.quoted) {
         return false;
       }
     }
@@ -109,7 +112,9 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 // memchr rather than find_first_of, which calls memchr once per byte of the
 // text: values run to 240,000 bytes.
-bool Holds(const std::string& text, char c) { return std::memchr(text.data(), c, text.size()) != nullptr; }
+bool Holds(const std::string& text, char c) {
+  return std::memchr(text.data(), c, text.size()) != nullptr;
+}
 bool HasLineBreak(const std::string& text) { return Holds(text, '\r') || Holds(text, '\n'); }
 
 // What the write must do to `model`; returns the result it must give, and
@@ -157,7 +162,8 @@ int32_t Apply(Model* model, const std::string* section, const std::string* key,
 
   // What the file cannot carry back.
   if (HasLineBreak(name) || name.size() + 2 > kLongestLine) return 0;
-  if (keyName.empty() || keyName[0] == '[' || Holds(keyName, '=') || HasLineBreak(keyName)) return 0;
+  if (keyName.empty() || keyName[0] == '[' || Holds(keyName, '=') || HasLineBreak(keyName))
+    return 0;
   if (HasLineBreak(text)) return 0;
   if (joinContinuations && !quoted && !text.empty() && text.back() == '\\') return 0;
   if (keyName.size() + 1 + text.size() + (quoted ? 2 : 0) > kLongestLine) return 0;
@@ -178,8 +184,9 @@ int32_t Apply(Model* model, const std::string* section, const std::string* key,
   return 1;
 }
 
-const char* const kPieces[] = {"\n", "\r", "\r\n", "=", "[", "]", "\"", "'", " ", "\t", "\v",
-                               "\f", "\\", ";", "#", "a", "B", "s", "k", "x y", "\xC3\xA9", "\xFF"};
+const char* const kPieces[] = {"\n", "\r", "\r\n", "=",   "[",        "]",   "\"", "'",
+                               " ",  "\t", "\v",   "\f",  "\\",       ";",   "#",  "a",
+                               "B",  "s",  "k",    "x y", "\xC3\xA9", "\xFF"};
 
 std::string HostileText(FuzzedDataProvider& input) {
   std::string text;
@@ -200,7 +207,8 @@ std::string HostileText(FuzzedDataProvider& input) {
       }
       case 2: {
         // Long runs around the line limit and past it.
-        size_t length = input.ConsumeBool() ? 40000 : input.ConsumeIntegralInRange<size_t>(32750, 32770);
+        size_t length =
+            input.ConsumeBool() ? 40000 : input.ConsumeIntegralInRange<size_t>(32750, 32770);
         text.append(length, input.PickValueInArray({'v', ' ', '=', '\\', '"'}));
         break;
       }
@@ -234,14 +242,16 @@ struct Disk {
     return memory != nullptr ? memory->files.count(path) != 0 : std::filesystem::exists(path);
   }
   std::string Get() const {
-    if (memory != nullptr) return memory->files.count(path) != 0 ? memory->files.at(path) : std::string();
+    if (memory != nullptr)
+      return memory->files.count(path) != 0 ? memory->files.at(path) : std::string();
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   size_t Files() const {
     if (memory != nullptr) return memory->files.size();
     size_t count = 0;
-    for (const auto& item : std::filesystem::directory_iterator(folder)) count += item.exists() ? 1 : 0;
+    for (const auto& item : std::filesystem::directory_iterator(folder))
+      count += item.exists() ? 1 : 0;
     return count;
   }
 };
@@ -317,7 +327,8 @@ void Run(FuzzedDataProvider& input) {
            std::to_string(key.size()) + ", value of " + std::to_string(value.size()) + " bytes)");
     }
     if (!CacheHolds(model)) {
-      Fail(std::string(got == 0 ? "a refused write changed the record" : "an accepted write did not do what it should") +
+      Fail(std::string(got == 0 ? "a refused write changed the record"
+                                : "an accepted write did not do what it should") +
            " (write " + std::to_string(i) + ")");
     }
     // Every accepted set counts (the caller wrote that value, whatever was
@@ -325,14 +336,16 @@ void Run(FuzzedDataProvider& input) {
     bool deletion = nullKey || key.empty();
     recordsChanged = recordsChanged || changes;
     if (want == 1 && (!deletion || changes)) {
-      effective.push_back(Write{std::move(section), std::move(key), std::move(value), nullKey, nullValue});
+      effective.push_back(
+          Write{std::move(section), std::move(key), std::move(value), nullKey, nullValue});
     }
   }
 
   // Someone else changes the file meanwhile: the write-back must merge.
   bool concurrent = input.ConsumeBool();
   if (concurrent) {
-    std::string others = input.ConsumeBool() ? disk.Get() + "[other]\nx=1\n" : input.ConsumeRandomLengthString(500);
+    std::string others =
+        input.ConsumeBool() ? disk.Get() + "[other]\nx=1\n" : input.ConsumeRandomLengthString(500);
     disk.Put(others);
     model = LoadBytes(others, join);
     for (const Write& write : effective) {
@@ -355,8 +368,8 @@ void Run(FuzzedDataProvider& input) {
   Model reloaded = Snapshot();
   model.dirty = false;
   if (!(reloaded.sections == model.sections)) {
-    Fail(std::string("the reloaded file differs from what was written") + (layout ? " (layout kept)" : "") +
-         (real ? " (real files)" : ""));
+    Fail(std::string("the reloaded file differs from what was written") +
+         (layout ? " (layout kept)" : "") + (real ? " (real files)" : ""));
   }
   ProfileClose(path.c_str());
   if (real) SetFileSystemForTesting(&memory);

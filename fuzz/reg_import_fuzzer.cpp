@@ -49,11 +49,13 @@ constexpr size_t kMaxRegistryBytes = 64 * 1024;
 std::string Describe(const RegDocument& document) {
   std::string text;
   for (const RegKey& key : document.keys) {
-    text +=
-        std::string(key.remove ? "[-" : "[") + tool::RegRootName(key.root) + "|" + Escape(key.subkey) + "]\n";
+    text += std::string(key.remove ? "[-" : "[") + tool::RegRootName(key.root) + "|" +
+            Escape(key.subkey) + "]\n";
     for (const RegValue& value : key.values) {
-      text += "  " + Escape(value.name) +
-              (value.remove ? " =-" : " =" + std::to_string(value.type) + ":" + Escape(value.data)) + "\n";
+      text +=
+          "  " + Escape(value.name) +
+          (value.remove ? " =-" : " =" + std::to_string(value.type) + ":" + Escape(value.data)) +
+          "\n";
     }
   }
   return text;
@@ -63,7 +65,9 @@ void Compare(const std::string& what, const std::string& expected, const std::st
   if (expected != actual) Fail(what + "\n--- expected:\n" + expected + "--- actual:\n" + actual);
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
 // A key line has no escapes, so it cannot carry a CR or LF inside a key name;
 // the writer refuses those documents and nothing else (value names escape
@@ -98,7 +102,8 @@ bool CheckRoundTrip(const RegDocument& document, RegEncoding encoding, const std
   RegDocument again = ReadBack(content, what);
   Compare(what + " reads back as another document", Describe(document), Describe(again));
   std::string rewritten;
-  if (!tool::FormatRegFile(again, encoding, &rewritten, &error)) Fail(what + ": rewriting refused: " + error);
+  if (!tool::FormatRegFile(again, encoding, &rewritten, &error))
+    Fail(what + ": rewriting refused: " + error);
   if (rewritten != content) Fail(what + ": writing what was read back gives another file");
   return true;
 }
@@ -112,7 +117,8 @@ size_t LineStart(const std::string& bytes, int line) {
   size_t step = IsUtf16(bytes) ? 2 : 1;
   int current = 1;
   for (size_t i = step == 2 ? 2 : 0; current < line && i + step <= bytes.size(); i += step) {
-    if (bytes[i] == '\n' && (step == 1 || bytes[i + 1] == '\0') && ++current == line) return i + step;
+    if (bytes[i] == '\n' && (step == 1 || bytes[i + 1] == '\0') && ++current == line)
+      return i + step;
   }
   return current == line ? 0 : std::string::npos;
 }
@@ -122,7 +128,8 @@ void CheckRefusal(const std::string& bytes, const RegParseError& error) {
   // Line 0 is for a UTF-16 file cut in the middle of a character, the only
   // refusal that is about no line.
   bool cut = IsUtf16(bytes) && bytes.size() % 2 != 0;
-  if ((error.line == 0) != cut) Fail("refused on line " + std::to_string(error.line) + ": " + error.message);
+  if ((error.line == 0) != cut)
+    Fail("refused on line " + std::to_string(error.line) + ": " + error.message);
   // Every line but the last ends with a 0A byte, in either encoding.
   size_t lines = 1;
   for (char c : bytes) lines += c == '\n';
@@ -171,7 +178,8 @@ std::vector<std::string> Components(const RegKey& key) {
   std::vector<std::string> parts{kRootFolders[static_cast<int>(key.root)]};
   for (size_t start = 0; !key.subkey.empty();) {
     size_t end = key.subkey.find('\\', start);
-    parts.push_back(key.subkey.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    parts.push_back(
+        key.subkey.substr(start, end == std::string::npos ? std::string::npos : end - start));
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -239,7 +247,8 @@ std::string g_folder;
 size_t g_inputs = 0, g_accepted = 0, g_imported = 0;
 
 void AtExit() {
-  std::fprintf(stderr, "reg_import_fuzzer: %zu inputs, %zu accepted, %zu imported into the registry\n",
+  std::fprintf(stderr,
+               "reg_import_fuzzer: %zu inputs, %zu accepted, %zu imported into the registry\n",
                g_inputs, g_accepted, g_imported);
   if (g_folder.empty()) return;
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
@@ -270,8 +279,8 @@ bool WorthImporting(const RegDocument& document, const std::string& input) {
 
 void CheckImport(const RegDocument& document) {
   HKEY scratch = nullptr;
-  if (LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &scratch, nullptr)) {
+  if (LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &scratch, nullptr)) {
     Fail("cannot create the scratch key: " + tool::DescribeStatus(status));
   }
   RegCloseKey(scratch);
@@ -290,8 +299,9 @@ void CheckImport(const RegDocument& document) {
   if (LONG status = tool::ReadKeyTree(RegRoot::kCurrentUser, kScratch, &exported)) {
     Fail("cannot export the scratch key: " + tool::DescribeStatus(status));
   }
-  Compare("the registry holds other than the import should leave\n--- imported:\n" + Describe(document),
-          Describe(expected), Describe(exported));
+  Compare(
+      "the registry holds other than the import should leave\n--- imported:\n" + Describe(document),
+      Describe(expected), Describe(exported));
   CheckRoundTrip(exported, RegEncoding::kUtf8, "the export");
   CheckRoundTrip(exported, RegEncoding::kUtf16, "the export");
 
@@ -331,11 +341,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // also sends most mutated inputs through the checks of accepted ones.
   if (error.line < 3) return 0;
   size_t start = LineStart(bytes, error.line);
-  if (start == std::string::npos) Fail("refused on line " + std::to_string(error.line) + ", past the end");
+  if (start == std::string::npos)
+    Fail("refused on line " + std::to_string(error.line) + ", past the end");
   RegParseError headError;
   if (!inireg::tool::ParseRegFile(bytes.substr(0, start), &document, &headError)) {
     Fail("refused on line " + std::to_string(error.line) + " (" + error.message +
-         "), but the lines before it on line " + std::to_string(headError.line) + ": " + headError.message);
+         "), but the lines before it on line " + std::to_string(headError.line) + ": " +
+         headError.message);
   }
   CheckAccepted(document, bytes);
   return 0;

@@ -38,9 +38,10 @@ void OpenDatabase() {
   unlink((g_database + "-shm").c_str());
   SetRegistryDatabasePath(g_database);
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Known\\s", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS ||
-      RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("known"), 5) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Known\\s", 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS ||
+      RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("known"), 5) !=
+          ERROR_SUCCESS) {
     Fail("cannot prepare the registry database");
   }
   RegCloseKey(key);
@@ -65,7 +66,8 @@ void CheckParse(const std::string& location) {
   if (parsed != (expectedRoot != nullptr)) Fail("ParseRegistryPath accepted the wrong texts");
   if (!parsed) return;
   std::string expectedSubkey = location.substr(location.size() > 2 && location[2] == '\\' ? 3 : 2);
-  if (root != expectedRoot || subkey != expectedSubkey) Fail("ParseRegistryPath split the text wrongly");
+  if (root != expectedRoot || subkey != expectedSubkey)
+    Fail("ParseRegistryPath split the text wrongly");
 
   // The subkey goes to the registry as a C string: the round trip is of that.
   std::string cut = subkey.c_str();
@@ -93,7 +95,8 @@ void CheckFormatOfAnyHandle(uint64_t value) {
   uint32_t low = static_cast<uint32_t>(value);
   bool extended = value == static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low))) &&
                   low - 0x80000000u < 4;
-  if ((text == "BAD\\") == (predefined || extended)) Fail("FormatRegistryPath named handle " + text);
+  if ((text == "BAD\\") == (predefined || extended))
+    Fail("FormatRegistryPath named handle " + text);
 }
 
 void CheckStore(const std::string& location, bool write) {
@@ -114,13 +117,15 @@ void CheckStore(const std::string& location, bool write) {
         ERROR_SUCCESS) {
       char data[64] = {};
       DWORD size = sizeof data - 1, type = 0;
-      if (RegQueryValueExA(key, "v", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS &&
+      if (RegQueryValueExA(key, "v", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+              ERROR_SUCCESS &&
           type == REG_SZ) {
         direct.assign(data, size);
       }
       RegCloseKey(key);
     }
-    if (out != direct) Fail("the store read '" + out + "' where the registry holds '" + direct + "'");
+    if (out != direct)
+      Fail("the store read '" + out + "' where the registry holds '" + direct + "'");
   }
   int32_t count = 0;
   delete[] reader.GetSectionNames(&count);

@@ -17,11 +17,14 @@ namespace fuzz {
 class UnflushedFileSystem : public FileSystem {
  public:
   bool Exists(const std::string& path) override { return real_->Exists(path); }
-  std::unique_ptr<File> OpenForReading(const std::string& path) override { return real_->OpenForReading(path); }
+  std::unique_ptr<File> OpenForReading(const std::string& path) override {
+    return real_->OpenForReading(path);
+  }
   // Files opened for writing skip Sync (and with it, for a temporary file,
   // taking over the target's permissions: it stays private).
   std::unique_ptr<File> OpenForWriting(const std::string& path) override;
-  std::unique_ptr<File> CreateTemporaryBeside(const std::string& path, std::string* temporaryPath) override;
+  std::unique_ptr<File> CreateTemporaryBeside(const std::string& path,
+                                              std::string* temporaryPath) override;
   // A plain rename: the system's Replace renames and then flushes the folder.
   bool Replace(const std::string& source, const std::string& target) override;
   bool MayReplace(const std::string& target) override { return real_->MayReplace(target); }
@@ -29,10 +32,13 @@ class UnflushedFileSystem : public FileSystem {
   std::string ResolveLinks(const std::string& path) override { return real_->ResolveLinks(path); }
   // Retries go on at once: the harness's files fail for good or not at all.
   void Sleep(unsigned) override {}
-  std::unique_ptr<FileLock> LockForWriteBack(const std::string& path, unsigned timeoutMilliseconds) override {
+  std::unique_ptr<FileLock> LockForWriteBack(const std::string& path,
+                                             unsigned timeoutMilliseconds) override {
     return real_->LockForWriteBack(path, timeoutMilliseconds);
   }
-  bool Identify(const std::string& path, FileIdentity* identity) override { return real_->Identify(path, identity); }
+  bool Identify(const std::string& path, FileIdentity* identity) override {
+    return real_->Identify(path, identity);
+  }
 
  private:
   FileSystem* real_ = DefaultFileSystem();

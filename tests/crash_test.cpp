@@ -29,7 +29,6 @@
 #include "registry_writer_process.h"
 #include "test_support.h"
 
-
 namespace inireg {
 namespace {
 
@@ -94,7 +93,8 @@ TEST(ProfileCrashTest, AKilledWriteBackLeavesOneWholeVersion) {
   auto start = Clock::now();
   WriteVersion(path, 'b');
   WriteVersion(path, 'a');
-  long round = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() / 2;
+  long round =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() / 2;
   long window = 3 * round + 1000;
 
   std::mt19937 random(20261208);
@@ -121,8 +121,9 @@ TEST(ProfileCrashTest, AKilledWriteBackLeavesOneWholeVersion) {
     if (!leftovers.empty()) ++midWriteBack;
     for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
   }
-  std::printf("kills: %d, file held version A %d times and B %d times, %d kills during a write-back\n",
-              kKills, sawA, sawB, midWriteBack);
+  std::printf(
+      "kills: %d, file held version A %d times and B %d times, %d kills during a write-back\n",
+      kKills, sawA, sawB, midWriteBack);
   // The kills must have caught the writer in both versions and inside
   // write-backs, or the test proved nothing.
   EXPECT_GT(sawA, 0);
@@ -141,7 +142,8 @@ TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
   constexpr int kKills = 100;
   for (int round = 0; round < kKills; ++round) {
     pid_t writer = 0;
-    std::FILE* reports = StartRegistryWriter(database, "Software\\Crash", "r" + std::to_string(round) + "-", 0, &writer);
+    std::FILE* reports = StartRegistryWriter(database, "Software\\Crash",
+                                             "r" + std::to_string(round) + "-", 0, &writer);
     ASSERT_NE(reports, nullptr);
     // From before the database is opened to a hundred writes or more in.
     SleepMicroseconds(static_cast<long>(random() % 30000));
@@ -162,23 +164,25 @@ TEST(RegistryCrashTest, AKilledWriterLosesNoReportedWrite) {
     // A fresh connection, so that the check reads what is on disk.
     SetRegistryDatabasePath(database);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
     size_t lost = 0;
     for (const std::string& name : reported) {
       char data[512];
       DWORD size = sizeof data;
-      if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-              ERROR_SUCCESS ||
+      if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                           &size) != ERROR_SUCCESS ||
           std::string(data, size) != WriterData(name)) {
         ++lost;
       }
     }
     RegCloseKey(key);
     SetRegistryDatabasePath("");
-    ASSERT_EQ(lost, 0u) << "after kill " << round << " of " << reported.size() << " reported writes";
+    ASSERT_EQ(lost, 0u) << "after kill " << round << " of " << reported.size()
+                        << " reported writes";
   }
-  std::printf("kills: %d, reported writes: %zu, lost: 0, kills before the first write: %d\n", kKills,
-              reported.size(), killedBeforeAnyWrite);
+  std::printf("kills: %d, reported writes: %zu, lost: 0, kills before the first write: %d\n",
+              kKills, reported.size(), killedBeforeAnyWrite);
   // Most kills must land among writes, or the test proved little.
   EXPECT_GT(reported.size(), static_cast<size_t>(kKills));
 }
@@ -222,7 +226,11 @@ struct Fault {
   void (*set)(FaultyFileSystem*);
 };
 const Fault kFaults[] = {
-    {"no file can be opened", [](FaultyFileSystem* f) { f->failTemporary = true; f->failOpenForWriting = true; }},
+    {"no file can be opened",
+     [](FaultyFileSystem* f) {
+       f->failTemporary = true;
+       f->failOpenForWriting = true;
+     }},
     {"the disk fills half way", [](FaultyFileSystem* f) { f->writeLimit = 20; }},
     {"the disk is full", [](FaultyFileSystem* f) { f->writeLimit = 0; }},
     {"the flush fails", [](FaultyFileSystem* f) { f->failSync = true; }},
@@ -249,7 +257,8 @@ TEST_F(WriteBackFaultTest, AFailedEvictionLeavesTheFileAsItWas) {
     // The next write-back, with the fault gone, lands it.
     SetFileSystemForTesting(nullptr);
     test_support::ResetProfileCache();
-    EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", "k=a much longer value than before", ""}));
+    EXPECT_EQ(ReadFile(path_),
+              test_support::Lines({"[s]", "k=a much longer value than before", ""}));
     WriteFile(path_, original_);
   }
 }
@@ -276,7 +285,8 @@ TEST_F(WriteBackFaultTest, RecordsWithUnsavedChangesOutstayTheCapacity) {
   faulty.failReplace = false;
   for (int i = 0; i < 7; ++i) {
     EXPECT_TRUE(ProfileSync(paths[i].c_str()).ok());
-    EXPECT_EQ(ReadFile(paths[i]), test_support::Lines({"[s]", ("k=" + std::to_string(i)).c_str(), ""}));
+    EXPECT_EQ(ReadFile(paths[i]),
+              test_support::Lines({"[s]", ("k=" + std::to_string(i)).c_str(), ""}));
   }
 }
 
@@ -321,7 +331,12 @@ TEST_F(WriteBackFaultTest, SyncReportsWhyAWriteBackFailed) {
     const char* says;
   } cases[] = {
       {"the lock is held", [](FaultyFileSystem* f) { f->failLock = true; }, "lock"},
-      {"no file can be opened", [](FaultyFileSystem* f) { f->failTemporary = true; f->failOpenForWriting = true; }, "could be opened"},
+      {"no file can be opened",
+       [](FaultyFileSystem* f) {
+         f->failTemporary = true;
+         f->failOpenForWriting = true;
+       },
+       "could be opened"},
       {"the disk is full", [](FaultyFileSystem* f) { f->writeLimit = 0; }, "disk full"},
       {"the rename fails", [](FaultyFileSystem* f) { f->failReplace = true; }, "renamed"},
   };
@@ -339,7 +354,8 @@ TEST_F(WriteBackFaultTest, SyncReportsWhyAWriteBackFailed) {
     EXPECT_EQ(ReadFile(path_), original_);
     SetFileSystemForTesting(nullptr);
     EXPECT_TRUE(store.Sync().ok());
-    EXPECT_EQ(ReadFile(path_), test_support::Lines({"[s]", (std::string("k=") + test.name).c_str(), ""}));
+    EXPECT_EQ(ReadFile(path_),
+              test_support::Lines({"[s]", (std::string("k=") + test.name).c_str(), ""}));
     WriteFile(path_, original_);
     test_support::ResetProfileCache();
   }

@@ -108,7 +108,7 @@ class FileMaker {
 };
 
 struct LoadReport {
-  long growthKiB = 0;  // Peak resident memory gained by the load.
+  long growthKiB = 0;    // Peak resident memory gained by the load.
   char check[200] = {};  // Empty when the loaded file read as expected.
 };
 
@@ -139,18 +139,21 @@ LoadReport LoadInChild(const std::string& path, const std::function<std::string(
   close(ends[0]);
   int status = 0;
   waitpid(child, &status, 0);
-  if (got != static_cast<ssize_t>(sizeof report) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::snprintf(report.check, sizeof report.check, "the loading process failed (status %d)", status);
+  if (got != static_cast<ssize_t>(sizeof report) || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    std::snprintf(report.check, sizeof report.check, "the loading process failed (status %d)",
+                  status);
   }
   return report;
 }
 
-void ExpectBoundedMemory(const char* what, const LoadReport& report, size_t fileBytes, size_t records) {
+void ExpectBoundedMemory(const char* what, const LoadReport& report, size_t fileBytes,
+                         size_t records) {
   EXPECT_STREQ(report.check, "") << what;
   double growthMiB = report.growthKiB / 1024.0;
   double boundMiB = (2.0 * fileBytes + 256.0 * records) / kMiB + 32;
-  std::printf("%s: %.1f MiB file, %zu records, peak memory grew by %.1f MiB (bound %.1f MiB)\n", what,
-              static_cast<double>(fileBytes) / kMiB, records, growthMiB, boundMiB);
+  std::printf("%s: %.1f MiB file, %zu records, peak memory grew by %.1f MiB (bound %.1f MiB)\n",
+              what, static_cast<double>(fileBytes) / kMiB, records, growthMiB, boundMiB);
   if (!INIREG_UNDER_SANITIZER) {
     EXPECT_LE(growthMiB, boundMiB) << what;
   }
@@ -187,8 +190,8 @@ TEST_F(HostileInputTest, AHugeFileWithoutALineFeed) {
     uint32_t length = ProfileGetString("s", "k", "", nullptr, 0, path.c_str());
     if (length != kLine - 2) return "the first value has " + std::to_string(length) + " characters";
     std::vector<char> keys(3 * blocks + 16);
-    uint32_t used = ProfileGetString("s", nullptr, "", keys.data(), static_cast<uint32_t>(keys.size()),
-                                     path.c_str());
+    uint32_t used = ProfileGetString("s", nullptr, "", keys.data(),
+                                     static_cast<uint32_t>(keys.size()), path.c_str());
     size_t count = CountNames(keys, used);
     if (count != blocks) return std::to_string(count) + " entries, not " + std::to_string(blocks);
     return "";
@@ -237,7 +240,9 @@ TEST_F(HostileInputTest, AFileOfNulBytes) {
   LoadReport report = LoadInChild(path, [&]() -> std::string {
     char value[8];
     ProfileGetString("after", "k", "", value, sizeof value, path.c_str());
-    return std::string(value) == "v" ? "" : "the section after the NULs reads '" + std::string(value) + "'";
+    return std::string(value) == "v"
+               ? ""
+               : "the section after the NULs reads '" + std::string(value) + "'";
   });
   ExpectBoundedMemory("NUL bytes", report, size, 2);
 }
@@ -282,7 +287,8 @@ TEST_F(HostileInputTest, BrokenUtf16) {
     ProfileGetString(name, "k", "", value, sizeof value, path.c_str());
     if (std::string(value) != "v") return "the last section reads '" + std::string(value) + "'";
     uint32_t length = ProfileGetString("long", "k", "", nullptr, 0, path.c_str());
-    if (length == 0 || length > kLine) return "the long line gives a value of " + std::to_string(length);
+    if (length == 0 || length > kLine)
+      return "the long line gives a value of " + std::to_string(length);
     return "";
   });
   ExpectBoundedMemory("broken UTF-16", report, size, 2 * kSections + 2);

@@ -90,7 +90,7 @@ TEST_F(ProfilePermissionsTest, AWriteBackGoesThroughLinksToTheirTarget) {
   const std::string target = other.File("target.ini");
   WriteFile(target, "[s]\nk=old\n");
   ASSERT_EQ(chmod(target.c_str(), 0600), 0);
-  const std::string first = dir_.File("first.ini");   // -> target (absolute)
+  const std::string first = dir_.File("first.ini");    // -> target (absolute)
   const std::string second = dir_.File("second.ini");  // -> first.ini (relative)
   ASSERT_EQ(symlink(target.c_str(), first.c_str()), 0);
   ASSERT_EQ(symlink("first.ini", second.c_str()), 0);
@@ -127,7 +127,8 @@ TEST_F(RegistryPermissionsTest, TheDatabaseAndItsLogsStayPrivateUnderAnOpenUmask
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Private", 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1),
+            ERROR_SUCCESS);
   EXPECT_EQ(ModeOf(folder_.File("open")), 0700u);
   EXPECT_EQ(ModeOf(folder_.File("open/umask")), 0700u);
   EXPECT_EQ(ModeOf(database), 0600u);
@@ -153,17 +154,19 @@ std::string Dump(HKEY key, const std::string& indent = "") {
     LONG status = RegEnumValueA(key, index, name, &nameSize, nullptr, &type,
                                 reinterpret_cast<BYTE*>(&data[0]), &dataSize);
     if (status != ERROR_SUCCESS) {
-      if (status != ERROR_NO_MORE_ITEMS) text += indent + "<values: status " + std::to_string(status) + ">\n";
+      if (status != ERROR_NO_MORE_ITEMS)
+        text += indent + "<values: status " + std::to_string(status) + ">\n";
       break;
     }
-    text += indent + std::string(name, nameSize) + " (" + std::to_string(type) + ") = " +
-            data.substr(0, dataSize) + "\n";
+    text += indent + std::string(name, nameSize) + " (" + std::to_string(type) +
+            ") = " + data.substr(0, dataSize) + "\n";
   }
   for (DWORD index = 0;; ++index) {
     char name[256];
     LONG status = RegEnumKeyA(key, index, name, sizeof name);
     if (status != ERROR_SUCCESS) {
-      if (status != ERROR_NO_MORE_ITEMS) text += indent + "<keys: status " + std::to_string(status) + ">\n";
+      if (status != ERROR_NO_MORE_ITEMS)
+        text += indent + "<keys: status " + std::to_string(status) + ">\n";
       break;
     }
     text += indent + "[" + name + "]\n";
@@ -186,7 +189,8 @@ TEST_F(RegistryPermissionsTest, ReadOnlyStoresAndReadHandlesNeverChangeTheRegist
     ASSERT_GT(writer.SetString("", "(Default)", "second"), 0);
   }
   HKEY tree = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Permissions", 0, KEY_READ, &tree), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Permissions", 0, KEY_READ, &tree),
+            ERROR_SUCCESS);
   const std::string before = Dump(tree);
   ASSERT_NE(before.find("deeper"), std::string::npos) << before;
 
@@ -195,8 +199,8 @@ TEST_F(RegistryPermissionsTest, ReadOnlyStoresAndReadHandlesNeverChangeTheRegist
     ++attempts;
     refused += wasRefused;
   };
-  const std::vector<std::string> sections = {"first", "FIRST", "first\\nested", "second", "new",
-                                             "new\\deeper", "", "\\first"};
+  const std::vector<std::string> sections = {
+      "first", "FIRST", "first\\nested", "second", "new", "new\\deeper", "", "\\first"};
   const std::vector<std::string> keys = {"name", "NAME", "number", "(Default)", "new", ""};
   for (int round = 0; round < 20; ++round) {
     RegistryStore store(location, 1, round % 2 == 0 ? 0 : KEY_WOW64_64KEY);
@@ -216,13 +220,13 @@ TEST_F(RegistryPermissionsTest, ReadOnlyStoresAndReadHandlesNeverChangeTheRegist
     for (const char* name : {"name", "number", "", "new"}) {
       refuse(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("changed"), 7) ==
              ERROR_ACCESS_DENIED);
-      refuse(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>("\1\0\0\0"), 4) ==
-             ERROR_ACCESS_DENIED);
+      refuse(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>("\1\0\0\0"),
+                            4) == ERROR_ACCESS_DENIED);
       refuse(RegDeleteValueA(key, name) == ERROR_ACCESS_DENIED);
     }
     HKEY created = nullptr;
-    refuse(RegCreateKeyExA(key, "brand new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr) ==
-           ERROR_ACCESS_DENIED);
+    refuse(RegCreateKeyExA(key, "brand new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                           nullptr) == ERROR_ACCESS_DENIED);
     RegCloseKey(key);
   }
   EXPECT_EQ(refused, attempts) << "some writes were not refused";

@@ -79,9 +79,9 @@ TEST_F(ProfileEngineTest, EvictsTheFileAddedFirstWhateverWasUsedSince) {
             (std::vector<std::string>{paths[1], paths[2], paths[3], paths[4], paths[5]}));
   EXPECT_EQ(ReadFile(paths[0]), Lines({"[s]", "k=changed", ""}));  // Written back on eviction.
 
-  EXPECT_EQ(Get("s", "k", paths[0]), "changed");  // Loaded again from disk...
+  EXPECT_EQ(Get("s", "k", paths[0]), "changed");      // Loaded again from disk...
   EXPECT_EQ(ProfileCachedPaths().front(), paths[2]);  // ...evicting B.
-  EXPECT_FALSE(test_support::FileExists(paths[1]));         // B was clean: nothing written.
+  EXPECT_FALSE(test_support::FileExists(paths[1]));   // B was clean: nothing written.
 }
 
 // Windows file names ignore case, so its paths do too; elsewhere Case.ini
@@ -267,13 +267,21 @@ TEST_F(ProfileEngineTest, RefusesWritesTheFileCannotCarryBack) {
     const char* key;
     std::string value;
   } refused[] = {
-      {"s", "  ", "v"},           {"s", "a=b", "v"},         {"s", "a\nb", "v"},
-      {"s", "a\rb", "v"},         {"s", "[x]", "v"},         {"s", "k", "1\n[other]\nk=v"},
-      {"s", "k", "a\rb"},         {"s\nt", "k", "v"},        {"s\rt", "k", "v"},
-      {"s", "k", std::string(32766, 'v')},  {std::string(32766, 's'), "k", "v"},
+      {"s", "  ", "v"},
+      {"s", "a=b", "v"},
+      {"s", "a\nb", "v"},
+      {"s", "a\rb", "v"},
+      {"s", "[x]", "v"},
+      {"s", "k", "1\n[other]\nk=v"},
+      {"s", "k", "a\rb"},
+      {"s\nt", "k", "v"},
+      {"s\rt", "k", "v"},
+      {"s", "k", std::string(32766, 'v')},
+      {std::string(32766, 's'), "k", "v"},
   };
   for (const Write& write : refused) {
-    EXPECT_EQ(ProfileWriteString(write.section.c_str(), write.key, write.value.c_str(), path.c_str()), 0)
+    EXPECT_EQ(
+        ProfileWriteString(write.section.c_str(), write.key, write.value.c_str(), path.c_str()), 0)
         << "key [" << write.key << "] value of " << write.value.size();
   }
   EXPECT_EQ(Get("s", "k", path), "1");
@@ -311,7 +319,7 @@ TEST_F(ProfileEngineTest, ATrailingBackslashIsRefusedOnlyWhileLinesAreJoined) {
 TEST_F(ProfileEngineTest, QuotingWhatValueNeedsQuotesNamesKeepsEveryValue) {
   std::string path = dir_.File("quote.ini");
   const char* values[] = {"plain", " lead", "trail\t", "\"both\"", "'single'", "\"mixed'",
-                          "\"", "", "in side", "\"\"", " \"x\" "};
+                          "\"",    "",      "in side", "\"\"",     " \"x\" "};
   int index = 0;
   for (const char* value : values) {
     std::string text = value;
@@ -433,8 +441,9 @@ TEST_F(ProfileEngineTest, ChangesAreWrittenBackAtNormalExit) {
 // writes change nothing.
 TEST_F(ProfileEngineTest, RandomWritesSurviveAWriteBackAndReload) {
   std::mt19937 random(20261208);
-  const std::vector<std::string> pieces = {"a", "B", " ", "\t", "=", "[", "]", "\"", "'", ";",
-                                           "\\", "\n", "\r", "x y", "\xC3\xA9", "#", "0x1F"};
+  const std::vector<std::string> pieces = {"a",  "B",   " ",        "\t", "=",   "[",
+                                           "]",  "\"",  "'",        ";",  "\\",  "\n",
+                                           "\r", "x y", "\xC3\xA9", "#",  "0x1F"};
   auto randomText = [&](size_t maxPieces) {
     std::string text;
     size_t count = random() % (maxPieces + 1);
@@ -452,7 +461,8 @@ TEST_F(ProfileEngineTest, RandomWritesSurviveAWriteBackAndReload) {
       std::string key = random() % 10 == 0 ? std::string() : randomText(3);
       std::string value = randomText(4);
       std::string before = Snapshot(path);
-      int32_t result = ProfileWriteString(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+      int32_t result =
+          ProfileWriteString(section.c_str(), key.c_str(), value.c_str(), path.c_str());
       if (result == 0) {
         EXPECT_EQ(Snapshot(path), before) << "a refused write changed the record";
       }
@@ -476,8 +486,8 @@ TEST_F(ProfileEngineTest, FirstMatchesAgreeWithAPlainModel) {
   using Entries = std::vector<std::pair<std::string, std::string>>;
   using Model = std::vector<std::pair<std::string, Entries>>;
   std::mt19937 random(7);
-  const std::vector<std::string> sectionNames = {"a", "A", "b", "Sect", "SECT", "long section one",
-                                                 "LONG SECTION ONE", "long section two"};
+  const std::vector<std::string> sectionNames = {
+      "a", "A", "b", "Sect", "SECT", "long section one", "LONG SECTION ONE", "long section two"};
   auto keyName = [&] {
     std::string key = "key" + std::to_string(random() % 24);
     if (random() % 2) key[0] = 'K';
@@ -581,8 +591,8 @@ TEST(ProfileEngineThreads, ConcurrentStoresLoseNoWrites) {
       ProfileStore sharedStore(shared);
       std::vector<std::unique_ptr<ProfileStore>> own;
       for (int f = 0; f < 2; ++f) {
-        own.push_back(std::make_unique<ProfileStore>(dir.File("t" + std::to_string(t) + "-" +
-                                                              std::to_string(f) + ".ini")));
+        own.push_back(std::make_unique<ProfileStore>(
+            dir.File("t" + std::to_string(t) + "-" + std::to_string(f) + ".ini")));
       }
       std::string section = "thread" + std::to_string(t);
       for (int i = 0; i < kWrites; ++i) {

@@ -59,8 +59,8 @@ TEST_F(ProfileFileTest, HeadersKeepTheirTextUpToTheLastBracket) {
 }
 
 TEST_F(ProfileFileTest, DropsWhatIsNotAHeaderOrEntry) {
-  ProfileFile file = Load(Lines({"before=header", "[s]", "", "; comment", ";k=v", "noequals",
-                                 "k = v ", "e="}));
+  ProfileFile file =
+      Load(Lines({"before=header", "[s]", "", "; comment", ";k=v", "noequals", "k = v ", "e="}));
   EXPECT_EQ(Describe(file), "[s];k=v;k=v;e=;");
   EXPECT_FALSE(file.sections.front().entries[2].quoted);
 }
@@ -100,7 +100,8 @@ TEST_F(ProfileFileTest, CarriageReturnLineFeedReadsAsLineFeed) {
   EXPECT_EQ(Describe(Load(text, true)), "[s]a=" + filler + "2;b=1;");
   EXPECT_EQ(Describe(Load(text, false)), "[s]a=" + filler + "\\;b=1;");
   std::string wide(filler.begin(), filler.end());
-  std::u16string wideText = u"[s]\r\na=" + std::u16string(wide.begin(), wide.end()) + u"\\\r\n2\r\nb=1\r\n";
+  std::u16string wideText =
+      u"[s]\r\na=" + std::u16string(wide.begin(), wide.end()) + u"\\\r\n2\r\nb=1\r\n";
   std::string bytes = "\xFF\xFE";
   for (char16_t unit : wideText) {
     bytes += static_cast<char>(unit & 0xFF);

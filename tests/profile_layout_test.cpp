@@ -70,7 +70,9 @@ std::string ExpectKept(const std::string& original, const ProfileJournal& change
   std::string result = ApplyChangesKeepingLayout(original, changes, join, &inPlace);
   EXPECT_TRUE(inPlace);
   EXPECT_EQ(Describe(Load(result, join)), Describe(Applied(Load(original, join), changes)))
-      << "original:\n" << original << "\nresult:\n" << result;
+      << "original:\n"
+      << original << "\nresult:\n"
+      << result;
   std::vector<std::string> lines = SplitLines(original);
   std::vector<std::string> resultLines = SplitLines(result);
   size_t next = 0;
@@ -88,9 +90,11 @@ std::string ExpectKept(const std::string& original, const ProfileJournal& change
     if (i + 1 == lines.size()) {
       while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     }
-    while (next < resultLines.size() && resultLines[next].compare(0, line.size(), line) != 0) ++next;
-    EXPECT_LT(next, resultLines.size()) << "line " << i << " (" << line << ") is missing or out of order in:\n"
-                                        << result;
+    while (next < resultLines.size() && resultLines[next].compare(0, line.size(), line) != 0)
+      ++next;
+    EXPECT_LT(next, resultLines.size())
+        << "line " << i << " (" << line << ") is missing or out of order in:\n"
+        << result;
     if (next == resultLines.size()) break;
     if (i + 1 < lines.size()) {
       EXPECT_EQ(resultLines[next], line);
@@ -173,10 +177,12 @@ std::vector<ProfileJournal> Journals() {
       {Set("New", "a", "1"), Set("New", "b", "two"), Set("Window", "Left", "10")},
       {DropSection("Window"), Set("Colours", "Fore", "red")},
       {DropEntry("s", "k"), Set("s", "k", "again"), DropSection(" spaced ")},
-      {Set("Paths", "Temp", "D:\\Temp"), DropEntry("Recent", "File1"), Set("Recent", "File3", "c.txt")},
+      {Set("Paths", "Temp", "D:\\Temp"), DropEntry("Recent", "File1"),
+       Set("Recent", "File3", "c.txt")},
       {Set("Server", "Port", "9090"), Set("Client", "Timeout", "30"), Set("Extra", "k", "v")},
       {Set("multi", "Path", "x"), Set("tail", "added", "1"), DropEntry("multi", "after")},
-      {Set("a", "k", "2"), Set("a", "n", "3"), Set("c", "v", ""), DropSection("c"), Set("c", "w", "3")},
+      {Set("a", "k", "2"), Set("a", "n", "3"), Set("c", "v", ""), DropSection("c"),
+       Set("c", "w", "3")},
       {DropSection("nothing"), Set("Window", "Width", "640")},
   };
 }
@@ -187,10 +193,12 @@ TEST(ProfileLayoutTest, NoChangeGivesTheSameBytes) {
       EXPECT_EQ(ApplyChangesKeepingLayout(file, {}, join), file);
       // Changes that leave every record as it was change no byte either:
       // deleting what is not there, writing a value back as it reads.
-      ProfileJournal noOps = {DropSection("absent"), DropEntry("Window", "absent"), DropEntry("absent", "k")};
+      ProfileJournal noOps = {DropSection("absent"), DropEntry("Window", "absent"),
+                              DropEntry("absent", "k")};
       EXPECT_EQ(ApplyChangesKeepingLayout(file, noOps, join), file);
     }
-    ProfileJournal sameValues = {Set("Window", "Title", " Main window "), Set("Colours", "Back", "'#ffffff'"),
+    ProfileJournal sameValues = {Set("Window", "Title", " Main window "),
+                                 Set("Colours", "Back", "'#ffffff'"),
                                  Set("colours", "FORE", "\"#000000\"")};
     EXPECT_EQ(ApplyChangesKeepingLayout(kCorpus[0], sameValues, join), kCorpus[0]);
   }
@@ -200,13 +208,16 @@ TEST(ProfileLayoutTest, NoChangeGivesTheSameBytes) {
 // changed and deleted entries, the regions of deleted sections), as pieces
 // split where new entries may go: after each section's last entry.  The
 // reader's source map says which lines those are.
-std::vector<std::string> UntouchedPieces(const std::string& original, const ProfileJournal& changes, bool join) {
+std::vector<std::string> UntouchedPieces(const std::string& original, const ProfileJournal& changes,
+                                         bool join) {
   ProfileSourceMap sources;
   Records loaded = Load(original, join, &sources);
   Records changed = Applied(loaded, changes);
   std::vector<bool> gone(original.size(), false);
   std::vector<bool> cut(original.size() + 1, false);
-  auto drop = [&](ProfileTextSpan span) { std::fill(gone.begin() + span.begin, gone.begin() + span.end, true); };
+  auto drop = [&](ProfileTextSpan span) {
+    std::fill(gone.begin() + span.begin, gone.begin() + span.end, true);
+  };
   for (const Section& section : loaded) {
     size_t index = section.fileIndex;
     const Section* now = nullptr;
@@ -215,7 +226,8 @@ std::vector<std::string> UntouchedPieces(const std::string& original, const Prof
     }
     const std::vector<ProfileTextSpan>& spans = sources.entries[index];
     if (now == nullptr) {
-      size_t end = index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
+      size_t end =
+          index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
       drop(ProfileTextSpan{sources.headers[index].begin, end});
       continue;
     }
@@ -252,10 +264,12 @@ TEST(ProfileLayoutTest, CorpusReadsBackAsTheChangedRecordsAndKeepsOtherLines) {
           std::string piece = pieces[i];
           // The file's last line may gain a line end, or a space before it.
           if (i + 1 == pieces.size() && EndsWith(std::string(file), piece)) {
-            while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r')) piece.pop_back();
+            while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r'))
+              piece.pop_back();
           }
           size_t found = result.find(piece, from);
-          ASSERT_NE(found, std::string::npos) << "not kept in order: " << piece << "\nresult:\n" << result;
+          ASSERT_NE(found, std::string::npos) << "not kept in order: " << piece << "\nresult:\n"
+                                              << result;
           from = found + piece.size();
         }
       }
@@ -265,9 +279,11 @@ TEST(ProfileLayoutTest, CorpusReadsBackAsTheChangedRecordsAndKeepsOtherLines) {
 
 TEST(ProfileLayoutTest, ChangedEntryIsRewrittenWhereItStands) {
   const std::string original = kCorpus[0];
-  std::string result = ExpectKept(original, {Set("Window", "Height", "600")}, false, {"Height   =\t480 \n"});
-  EXPECT_NE(result.find("[Window]\nTitle = Main window\n  Width=640\nHeight   =\t600\n\n; the colours\n"),
-            std::string::npos)
+  std::string result =
+      ExpectKept(original, {Set("Window", "Height", "600")}, false, {"Height   =\t480 \n"});
+  EXPECT_NE(
+      result.find("[Window]\nTitle = Main window\n  Width=640\nHeight   =\t600\n\n; the colours\n"),
+      std::string::npos)
       << result;
   // The key keeps its case and indentation; the quotes are the writer's.
   result = ExpectKept(original, {Set("window", "width", "' wide '")}, false, {"  Width=640\n"});
@@ -277,7 +293,9 @@ TEST(ProfileLayoutTest, ChangedEntryIsRewrittenWhereItStands) {
   EXPECT_NE(result.find("\nBack=\"\"\n"), std::string::npos) << result;
   // Each line keeps its own line end.  "K" names the same entry as "k".
   result = ExpectKept(kCorpus[2], {Set("s", "k", "9"), Set("s", "K", "8")}, false, {"k=1\n"});
-  EXPECT_EQ(result, "orphan=before any header\n[s]\r\nk=8\nnoequals line\r\n[s]\nk=2\nK=3\r\n[ spaced ]\nx = y");
+  EXPECT_EQ(
+      result,
+      "orphan=before any header\n[s]\r\nk=8\nnoequals line\r\n[s]\nk=2\nK=3\r\n[ spaced ]\nx = y");
 }
 
 TEST(ProfileLayoutTest, DuplicatesAreChangedInTheFirstOnly) {
@@ -291,11 +309,15 @@ TEST(ProfileLayoutTest, DuplicatesAreChangedInTheFirstOnly) {
 }
 
 TEST(ProfileLayoutTest, NewEntryFollowsTheLastEntryOfItsSection) {
-  std::string result = ExpectKept(kCorpus[0], {Set("Window", "Left", "10"), Set(" Window ", " Top ", "20")}, false, {});
-  EXPECT_NE(result.find("Height   =\t480 \nLeft=10\nTop=20\n\n; the colours\n[Colours]"), std::string::npos) << result;
+  std::string result = ExpectKept(
+      kCorpus[0], {Set("Window", "Left", "10"), Set(" Window ", " Top ", "20")}, false, {});
+  EXPECT_NE(result.find("Height   =\t480 \nLeft=10\nTop=20\n\n; the colours\n[Colours]"),
+            std::string::npos)
+      << result;
   // After the header when the section has no entries, and with the file's
   // line end (CR LF here) after a header that had none.
-  result = ExpectKept("[a]\r\n; nothing yet\r\n[b]", {Set("a", "k", "1"), Set("b", "j", "2")}, false, {});
+  result = ExpectKept("[a]\r\n; nothing yet\r\n[b]", {Set("a", "k", "1"), Set("b", "j", "2")},
+                      false, {});
   EXPECT_EQ(result, "[a]\r\nk=1\r\n; nothing yet\r\n[b]\r\nj=2\r\n");
   // Before the line that ended the section early: lines after it are lost.
   result = ExpectKept(kCorpus[5], {Set("a", "n", "3")}, false, {});
@@ -304,10 +326,11 @@ TEST(ProfileLayoutTest, NewEntryFollowsTheLastEntryOfItsSection) {
 
 TEST(ProfileLayoutTest, DeletedSectionTakesItsLinesUpToTheNextHeader) {
   std::string result = ExpectKept(kCorpus[0], {DropSection("window")}, false,
-                                  {"[Window]\n", "Title = Main window\n", "  Width=640\n", "Height   =\t480 \n", "\n",
-                                   "; the colours\n"});
-  EXPECT_EQ(result, "; Settings of the example program\n# generated once, edited by hand since\n\n"
-                    "[Colours]\nBack='#ffffff'\nFore=\"#000000\"\n\n# end\n");
+                                  {"[Window]\n", "Title = Main window\n", "  Width=640\n",
+                                   "Height   =\t480 \n", "\n", "; the colours\n"});
+  EXPECT_EQ(result,
+            "; Settings of the example program\n# generated once, edited by hand since\n\n"
+            "[Colours]\nBack='#ffffff'\nFore=\"#000000\"\n\n# end\n");
   // Deleting does not trim the name: " spaced " is the section's own name.
   result = ExpectKept(kCorpus[2], {DropSection(" spaced ")}, false, {"[ spaced ]\n", "x = y"});
   EXPECT_EQ(result, "orphan=before any header\n[s]\r\nk=1\nnoequals line\r\n[s]\nk=2\nK=3\r\n");
@@ -322,7 +345,8 @@ TEST(ProfileLayoutTest, DeletedEntryTakesItsContinuationLines) {
   result = ExpectKept(kCorpus[4], {DropEntry("multi", "Path")}, false, {"Path=one;\\\n"});
   EXPECT_EQ(result.substr(0, 19), "[multi]\ntwo;\\\nthree");
   // A rewritten joined entry becomes one line.
-  result = ExpectKept(kCorpus[4], {Set("multi", "Path", "a;b")}, true, {"Path=one;\\\n", "two;\\\n", "three\n"});
+  result = ExpectKept(kCorpus[4], {Set("multi", "Path", "a;b")}, true,
+                      {"Path=one;\\\n", "two;\\\n", "three\n"});
   EXPECT_EQ(result.substr(0, 22), "[multi]\nPath=a;b\nafter");
 }
 
@@ -334,18 +358,20 @@ TEST(ProfileLayoutTest, NewSectionGoesAtTheEnd) {
   result = ExpectKept("[a]", {Set("b", "k", "v")}, false, {});
   EXPECT_EQ(result, std::string("[a]") + kNewline + kNewline + "[b]" + kNewline + "k=v" + kNewline);
   // An empty file gets just the new section.
-  EXPECT_EQ(ExpectKept("", {Set("b", "k", "v")}, false, {}), std::string("[b]") + kNewline + "k=v" + kNewline);
+  EXPECT_EQ(ExpectKept("", {Set("b", "k", "v")}, false, {}),
+            std::string("[b]") + kNewline + "k=v" + kNewline);
   // A file ending in a blank line gets no second one.
   EXPECT_EQ(ExpectKept("[a]\n\n", {Set("b", "k", "v")}, false, {}), "[a]\n\n[b]\nk=v\n");
 }
 
 TEST(ProfileLayoutTest, BackslashesCannotSwallowTheNextLine) {
   // A value ending in a backslash gets a space after it while lines are joined.
-  std::string result = ExpectKept("[a]\nk=1\nj=2\n", {Set("a", "k", "C:\\dir\\"), Set("a", "n", "x\\")}, true,
-                                  {"k=1\n"});
+  std::string result = ExpectKept(
+      "[a]\nk=1\nj=2\n", {Set("a", "k", "C:\\dir\\"), Set("a", "n", "x\\")}, true, {"k=1\n"});
   EXPECT_EQ(result, "[a]\nk=C:\\dir\\ \nj=2\nn=x\\ \n");
   // Quoted, it needs none.
-  EXPECT_EQ(ExpectKept("[a]\nk=1\n", {Set("a", "k", "\"C:\\dir\\\"")}, true, {"k=1\n"}), "[a]\nk=\"C:\\dir\\\"\n");
+  EXPECT_EQ(ExpectKept("[a]\nk=1\n", {Set("a", "k", "\"C:\\dir\\\"")}, true, {"k=1\n"}),
+            "[a]\nk=\"C:\\dir\\\"\n");
   // The file's last line ending in a backslash had nothing to join; a line
   // added after it must not become its continuation.
   result = ExpectKept(kCorpus[4], {Set("tail", "more", "1")}, true, {"last=end\\\n"});
@@ -375,21 +401,28 @@ std::string Utf16(const std::u16string& text) {
 TEST(ProfileLayoutTest, Utf16FilesKeepTheirCodeUnits) {
   const std::u16string plain = u"; note\r\n[a]\r\nk = 1\r\n\r\n";
   bool edited = false;
-  std::string changed = ApplyChangesKeepingLayout(Utf16(plain), {Set("a", "k", "2"), Set("b", "j", "3")}, true, &edited);
+  std::string changed = ApplyChangesKeepingLayout(
+      Utf16(plain), {Set("a", "k", "2"), Set("b", "j", "3")}, true, &edited);
   EXPECT_TRUE(edited);
   EXPECT_EQ(changed, Utf16(u"; note\r\n[a]\r\nk = 2\r\n\r\n[b]\r\nj=3\r\n"));
-  EXPECT_EQ(ApplyChangesKeepingLayout(Utf16(plain), {DropSection("a")}, false), Utf16(u"; note\r\n"));
+  EXPECT_EQ(ApplyChangesKeepingLayout(Utf16(plain), {DropSection("a")}, false),
+            Utf16(u"; note\r\n"));
 #ifndef _WIN32  // The code pages are UTF-8 here.
   // Lines a change does not name keep their exact code units, a lone
   // surrogate included; new text is encoded as UTF-16LE too.
-  const std::u16string original = u"; \xD800 lone\r\n[Fen\u00EAtre]\r\nTitre = Caf\u00E9\r\nW=1\r\n";
+  const std::u16string original =
+      u"; \xD800 lone\r\n[Fen\u00EAtre]\r\nTitre = Caf\u00E9\r\nW=1\r\n";
   bool inPlace = false;
   std::string result = ApplyChangesKeepingLayout(
-      Utf16(original), {Set("Fen\xC3\xAAtre", "W", "2"), Set("Fen\xC3\xAAtre", "Nom", "\xE2\x82\xAC")}, false,
+      Utf16(original),
+      {Set("Fen\xC3\xAAtre", "W", "2"), Set("Fen\xC3\xAAtre", "Nom", "\xE2\x82\xAC")}, false,
       &inPlace);
   EXPECT_TRUE(inPlace);
-  EXPECT_EQ(result, Utf16(u"; \xD800 lone\r\n[Fen\u00EAtre]\r\nTitre = Caf\u00E9\r\nW=2\r\nNom=\u20AC\r\n"));
-  EXPECT_EQ(Describe(Load(result, false)), "[Fen\xC3\xAAtre]Titre=Caf\xC3\xA9;W=2;Nom=\xE2\x82\xAC;");
+  EXPECT_EQ(
+      result,
+      Utf16(u"; \xD800 lone\r\n[Fen\u00EAtre]\r\nTitre = Caf\u00E9\r\nW=2\r\nNom=\u20AC\r\n"));
+  EXPECT_EQ(Describe(Load(result, false)),
+            "[Fen\xC3\xAAtre]Titre=Caf\xC3\xA9;W=2;Nom=\xE2\x82\xAC;");
 #endif
 }
 
@@ -419,7 +452,8 @@ TEST(ProfileLayoutTest, OddFilesAreWrittenWholeAndStillReadBackRight) {
     }
   }
   // A byte-order mark survives the whole-file form.
-  std::string result = ApplyChangesKeepingLayout("\xEF\xBB\xBF[a]\n" + longComment, {Set("a", "k", "1")}, false);
+  std::string result =
+      ApplyChangesKeepingLayout("\xEF\xBB\xBF[a]\n" + longComment, {Set("a", "k", "1")}, false);
   EXPECT_EQ(result.compare(0, 3, "\xEF\xBB\xBF"), 0);
 }
 

@@ -19,7 +19,9 @@ struct Entry {
   std::string key, value;
   bool quoted;
   size_t fileIndex = kNotInFile;  // Its index among its section's entries in the file.
-  bool operator==(const Entry& o) const { return key == o.key && value == o.value && quoted == o.quoted; }
+  bool operator==(const Entry& o) const {
+    return key == o.key && value == o.value && quoted == o.quoted;
+  }
 };
 struct Section {
   std::string name;
@@ -38,7 +40,8 @@ inline Records Load(const std::string& bytes, bool join, ProfileSourceMap* sourc
   for (const ProfileSection& section : file.sections) {
     records.push_back(Section{section.name.str(), {}, records.size()});
     for (const ProfileEntry& entry : section.entries) {
-      records.back().entries.push_back(Entry{entry.key.str(), entry.value.str(), entry.quoted, records.back().entries.size()});
+      records.back().entries.push_back(
+          Entry{entry.key.str(), entry.value.str(), entry.quoted, records.back().entries.size()});
     }
   }
   return records;
@@ -88,11 +91,13 @@ inline void Apply(Records* records, const ProfileChange& change) {
     }
   }
   if (change.kind == ProfileChange::Kind::kDeleteEntry) {
-    if (entry != nullptr) section->entries.erase(section->entries.begin() + (entry - section->entries.data()));
+    if (entry != nullptr)
+      section->entries.erase(section->entries.begin() + (entry - section->entries.data()));
     return;
   }
   std::string value = Trim(change.value);
-  bool quoted = value.size() > 1 && value.front() == value.back() && (value[0] == '"' || value[0] == '\'');
+  bool quoted =
+      value.size() > 1 && value.front() == value.back() && (value[0] == '"' || value[0] == '\'');
   if (quoted) value = value.substr(1, value.size() - 2);
   if (value.empty() && !quoted && entry != nullptr) quoted = entry->quoted;
   if (section == records->end()) {

@@ -1,8 +1,8 @@
 // Profile files shared with other processes and with people: write-backs
 // merge with what others wrote instead of overwriting it.  The other writers
 // are real processes (tests/helpers/profile_writer.cpp and the inireg command).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,8 +90,8 @@ TEST_F(ProfileSharingTest, ProcessesWritingAtOnceKeepEachOthersKeys) {
     WriteFile(path_, comment);
     std::vector<pid_t> writers;
     for (int p = 0; p < kProcesses; ++p) {
-      std::vector<std::string> arguments = {PROFILE_WRITER, path_, kind, "p" + std::to_string(p) + "k",
-                                            std::to_string(kKeys)};
+      std::vector<std::string> arguments = {PROFILE_WRITER, path_, kind,
+                                            "p" + std::to_string(p) + "k", std::to_string(kKeys)};
       if (layout) arguments.push_back("layout");
       writers.push_back(Start(arguments));
     }
@@ -100,9 +100,10 @@ TEST_F(ProfileSharingTest, ProcessesWritingAtOnceKeepEachOthersKeys) {
       EXPECT_EQ(ReadFile(path_).substr(0, comment.size()), comment);
     }
     int kept = 0;
-    for (int p = 0; p < kProcesses; ++p) kept += CountKept(path_, "p" + std::to_string(p) + "k", kKeys);
-    std::printf("%d processes x %d keys through %s: %d of %d keys kept\n", kProcesses, kKeys, mode.c_str(),
-                kept, kProcesses * kKeys);
+    for (int p = 0; p < kProcesses; ++p)
+      kept += CountKept(path_, "p" + std::to_string(p) + "k", kKeys);
+    std::printf("%d processes x %d keys through %s: %d of %d keys kept\n", kProcesses, kKeys,
+                mode.c_str(), kept, kProcesses * kKeys);
     EXPECT_EQ(kept, kProcesses * kKeys);
   }
 }
@@ -121,7 +122,8 @@ TEST_F(ProfileSharingTest, CommandsWritingAtOnceKeepEachOthersKeys) {
       int failed = 0;
       for (int i = 0; i < kSets; ++i) {
         std::string key = "c" + std::to_string(p) + "k" + std::to_string(i);
-        if (RunProgram({INIREG_TOOL, "set", path_, "shared", key, std::to_string(i)}) != 0) ++failed;
+        if (RunProgram({INIREG_TOOL, "set", path_, "shared", key, std::to_string(i)}) != 0)
+          ++failed;
       }
       _exit(failed);
     }
@@ -129,7 +131,8 @@ TEST_F(ProfileSharingTest, CommandsWritingAtOnceKeepEachOthersKeys) {
   }
   for (pid_t loop : loops) EXPECT_EQ(Finish(loop), 0) << "some sets exited with a failure";
   int kept = 0;
-  for (int p = 0; p < kProcesses; ++p) kept += CountKept(path_, "c" + std::to_string(p) + "k", kSets);
+  for (int p = 0; p < kProcesses; ++p)
+    kept += CountKept(path_, "c" + std::to_string(p) + "k", kSets);
   std::printf("%d processes x %d inireg set: %d of %d keys kept\n", kProcesses, kSets, kept,
               kProcesses * kSets);
   EXPECT_EQ(kept, kProcesses * kSets);
@@ -143,10 +146,12 @@ TEST_F(ProfileSharingTest, InterleavedWritersSeeAndKeepEachOthersChanges) {
   EXPECT_EQ(a.SetString("a0", "a0", "shared"), 1);
   EXPECT_TRUE(a.Sync().ok());
   for (int round = 1; round <= 3; ++round) {
-    ASSERT_EQ(RunProgram({PROFILE_WRITER, path_, "stores", "b" + std::to_string(round) + "k", "1"}), 0);
+    ASSERT_EQ(RunProgram({PROFILE_WRITER, path_, "stores", "b" + std::to_string(round) + "k", "1"}),
+              0);
     std::string mine = "a" + std::to_string(round);
     EXPECT_EQ(a.SetString(mine, mine, "shared"), 1);
-    EXPECT_EQ(Get("shared", "b" + std::to_string(round) + "k0"), "<none>") << "not seen before the sync";
+    EXPECT_EQ(Get("shared", "b" + std::to_string(round) + "k0"), "<none>")
+        << "not seen before the sync";
     EXPECT_TRUE(a.Sync().ok());
     EXPECT_EQ(Get("shared", "b" + std::to_string(round) + "k0"), "0") << "seen after the sync";
   }
@@ -285,7 +290,8 @@ TEST_F(ProfileSharingTest, LayoutModeChangesOnlyTheLinesOfItsChanges) {
   EXPECT_EQ(ProfileWriteString("Old", nullptr, nullptr, path_.c_str()), 1);  // Deletes the section.
   EXPECT_TRUE(store.Sync().ok());
   std::string written = ReadFile(path_);
-  EXPECT_EQ(written.substr(0, 47), std::string(kHandWritten).substr(0, 47)) << "mark, comment, blank line";
+  EXPECT_EQ(written.substr(0, 47), std::string(kHandWritten).substr(0, 47))
+      << "mark, comment, blank line";
   EXPECT_NE(written.find("Title=shadowed\r\nHeight=1\r\n"), std::string::npos) << written;
   EXPECT_EQ(written.find("[Old]"), std::string::npos) << written;
   EXPECT_EQ(written.find("y = 2"), std::string::npos) << written;
@@ -296,8 +302,8 @@ TEST_F(ProfileSharingTest, LayoutModeChangesOnlyTheLinesOfItsChanges) {
   store.GetString(title, "", "Title", "Window");
   EXPECT_EQ(title, "Main window");
   // Every line of the original that no change named is still there, in order.
-  std::vector<std::string> untouched = {"\xEF\xBB\xBF; settings of the example program\r\n", "[Window]\r\n",
-                                        "Title=shadowed\r\n", "[Last]\r\n"};
+  std::vector<std::string> untouched = {"\xEF\xBB\xBF; settings of the example program\r\n",
+                                        "[Window]\r\n", "Title=shadowed\r\n", "[Last]\r\n"};
   size_t from = 0;
   for (const std::string& line : untouched) {
     size_t at = written.find(line, from);
@@ -313,7 +319,8 @@ TEST_F(ProfileSharingTest, LayoutModeSurvivesEvictionAndMergesHandEdits) {
   ProfileStore store(path_);
   store.SetKeepLayout(true);
   EXPECT_EQ(store.GetInt("a", "s", 0), 1);
-  for (int i = 0; i < 5; ++i) ProfileGetInt("s", "k", 0, dir_.File("other" + std::to_string(i)).c_str());
+  for (int i = 0; i < 5; ++i)
+    ProfileGetInt("s", "k", 0, dir_.File("other" + std::to_string(i)).c_str());
   EXPECT_EQ(ProfileCachedPaths().front(), dir_.File("other0")) << "the file was evicted";
   WriteFile(path_, "; comment\n[s]\na = 1\n; an admin's note\nb=2\n");
   EXPECT_EQ(store.SetInt(3, "a", "s"), 1);

@@ -21,8 +21,9 @@ class ProfileStoreTest : public ::testing::Test {
   void SetUp() override {
     test_support::ResetProfileCache();
     path_ = dir_.File("store.ini");
-    WriteFile(path_, "[s]\nk=12\nneg=-1\nwrap=4294967295\npartial=12abc\nword=abc\nhex=1F\n"
-                     "hex0x=0x1F\nquoted=\"a b\"\n[empty]\n[t]\nx=1\ny=2\n");
+    WriteFile(path_,
+              "[s]\nk=12\nneg=-1\nwrap=4294967295\npartial=12abc\nword=abc\nhex=1F\n"
+              "hex0x=0x1F\nquoted=\"a b\"\n[empty]\n[t]\nx=1\ny=2\n");
   }
   void TearDown() override { test_support::ResetProfileCache(); }
 

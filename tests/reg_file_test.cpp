@@ -19,7 +19,8 @@ const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
 RegDocument Parse(const std::string& content) {
   RegDocument document;
   RegParseError error;
-  EXPECT_TRUE(ParseRegFile(content, &document, &error)) << "line " << error.line << ": " << error.message;
+  EXPECT_TRUE(ParseRegFile(content, &document, &error))
+      << "line " << error.line << ": " << error.message;
   return document;
 }
 
@@ -78,26 +79,25 @@ void ExpectSameDocument(const RegDocument& expected, const RegDocument& actual) 
 }
 
 TEST(RegFileReadTest, EveryKindOfLine) {
-  RegDocument document = Parse(
-      kHeader +
-      "; a comment\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Example]\r\n"
-      "@=\"unnamed\"\r\n"
-      "\"Path\"=\"C:\\\\Program Files\\\\\\\"x\\\"\"\r\n"
-      "\"Count\"=dword:0000002A\r\n"
-      "\"Short\" = dword:ff\r\n"
-      "\"Blob\"=hex:00,01,\\\r\n"
-      "  fe,ff\r\n"
-      "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-      "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-      "\"Odd\"=hex(1234):0a\r\n"
-      "\"Empty\"=hex(0):\r\n"
-      "\"Gone\"=-\r\n"
-      "\r\n"
-      "[-hkcu\\Software\\Old]\r\n"
-      "[HKLM\\SOFTWARE\\X]\n"
-      "[hku\\S-1]\n"
-      "[HKCR]\n");
+  RegDocument document = Parse(kHeader +
+                               "; a comment\r\n"
+                               "[HKEY_CURRENT_USER\\Software\\Example]\r\n"
+                               "@=\"unnamed\"\r\n"
+                               "\"Path\"=\"C:\\\\Program Files\\\\\\\"x\\\"\"\r\n"
+                               "\"Count\"=dword:0000002A\r\n"
+                               "\"Short\" = dword:ff\r\n"
+                               "\"Blob\"=hex:00,01,\\\r\n"
+                               "  fe,ff\r\n"
+                               "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                               "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                               "\"Odd\"=hex(1234):0a\r\n"
+                               "\"Empty\"=hex(0):\r\n"
+                               "\"Gone\"=-\r\n"
+                               "\r\n"
+                               "[-hkcu\\Software\\Old]\r\n"
+                               "[HKLM\\SOFTWARE\\X]\n"
+                               "[hku\\S-1]\n"
+                               "[HKCR]\n");
   ASSERT_EQ(document.keys.size(), 5u);
   const RegKey& key = document.keys[0];
   EXPECT_EQ(key.root, RegRoot::kCurrentUser);
@@ -106,15 +106,15 @@ TEST(RegFileReadTest, EveryKindOfLine) {
   ASSERT_EQ(key.values.size(), 10u);
   RegValue gone = Value("Gone", kTypeNone, "");
   gone.remove = true;
-  ExpectValues({Value("", kTypeString, "unnamed\0"s),
-                Value("Path", kTypeString, "C:\\Program Files\\\"x\"\0"s),
-                Value("Count", kTypeDword, "\x2a\0\0\0"s), Value("Short", kTypeDword, "\xff\0\0\0"s),
-                Value("Blob", kTypeBinary, "\x00\x01\xfe\xff"s),
-                // Version 5.00 string hex is UTF-16LE, stored as registry text.
-                Value("Expand", kTypeExpandString, "%A%\0"s),
-                Value("Multi", kTypeMultiString, "a\0b\0\0"s), Value("Odd", 0x1234, "\x0a"),
-                Value("Empty", kTypeNone, ""), gone},
-               key.values);
+  ExpectValues(
+      {Value("", kTypeString, "unnamed\0"s),
+       Value("Path", kTypeString, "C:\\Program Files\\\"x\"\0"s),
+       Value("Count", kTypeDword, "\x2a\0\0\0"s), Value("Short", kTypeDword, "\xff\0\0\0"s),
+       Value("Blob", kTypeBinary, "\x00\x01\xfe\xff"s),
+       // Version 5.00 string hex is UTF-16LE, stored as registry text.
+       Value("Expand", kTypeExpandString, "%A%\0"s), Value("Multi", kTypeMultiString, "a\0b\0\0"s),
+       Value("Odd", 0x1234, "\x0a"), Value("Empty", kTypeNone, ""), gone},
+      key.values);
   EXPECT_EQ(key.values[4].line, 9);
   EXPECT_TRUE(document.keys[1].remove);
   EXPECT_EQ(document.keys[1].subkey, "Software\\Old");
@@ -153,11 +153,14 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
       {kHeader + "[HKEY_CURRENT_USER\\A\r\n", 3, "must end with"},
       {kHeader + "[HKEY_DYN_DATA\\A]\r\n", 3, "unknown root"},
       // Beyond the registry's nesting limit: refused before anything is written.
-      {kHeader + "[HKCU" + [] {
-         std::string path;
-         for (size_t i = 0; i <= kMaxKeyDepth; ++i) path += "\\k";
-         return path;
-       }() + "]\r\n", 3, "512 levels"},
+      {kHeader + "[HKCU" +
+           [] {
+             std::string path;
+             for (size_t i = 0; i <= kMaxKeyDepth; ++i) path += "\\k";
+             return path;
+           }() +
+           "]\r\n",
+       3, "512 levels"},
       {kHeader + "[HKCU\\A\\\\B]\r\n", 3, "empty key name"},
       {kHeader + "[HKCU\\" + std::string(256, 'k') + "]\r\n", 3, "longer than 255"},
       {kHeader + "[-HKCU]\r\n", 3, "root key cannot be deleted"},
@@ -180,7 +183,9 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
       {kHeader + "[HKCU\\A]\r\nname=\"b\"\r\n", 4, "expected [KEY]"},
       // The line count goes on past continued lines.
       {kHeader + "[HKCU\\A]\r\n\"a\"=hex:00,\\\r\n 01\r\nbad\r\n", 6, "expected [KEY]"},
-      {"\xFF\xFE" "W", 0, "UTF-16"},
+      {"\xFF\xFE"
+       "W",
+       0, "UTF-16"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.content.substr(0, 120));
@@ -238,27 +243,26 @@ TEST(RegFileWriteTest, RepresentationOfEachType) {
   removed.name = "old";
   removed.remove = true;
   document.keys[0].values.push_back(removed);
-  EXPECT_EQ(Format(document),
-            kHeader +
-                "[HKEY_CURRENT_USER\\Software\\Test]\r\n"
-                "@=\"text\"\r\n"
-                "\"q\\\"b\\\\\"=\"a \\\"quoted\\\" C:\\\\path\"\r\n"
-                "; \"ab\" without a terminating NUL:\r\n"
-                "\"no terminator\"=hex(1):61,00,62,00\r\n"
-                "\"inner nul\"=hex(1):61,00,00,00,62,00,00,00\r\n"
-                "\"line break\"=hex(1):61,00,0a,00,62,00,00,00\r\n"
-                "\"dword\"=dword:0000002a\r\n"
-                "\"short dword\"=hex(4):2a\r\n"
-                "\"expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-                "\"multi\"=hex(7):61,00,00,00,00,00\r\n"
-                "\"binary\"=hex:01,ff\r\n"
-                "\"qword\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-                "\"none\"=hex(0):\r\n"
-                "\"odd\"=hex(1234):7f\r\n"
-                "\"old\"=-\r\n"
-                "\r\n"
-                "[-HKEY_LOCAL_MACHINE\\Software\\Gone]\r\n"
-                "\r\n");
+  EXPECT_EQ(Format(document), kHeader +
+                                  "[HKEY_CURRENT_USER\\Software\\Test]\r\n"
+                                  "@=\"text\"\r\n"
+                                  "\"q\\\"b\\\\\"=\"a \\\"quoted\\\" C:\\\\path\"\r\n"
+                                  "; \"ab\" without a terminating NUL:\r\n"
+                                  "\"no terminator\"=hex(1):61,00,62,00\r\n"
+                                  "\"inner nul\"=hex(1):61,00,00,00,62,00,00,00\r\n"
+                                  "\"line break\"=hex(1):61,00,0a,00,62,00,00,00\r\n"
+                                  "\"dword\"=dword:0000002a\r\n"
+                                  "\"short dword\"=hex(4):2a\r\n"
+                                  "\"expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                                  "\"multi\"=hex(7):61,00,00,00,00,00\r\n"
+                                  "\"binary\"=hex:01,ff\r\n"
+                                  "\"qword\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+                                  "\"none\"=hex(0):\r\n"
+                                  "\"odd\"=hex(1234):7f\r\n"
+                                  "\"old\"=-\r\n"
+                                  "\r\n"
+                                  "[-HKEY_LOCAL_MACHINE\\Software\\Gone]\r\n"
+                                  "\r\n");
 }
 
 TEST(RegFileWriteTest, LongHexListsWrapWithinEightyColumns) {
@@ -267,7 +271,8 @@ TEST(RegFileWriteTest, LongHexListsWrapWithinEightyColumns) {
   size_t start = text.find("\"blob\"");
   ASSERT_NE(start, std::string::npos);
   int lines = 0;
-  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos && end > start; start = end + 2) {
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos && end > start;
+       start = end + 2) {
     std::string line = text.substr(start, end - start);
     EXPECT_LE(line.size(), 80u) << line;
     if (lines > 0) {
@@ -283,8 +288,8 @@ TEST(RegFileWriteTest, LongHexListsWrapWithinEightyColumns) {
 // line and reads back as it was.  A key line has no escapes (a backslash
 // separates keys), so a key name with a line break is refused whole.
 TEST(RegFileWriteTest, LineBreaksInNames) {
-  RegDocument document = OneKey({Value("a\nb\r\n[HKCU\\Fake]", kTypeBinary, "\x01"),
-                                 Value("\\n", kTypeString, "x\0"s)});
+  RegDocument document = OneKey(
+      {Value("a\nb\r\n[HKCU\\Fake]", kTypeBinary, "\x01"), Value("\\n", kTypeString, "x\0"s)});
   std::string content = Format(document);
   EXPECT_NE(content.find("\"a\\nb\\r\\n[HKCU\\\\Fake]\"=hex:01\r\n"), std::string::npos) << content;
   EXPECT_NE(content.find("\"\\\\n\"=\"x\"\r\n"), std::string::npos) << content;
@@ -313,7 +318,8 @@ TEST(RegFileRoundTripTest, OddLengthStringListsKeepTheirBytes) {
       RegDocument document = Parse(file);
       // Written again (in either encoding) the list is byte for byte the same.
       std::string again = Format(document);
-      EXPECT_NE(again.find(std::string("\"v\"=") + type + ":" + list + "\r\n"), std::string::npos) << again;
+      EXPECT_NE(again.find(std::string("\"v\"=") + type + ":" + list + "\r\n"), std::string::npos)
+          << again;
       ExpectSameDocument(document, Parse(Format(document, RegEncoding::kUtf16)));
     }
   }
@@ -369,7 +375,8 @@ TEST(RegFileRoundTripTest, RandomDataComesBackByteForByte) {
       std::string name = bytes(random() % 12, true);
       if (name.find_first_of("\r\n") != std::string::npos) name.clear();
       key.values.push_back(Value(name + std::to_string(type), type, bytes(random() % 200, ascii)));
-      key.values.push_back(Value("t" + std::to_string(type), type, bytes(random() % 20, true) + '\0'));
+      key.values.push_back(
+          Value("t" + std::to_string(type), type, bytes(random() % 20, true) + '\0'));
     }
     document.keys.push_back(key);
   }
@@ -387,7 +394,8 @@ TEST(RegistryTextTest, Utf8CodecIsLosslessForAnyBytes) {
   // A lone surrogate's three-byte form is read back as the surrogate, but
   // not a high one before a low one (those would join into one character).
   EXPECT_EQ(DecodeUtf8("\xED\xA0\x80x\xED\xBF\xBF"), (std::u16string{0xD800, 'x', 0xDFFF}));
-  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80\xED\xB0\x80"), (std::u16string{0xDCED, 0xDCA0, 0xDC80, 0xDC00}));
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80\xED\xB0\x80"),
+            (std::u16string{0xDCED, 0xDCA0, 0xDC80, 0xDC00}));
   EXPECT_EQ(DecodeUtf8("\xED\xA0\x80\xff"), (std::u16string{0xDCED, 0xDCA0, 0xDC80, 0xDCFF}));
   std::mt19937 random(7);
   // Bytes biased towards the lead bytes of multi-byte and surrogate forms.
@@ -400,7 +408,8 @@ TEST(RegistryTextTest, Utf8CodecIsLosslessForAnyBytes) {
     ASSERT_EQ(EncodeUtf8(DecodeUtf8(data)), data);
   }
   // And the other way: any UTF-16 string, lone surrogates and escapes included.
-  const char16_t kUnits[] = {u'a', 0x00E9, 0xD800, 0xDBFF, 0xDB41, 0xDC00, 0xDC7F, 0xDC80, 0xDCFF, 0xDD00, 0xDFFF, 0xFFFF};
+  const char16_t kUnits[] = {u'a',   0x00E9, 0xD800, 0xDBFF, 0xDB41, 0xDC00,
+                             0xDC7F, 0xDC80, 0xDCFF, 0xDD00, 0xDFFF, 0xFFFF};
   for (int i = 0; i < 2000; ++i) {
     std::u16string units;
     for (int k = 0; k < 16; ++k) units += kUnits[random() % (sizeof kUnits / sizeof kUnits[0])];

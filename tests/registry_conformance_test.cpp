@@ -40,7 +40,8 @@ class TemporaryRegistry : public ::testing::Environment {
   }
   std::unique_ptr<inireg::test_support::TempDir> folder_;  // Gtest never deletes environments.
 };
-::testing::Environment* const kTemporaryRegistry = ::testing::AddGlobalTestEnvironment(new TemporaryRegistry);
+::testing::Environment* const kTemporaryRegistry =
+    ::testing::AddGlobalTestEnvironment(new TemporaryRegistry);
 }  // namespace
 #endif
 
@@ -100,7 +101,8 @@ std::string Get(HKEY key, const char* name, DWORD* type = nullptr) {
   char buffer[256];
   DWORD size = sizeof buffer;
   DWORD valueType = 0;
-  LONG status = RegQueryValueExA(key, name, nullptr, &valueType, reinterpret_cast<BYTE*>(buffer), &size);
+  LONG status =
+      RegQueryValueExA(key, name, nullptr, &valueType, reinterpret_cast<BYTE*>(buffer), &size);
   if (status != ERROR_SUCCESS) return "<status " + std::to_string(status) + ">";
   if (type != nullptr) *type = valueType;
   std::string data(buffer, size);
@@ -141,7 +143,9 @@ void DeleteTree(HKEY key) {
 // Each case works below a fresh key of its own, removed afterwards.
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, kTestKey.c_str(), root_)); }
+  void SetUp() override {
+    ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, kTestKey.c_str(), root_));
+  }
   void TearDown() override {
     DeleteTree(root_);
     EXPECT_EQ(ERROR_SUCCESS, root_.Close());
@@ -171,7 +175,8 @@ TEST_F(RegistryHandleTest, BadHandlesAnswerInvalidHandle) {
     EXPECT_EQ(ERROR_INVALID_HANDLE, Create(bad, "X", key_));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExA(bad, "v", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ(ERROR_INVALID_HANDLE, Set(bad, "v", REG_SZ, "x"));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumValueA(bad, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE,
+              RegEnumValueA(bad, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyA(bad, 0, name, sizeof name));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteValueA(bad, "v"));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyA(bad, "X"));
@@ -182,12 +187,15 @@ TEST_F(RegistryHandleTest, BadHandlesAnswerInvalidHandle) {
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCreateKeyA(bad, "X", &opened));
     EXPECT_EQ(nullptr, opened);
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueA(bad, "X", name, &length));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegGetValueA(bad, nullptr, "v", RRF_RT_ANY, nullptr, name, &size));
+    EXPECT_EQ(ERROR_INVALID_HANDLE,
+              RegGetValueA(bad, nullptr, "v", RRF_RT_ANY, nullptr, name, &size));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegSetKeyValueA(bad, "X", "v", REG_SZ, "x", 1));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyValueA(bad, "X", "v"));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryInfoKeyA(bad, nullptr, nullptr, nullptr, &size, nullptr,
-                                                     nullptr, nullptr, nullptr, nullptr, nullptr, &time));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegEnumKeyExA(bad, 0, name, &size, nullptr, nullptr, nullptr, &time));
+    EXPECT_EQ(ERROR_INVALID_HANDLE,
+              RegQueryInfoKeyA(bad, nullptr, nullptr, nullptr, &size, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, &time));
+    EXPECT_EQ(ERROR_INVALID_HANDLE,
+              RegEnumKeyExA(bad, 0, name, &size, nullptr, nullptr, nullptr, &time));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteTreeA(bad, "X"));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyExA(bad, "X", KEY_WOW64_64KEY, 0));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegFlushKey(bad));
@@ -266,7 +274,8 @@ TEST_F(RegistryKeyTest, PathsAndMissingKeys) {
   ASSERT_EQ(ERROR_SUCCESS, MakeKey(root_, "Dbl\\\\X"));
   ASSERT_EQ(ERROR_SUCCESS, Open(root_, "Dbl\\", key_));
   EXPECT_EQ(std::set<std::string>{"X"}, SubkeyNames(key_));
-  for (const char* literal : {".", "..", "a/b", " spaced "}) EXPECT_EQ(ERROR_SUCCESS, MakeKey(root_, literal));
+  for (const char* literal : {".", "..", "a/b", " spaced "})
+    EXPECT_EQ(ERROR_SUCCESS, MakeKey(root_, literal));
   EXPECT_EQ((std::set<std::string>{".", "..", "a/b", " spaced ", "A", "Dbl"}), SubkeyNames(root_));
 }
 
@@ -328,7 +337,8 @@ TEST_F(RegistryValueTest, DataAndTypeComeBackAsWritten) {
       {"multi", REG_MULTI_SZ, std::string("a\0bc\0\0", 6)},
       {"unknown type", 0x12345, "odd"},
   };
-  for (const auto& c : cases) ASSERT_EQ(ERROR_SUCCESS, Set(root_, c.name, c.type, c.data)) << c.name;
+  for (const auto& c : cases)
+    ASSERT_EQ(ERROR_SUCCESS, Set(root_, c.name, c.type, c.data)) << c.name;
   for (const auto& c : cases) {
     DWORD type = 0;
     EXPECT_EQ(c.type == REG_SZ ? Text(c.data) : c.data, Get(root_, c.name, &type)) << c.name;
@@ -391,7 +401,8 @@ TEST_F(RegistryEnumTest, EnumerationListsEverythingThenAnswersNoMoreItems) {
   EXPECT_EQ((std::set<std::string>{"one", "two", "three"}), SubkeyNames(root_));
   char name[64];
   DWORD size = sizeof name, type = 0;
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(root_, 3, name, &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumValueA(root_, 3, name, &size, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyA(root_, 3, name, sizeof name));
   BYTE data[4];
   DWORD dataSize = sizeof data;
@@ -405,11 +416,13 @@ TEST_F(RegistryEnumTest, NamesNeedRoomForTheirTerminator) {
   ASSERT_EQ(ERROR_SUCCESS, Set(root_, valueName.c_str(), REG_SZ, "x"));
   std::string buffer(1200, '#');
   DWORD size = 1100;
-  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(root_, 0, &buffer[0], &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumValueA(root_, 0, &buffer[0], &size, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(1100u, size);
   EXPECT_EQ(std::string(1099, 'n') + '\0' + '#', buffer.substr(0, 1101));
   size = 1101;
-  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(root_, 0, &buffer[0], &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegEnumValueA(root_, 0, &buffer[0], &size, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(1100u, size);
   EXPECT_EQ(valueName, buffer.c_str());
 
@@ -448,7 +461,8 @@ TEST_F(RegistryAccessTest, HandlesDoOnlyWhatTheirAccessAllows) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegEnumKeyA(key_, 0, name, sizeof name));
 
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    ASSERT_EQ(ERROR_SUCCESS, Open(HKEY_CURRENT_USER, kTestKey.c_str(), key_, KEY_ALL_ACCESS | view));
+    ASSERT_EQ(ERROR_SUCCESS,
+              Open(HKEY_CURRENT_USER, kTestKey.c_str(), key_, KEY_ALL_ACCESS | view));
     EXPECT_EQ("z", Get(key_, "v"));
   }
 }
@@ -483,13 +497,15 @@ TEST_F(RegistryValueTest, StringsReadBackTerminatedWhenTheBufferHasRoom) {
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
     DWORD size = sizeof buffer;
-    LONG status = RegQueryValueExA(root_, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    LONG status =
+        RegQueryValueExA(root_, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
     check(status, buffer, size);
 
     char name[32];
     DWORD nameSize = sizeof name;
     DWORD index = 0;
-    while (RegEnumValueA(root_, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+    while (RegEnumValueA(root_, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS &&
            std::strcmp(name, c.name) != 0) {
       ++index;
       nameSize = sizeof name;
@@ -497,13 +513,15 @@ TEST_F(RegistryValueTest, StringsReadBackTerminatedWhenTheBufferHasRoom) {
     std::memset(buffer, '#', sizeof buffer);
     size = sizeof buffer;
     nameSize = sizeof name;
-    status = RegEnumValueA(root_, index, name, &nameSize, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    status = RegEnumValueA(root_, index, name, &nameSize, nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(buffer), &size);
     check(status, buffer, size);
 
     if (kStringsKeepTheirBytes) {  // A buffer of exactly the stored size gets no terminator.
       std::memset(buffer, '#', sizeof buffer);
       size = 3;
-      EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(root_, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size));
+      EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(root_, c.name, nullptr, nullptr,
+                                                reinterpret_cast<BYTE*>(buffer), &size));
       EXPECT_EQ('#', buffer[3]);
     }
   }
@@ -514,13 +532,15 @@ TEST_F(RegistryEnumTest, ShortNameBufferStillReportsTypeAndDataSize) {
   ASSERT_EQ(ERROR_SUCCESS, Set(root_, "a-long-name", REG_BINARY, "12345"));
   char name[4];
   DWORD nameSize = sizeof name, type = 0, dataSize = 0;
-  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(root_, 0, name, &nameSize, nullptr, &type, nullptr, &dataSize));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumValueA(root_, 0, name, &nameSize, nullptr, &type, nullptr, &dataSize));
   EXPECT_EQ(DWORD(REG_BINARY), type);
   EXPECT_EQ(5u, dataSize);
   std::vector<char> grown(64);
   std::vector<BYTE> data(dataSize);
   nameSize = static_cast<DWORD>(grown.size());
-  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(root_, 0, grown.data(), &nameSize, nullptr, &type, data.data(), &dataSize));
+  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(root_, 0, grown.data(), &nameSize, nullptr, &type,
+                                         data.data(), &dataSize));
   EXPECT_STREQ("a-long-name", grown.data());
   EXPECT_EQ(0, std::memcmp(data.data(), "12345", 5));
 }
@@ -548,7 +568,8 @@ TEST_F(RegistryKeyTest, NameLimitsCountCharactersNotBytes) {
   ASSERT_EQ(ERROR_SUCCESS, MakeKey(root_, longest.c_str()));
   char name[1024];
   DWORD nameSize = sizeof name;
-  ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(root_, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegEnumKeyExA(root_, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(longest, std::string(name, nameSize));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(root_, Repeat(e, 257).c_str(), key_));
 
@@ -602,7 +623,8 @@ TEST_F(RegistryValueTest, GetValueFiltersTypesAndTerminatesStrings) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, get("missing", RRF_RT_ANY, sizeof buffer));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, get("missing", RRF_RT_ANY | RRF_ZEROONFAILURE, 8));
   EXPECT_EQ(std::string(8, '\0') + "#", std::string(buffer, 9));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegGetValueA(root_, nullptr, "s", RRF_RT_ANY, &type, buffer, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegGetValueA(root_, nullptr, "s", RRF_RT_ANY, &type, buffer, nullptr));
 }
 
 TEST_F(RegistryValueTest, GetValueReadsFromASubkeyAndExpandsUnlessAskedNotTo) {
@@ -615,24 +637,28 @@ TEST_F(RegistryValueTest, GetValueReadsFromASubkeyAndExpandsUnlessAskedNotTo) {
   const std::string stored = std::string("%") + kVariable + "%\\x";
   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, "Sub\\Deeper", "e", REG_EXPAND_SZ, stored.data(),
                                            static_cast<DWORD>(stored.size())));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, "Sub\\Deeper", nullptr, REG_DWORD, "\x07\0\0\0", 4));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetKeyValueA(root_, "Sub\\Deeper", nullptr, REG_DWORD, "\x07\0\0\0", 4));
   char buffer[64];
   DWORD type = 0, size = sizeof buffer;
-  ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(root_, "sub\\deeper", "e", RRF_RT_REG_SZ, &type, buffer, &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegGetValueA(root_, "sub\\deeper", "e", RRF_RT_REG_SZ, &type, buffer, &size));
   EXPECT_EQ(DWORD(REG_SZ), type);
   EXPECT_EQ(std::string("value\\x") + '\0', std::string(buffer, size));
   size = sizeof buffer;
-  ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(root_, "Sub\\Deeper", "e", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                                        &type, buffer, &size));
+  ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(root_, "Sub\\Deeper", "e",
+                                        RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, buffer, &size));
   EXPECT_EQ(DWORD(REG_EXPAND_SZ), type);
   EXPECT_EQ(stored + '\0', std::string(buffer, size));
   size = sizeof buffer;
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegGetValueA(root_, "Sub\\Deeper", "e", RRF_RT_REG_EXPAND_SZ, &type,
-                                                  buffer, &size));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegGetValueA(root_, "Sub\\Deeper", "e", RRF_RT_REG_EXPAND_SZ, &type, buffer, &size));
   size = sizeof buffer;
-  ASSERT_EQ(ERROR_SUCCESS, RegGetValueA(root_, "Sub\\Deeper", nullptr, RRF_RT_REG_DWORD, &type, buffer, &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegGetValueA(root_, "Sub\\Deeper", nullptr, RRF_RT_REG_DWORD, &type, buffer, &size));
   EXPECT_EQ(std::string("\x07\0\0\0", 4), std::string(buffer, size));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegGetValueA(root_, "Sub\\Missing", "e", RRF_RT_ANY, &type, buffer, &size));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegGetValueA(root_, "Sub\\Missing", "e", RRF_RT_ANY, &type, buffer, &size));
 }
 
 TEST_F(RegistryValueTest, QueryValueReadsTheUnnamedValueTerminated) {
@@ -741,8 +767,8 @@ TEST_F(RegistryEnumTest, EnumKeyExGivesNamesLengthsAndTimes) {
   char keyClass[4] = "###";
   DWORD size = sizeof name, classSize = sizeof keyClass;
   FILETIME time{};
-  for (DWORD index = 0; RegEnumKeyExA(root_, index, name, &size, nullptr, keyClass, &classSize, &time) ==
-                        ERROR_SUCCESS;
+  for (DWORD index = 0; RegEnumKeyExA(root_, index, name, &size, nullptr, keyClass, &classSize,
+                                      &time) == ERROR_SUCCESS;
        ++index) {
     EXPECT_EQ(std::strlen(name), size);
     EXPECT_EQ(0u, classSize);
@@ -756,19 +782,24 @@ TEST_F(RegistryEnumTest, EnumKeyExGivesNamesLengthsAndTimes) {
   EXPECT_EQ((std::set<std::string>{"one", "two", "three"}), names);
   if (kWindowsEnumerationOrder) {
     size = sizeof name;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(root_, 1, name, &size, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegEnumKeyExA(root_, 1, name, &size, nullptr, nullptr, nullptr, nullptr));
     EXPECT_STREQ("three", name);
   }
   std::memset(name, '#', sizeof name);
   size = 5;  // "three" needs six.
   DWORD index = 0;
-  for (; RegEnumKeyExA(root_, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++index) {
+  for (; RegEnumKeyExA(root_, index, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+       ++index) {
     size = 5;
   }
-  EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(root_, index, name, &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumKeyExA(root_, index, name, &size, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(5u, size);
   size = sizeof name;
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(root_, 3, name, &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumKeyExA(root_, 3, name, &size, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(RegistryKeyTest, DeleteTreeTakesEverythingBelow) {

@@ -64,7 +64,7 @@ struct WriterRun {
   std::string err;
   bool Succeeded() const { return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
   std::string Describe() const {
-    std::string how = timedOut ? "hung (killed after the time limit)"
+    std::string how = timedOut              ? "hung (killed after the time limit)"
                       : WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                                             : "exit " + std::to_string(WEXITSTATUS(status));
     return how + "; stderr: " + err;
@@ -72,7 +72,7 @@ struct WriterRun {
 };
 
 struct WriterOptions {
-  uid_t user = 0;  // 0: stay root (or whoever runs the test).
+  uid_t user = 0;         // 0: stay root (or whoever runs the test).
   bool exitOpen = false;  // Exit with the key still open.
   mode_t umask = 022;
   std::string folder;  // Working folder; empty: keep the test's.
@@ -83,7 +83,8 @@ struct WriterOptions {
 // user when asked, and collects what it prints.  A child that does not end
 // within the time limit is killed, so that a hanging open fails the test
 // instead of stopping it.
-WriterRun RunWriter(const std::string& database, unsigned count, const WriterOptions& options = {}) {
+WriterRun RunWriter(const std::string& database, unsigned count,
+                    const WriterOptions& options = {}) {
   WriterRun run;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) {
@@ -103,8 +104,13 @@ WriterRun RunWriter(const std::string& database, unsigned count, const WriterOpt
       _exit(125);
     }
     std::string countText = std::to_string(count);
-    const char* argv[] = {REGISTRY_WRITER, database.c_str(), "Software\\Test", "v", countText.c_str(),
-                          options.exitOpen ? "--exit-open" : nullptr, nullptr};
+    const char* argv[] = {REGISTRY_WRITER,
+                          database.c_str(),
+                          "Software\\Test",
+                          "v",
+                          countText.c_str(),
+                          options.exitOpen ? "--exit-open" : nullptr,
+                          nullptr};
     execv(REGISTRY_WRITER, const_cast<char**>(argv));
     _exit(127);
   }
@@ -115,7 +121,8 @@ WriterRun RunWriter(const std::string& database, unsigned count, const WriterOpt
   std::string* texts[2] = {&run.out, &run.err};
   int open = 2;
   while (open > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       run.timedOut = true;
       kill(child, SIGKILL);
@@ -153,8 +160,8 @@ class RegistryDatabaseTest : public ::testing::Test {
   static LONG CreateIn(const std::string& path) {
     SetRegistryDatabasePath(path);
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr);
+    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) RegCloseKey(key);
     return status;
   }
@@ -186,8 +193,16 @@ TEST_F(RegistryDatabaseTest, PathsThatNameNoRegularFileFailAtOnceAndCreateNothin
 
   // Each in a child of its own: the old failures were a stack overflow and
   // a wait without end.
-  const std::vector<std::string> paths = {dangling, chain, loop, fifo, folder, "/dev/zero", "/dev/null",
-                                          ":memory:", "file:registry.db", "FILE::memory:",
+  const std::vector<std::string> paths = {dangling,
+                                          chain,
+                                          loop,
+                                          fifo,
+                                          folder,
+                                          "/dev/zero",
+                                          "/dev/null",
+                                          ":memory:",
+                                          "file:registry.db",
+                                          "FILE::memory:",
                                           "file:registry.db?mode=memory"};
   std::chrono::steady_clock::duration longest{};
   for (const std::string& path : paths) {
@@ -198,13 +213,15 @@ TEST_F(RegistryDatabaseTest, PathsThatNameNoRegularFileFailAtOnceAndCreateNothin
     auto start = std::chrono::steady_clock::now();
     WriterRun run = RunWriter(path, 3, options);
     longest = std::max(longest, std::chrono::steady_clock::now() - start);
-    EXPECT_TRUE(!run.timedOut && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.Describe();
+    EXPECT_TRUE(!run.timedOut && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1)
+        << run.Describe();
     EXPECT_NE(std::string::npos, run.err.find("status 1015")) << run.err;
     EXPECT_EQ("", run.out);  // Not one write reported.
     // The reason names the path and what it is.
     EXPECT_NE(std::string::npos, run.err.find(path)) << run.err;
   }
-  std::printf("%zu paths that name no regular file refused; the longest run took %lld ms\n", paths.size(),
+  std::printf("%zu paths that name no regular file refused; the longest run took %lld ms\n",
+              paths.size(),
               static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
   EXPECT_NE(std::string::npos, RunWriter(dangling, 1).err.find("does not exist"));
@@ -224,7 +241,8 @@ TEST_F(RegistryDatabaseTest, PathsThatNameNoRegularFileFailAtOnceAndCreateNothin
 
   // In this process, the same refusal for the Win32 calls, with the reason.
   EXPECT_EQ(ERROR_REGISTRY_CORRUPT, CreateIn(dangling));
-  EXPECT_NE(std::string::npos, RegistryDatabaseError().find("dangling.db")) << RegistryDatabaseError();
+  EXPECT_NE(std::string::npos, RegistryDatabaseError().find("dangling.db"))
+      << RegistryDatabaseError();
 }
 
 TEST_F(RegistryDatabaseTest, LinksToTheUsersOwnFileAreFollowed) {
@@ -234,8 +252,10 @@ TEST_F(RegistryDatabaseTest, LinksToTheUsersOwnFileAreFollowed) {
   ASSERT_EQ(0, symlink("real/registry.db", link.c_str()));
   SetRegistryDatabasePath(link);
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, KEY_ALL_ACCESS, &key));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "through", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, KEY_ALL_ACCESS, &key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key, "through", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1));
   // The journal lies beside the file, not beside the link.
   EXPECT_TRUE(test_support::FileExists(target + "-wal"));
   EXPECT_FALSE(test_support::FileExists(link + "-wal"));
@@ -260,12 +280,15 @@ TEST_F(RegistryDatabaseTest, FilesAndFoldersOthersCanWriteAreRefusedWithTheFix) 
   };
   std::vector<Case> cases = {
       {"file writable by all", folder_.File("a/registry.db"), folder_.File("a/registry.db"), 0666},
-      {"file writable by its group", folder_.File("b/registry.db"), folder_.File("b/registry.db"), 0620},
-      {"stale log writable by all", folder_.File("c/registry.db"), folder_.File("c/registry.db-wal"), 0666},
+      {"file writable by its group", folder_.File("b/registry.db"), folder_.File("b/registry.db"),
+       0620},
+      {"stale log writable by all", folder_.File("c/registry.db"),
+       folder_.File("c/registry.db-wal"), 0666},
       {"folder writable by all", folder_.File("d/registry.db"), folder_.File("d"), 0777},
       {"sticky folder writable by all", folder_.File("e/registry.db"), folder_.File("e"), 01777},
       {"folder writable by its group", folder_.File("f/registry.db"), folder_.File("f"), 0770},
-      {"folder above writable by all", folder_.File("g/inner/registry.db"), folder_.File("g"), 0777},
+      {"folder above writable by all", folder_.File("g/inner/registry.db"), folder_.File("g"),
+       0777},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -283,7 +306,8 @@ TEST_F(RegistryDatabaseTest, FilesAndFoldersOthersCanWriteAreRefusedWithTheFix) 
     ASSERT_EQ(0, chmod(c.loosened.c_str(), c.mode & ~mode_t{022}));
     EXPECT_EQ(ERROR_SUCCESS, CreateIn(c.database)) << RegistryDatabaseError();
   }
-  std::printf("%zu files and folders others can write refused, each usable after the fix\n", cases.size());
+  std::printf("%zu files and folders others can write refused, each usable after the fix\n",
+              cases.size());
   // Nothing is made inside a folder that is refused.
   std::string open = folder_.File("open");
   ASSERT_EQ(0, mkdir(open.c_str(), 0700));
@@ -386,7 +410,8 @@ TEST_F(RegistryDatabaseTest, AnotherUserCanNeitherPlantNorReadTheRegistry) {
   EXPECT_EQ(0700u, ModeOf(home + "/.config/inireg"));
   // What the other user gets: the database refused, and no way to the files.
   WriterRun intruder = RunWriter(own, 1, attacker);
-  EXPECT_TRUE(WIFEXITED(intruder.status) && WEXITSTATUS(intruder.status) == 1) << intruder.Describe();
+  EXPECT_TRUE(WIFEXITED(intruder.status) && WEXITSTATUS(intruder.status) == 1)
+      << intruder.Describe();
   EXPECT_EQ("", intruder.out);
   // The victim's next run takes its registry as it is.
   victim.seconds = 20;
@@ -397,8 +422,8 @@ TEST_F(RegistryDatabaseTest, AnotherUserCanNeitherPlantNorReadTheRegistry) {
 // Starts registry_writer in a child that waits until the pipe `gate` ends
 // before it runs, so that several writers can be let go at the same moment.
 // Returns the pipe its reports arrive on.
-std::FILE* StartGatedWriter(const int gate[2], const std::string& database, const std::string& prefix,
-                            unsigned count, pid_t* pid) {
+std::FILE* StartGatedWriter(const int gate[2], const std::string& database,
+                            const std::string& prefix, unsigned count, pid_t* pid) {
   int reports[2];
   if (pipe(reports) != 0) return nullptr;
   *pid = fork();
@@ -411,8 +436,8 @@ std::FILE* StartGatedWriter(const int gate[2], const std::string& database, cons
     while (read(gate[0], &byte, 1) > 0) {
     }
     std::string countText = std::to_string(count);
-    const char* argv[] = {REGISTRY_WRITER, database.c_str(), "Software\\Fresh", prefix.c_str(),
-                          countText.c_str(), nullptr};
+    const char* argv[] = {REGISTRY_WRITER, database.c_str(),  "Software\\Fresh",
+                          prefix.c_str(),  countText.c_str(), nullptr};
     execv(REGISTRY_WRITER, const_cast<char**>(argv));
     _exit(127);
   }
@@ -452,25 +477,27 @@ TEST_F(RegistryDatabaseTest, ManyProcessesMakeAFreshRegistryAtOnce) {
       int status = 0;
       waitpid(pids[i], &status, 0);
       EXPECT_EQ(kWrites, reported) << "writer " << i;
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer " << i << ": " << status;
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "writer " << i << ": " << status;
       lost += kWrites - reported;
     }
     EXPECT_EQ("ok", DatabaseIntegrity(database));
     SetRegistryDatabasePath(database);
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fresh", 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fresh", 0, KEY_READ, &key));
     DWORD count = 0;
     char name[64];
-    for (DWORD size = sizeof name;
-         RegEnumValueA(key, count, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    for (DWORD size = sizeof name; RegEnumValueA(key, count, name, &size, nullptr, nullptr, nullptr,
+                                                 nullptr) == ERROR_SUCCESS;
          size = sizeof name) {
       ++count;
     }
     EXPECT_EQ(kWriters * kWrites, count);
     RegCloseKey(key);
   }
-  std::printf("fresh registries: %d rounds of %d processes x %u writes, %zu lost\n", kRounds, kWriters,
-              kWrites, lost);
+  std::printf("fresh registries: %d rounds of %d processes x %u writes, %zu lost\n", kRounds,
+              kWriters, kWrites, lost);
 }
 
 // The values of Software\Test in the database file alone, copied without its
@@ -479,12 +506,12 @@ long ValuesInCopyOf(const std::string& database, const std::string& copy) {
   WriteFile(copy, ReadFile(database));
   SetRegistryDatabasePath(copy);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return -1;
   long count = 0;
   char name[64];
-  for (DWORD size = sizeof name;
-       RegEnumValueA(key, static_cast<DWORD>(count), name, &size, nullptr, nullptr, nullptr, nullptr) ==
-       ERROR_SUCCESS;
+  for (DWORD size = sizeof name; RegEnumValueA(key, static_cast<DWORD>(count), name, &size, nullptr,
+                                               nullptr, nullptr, nullptr) == ERROR_SUCCESS;
        size = sizeof name) {
     ++count;
   }
@@ -543,7 +570,8 @@ TEST_F(RegistryDatabaseTest, TheCommandSaysWhatToFix) {
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
   int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-  EXPECT_NE(std::string::npos, output.find("cannot use the registry: registry database '" + database + "'"))
+  EXPECT_NE(std::string::npos,
+            output.find("cannot use the registry: registry database '" + database + "'"))
       << output;
   EXPECT_NE(std::string::npos, output.find("fix with: chmod go-w '" + folder_.File("open") + "'\n"))
       << output;

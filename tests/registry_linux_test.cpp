@@ -23,7 +23,6 @@
 #include "registry_writer_process.h"
 #include "test_support.h"
 
-
 namespace inireg {
 namespace {
 
@@ -40,7 +39,8 @@ HKEY CreateKey(HKEY parent, const std::string& path) {
 }
 
 LONG Set(HKEY key, const std::string& name, const std::string& data) {
-  return RegSetValueExA(key, name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
+  return RegSetValueExA(key, name.c_str(), 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(data.size()));
 }
 
@@ -110,7 +110,8 @@ TEST_F(RegistryLinuxTest, ValuesInCreationOrderSubkeysInUpperCaseOrder) {
   for (const char* name : {"b", "_x", "A", "Z", "[y"}) RegCloseKey(CreateKey(key, name));
   EXPECT_EQ((std::vector<std::string>{"A", "b", "Z", "[y", "_x"}), SubkeyNames(key));
 
-  for (const char* name : {"zeta", "Alpha", "", "mid"}) ASSERT_EQ(ERROR_SUCCESS, Set(key, name, "1"));
+  for (const char* name : {"zeta", "Alpha", "", "mid"})
+    ASSERT_EQ(ERROR_SUCCESS, Set(key, name, "1"));
   ASSERT_EQ(ERROR_SUCCESS, Set(key, "ALPHA", "overwritten"));
   ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "zeta"));
   ASSERT_EQ(ERROR_SUCCESS, Set(key, "zeta", "again"));
@@ -156,9 +157,9 @@ TEST_F(RegistryLinuxTest, KeysNestAtMost512LevelsDeep) {
   HKEY tooDeep = nullptr;
   EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(deepest, "k", 0, nullptr, 0, KEY_ALL_ACCESS,
                                                      nullptr, &tooDeep, nullptr));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\k").c_str(), 0,
-                                                     nullptr, 0, KEY_ALL_ACCESS, nullptr, &tooDeep,
-                                                     nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\k").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &tooDeep, nullptr));
   EXPECT_EQ(nullptr, tooDeep);
   EXPECT_EQ(ERROR_SUCCESS, Set(deepest, "v", "1"));
   RegCloseKey(deepest);
@@ -167,9 +168,9 @@ TEST_F(RegistryLinuxTest, KeysNestAtMost512LevelsDeep) {
 TEST_F(RegistryLinuxTest, StringsKeepExactlyTheirBytes) {
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Strings");
   for (const std::string& data : {std::string("abc"), std::string("ab\0cd", 5), std::string()}) {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "s", 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(data.data()),
-                                            static_cast<DWORD>(data.size())));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, "s", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size())));
     EXPECT_EQ(data, Get(key, "s"));
   }
   RegCloseKey(key);
@@ -178,17 +179,20 @@ TEST_F(RegistryLinuxTest, StringsKeepExactlyTheirBytes) {
 TEST_F(RegistryLinuxTest, HandlesOfDeletedKeysFailCleanly) {
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Doomed");
   ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Doomed"));
-  RegCloseKey(CreateKey(HKEY_CURRENT_USER, "Software\\Doomed"));  // A new key; the handle stays dead.
+  RegCloseKey(
+      CreateKey(HKEY_CURRENT_USER, "Software\\Doomed"));  // A new key; the handle stays dead.
   HKEY child = nullptr;
   char name[16];
   DWORD size = sizeof name;
   EXPECT_EQ(ERROR_KEY_DELETED, Set(key, "v", "x"));
   EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
-  EXPECT_EQ(ERROR_KEY_DELETED, RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyA(key, 0, name, sizeof name));
   EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteValueA(key, "v"));
   EXPECT_EQ(ERROR_KEY_DELETED, RegOpenKeyExA(key, "", 0, KEY_READ, &child));
-  EXPECT_EQ(ERROR_KEY_DELETED, RegCreateKeyExA(key, "c", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            RegCreateKeyExA(key, "c", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr));
   EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteKeyA(key, ""));
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CURRENT_USER, ""));
@@ -199,7 +203,8 @@ TEST_F(RegistryFileTest, DataSurvivesReopeningAndHandlesKeepTheirDatabase) {
   ASSERT_EQ(ERROR_SUCCESS, Set(key, "v", "first"));
   SetRegistryDatabasePath(folder_.File("other.db"));
   HKEY missing = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kept", 0, KEY_READ, &missing));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kept", 0, KEY_READ, &missing));
   EXPECT_EQ("first", Get(key, "v"));
   ASSERT_EQ(ERROR_SUCCESS, Set(key, "w", "second"));
   RegCloseKey(key);
@@ -257,9 +262,11 @@ TEST_F(RegistryFileTest, ForeignAndDamagedFilesAreRefusedAndLeftAlone) {
     std::string before = ReadFile(path);
     SetRegistryDatabasePath(path);
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_REGISTRY_CORRUPT, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
-    EXPECT_EQ(ERROR_REGISTRY_CORRUPT, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0,
-                                                      KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr));
     EXPECT_EQ(ERROR_REGISTRY_CORRUPT, Set(HKEY_CURRENT_USER, "v", "x"));
     SetRegistryDatabasePath(database_);
     EXPECT_EQ(before, ReadFile(path));
@@ -287,8 +294,8 @@ uint64_t Ticks(const FILETIME& time) {
 
 uint64_t LastWriteTime(HKEY key) {
   FILETIME time{};
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, &time));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, &time));
   return Ticks(time);
 }
 
@@ -343,13 +350,14 @@ TEST_F(RegistryLinuxTest, NameLimitsCountUtf16UnitsAndReportedLengthsCountBytes)
     while (count-- > 0) repeated += text;
     return repeated;
   };
-  const std::string euro = "\xe2\x82\xac";           // One unit, three bytes.
-  const std::string emoji = "\xf0\x9f\x98\x80";     // Two units (a surrogate pair), four bytes.
-  const std::string notUtf8 = "\xff";                // One unit, as a lone surrogate.
+  const std::string euro = "\xe2\x82\xac";       // One unit, three bytes.
+  const std::string emoji = "\xf0\x9f\x98\x80";  // Two units (a surrogate pair), four bytes.
+  const std::string notUtf8 = "\xff";            // One unit, as a lone surrogate.
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Limits");
   HKEY child = nullptr;
   auto create = [&](const std::string& name) {
-    LONG status = RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr);
+    LONG status =
+        RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr);
     if (status == ERROR_SUCCESS) RegCloseKey(child);
     return status;
   };
@@ -359,13 +367,15 @@ TEST_F(RegistryLinuxTest, NameLimitsCountUtf16UnitsAndReportedLengthsCountBytes)
   EXPECT_EQ(ERROR_INVALID_PARAMETER, create(repeat(emoji, 128)));
   EXPECT_EQ(ERROR_SUCCESS, create(repeat(notUtf8, 255)));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, create(repeat(notUtf8, 256)));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, create("\xe2\x82" + repeat(euro, 254)));  // A cut character: two units.
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            create("\xe2\x82" + repeat(euro, 254)));  // A cut character: two units.
   EXPECT_EQ(ERROR_SUCCESS, Set(key, repeat(emoji, 8191) + "a", "v"));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, Set(key, repeat(emoji, 8192), "v"));
 
   DWORD longestSubkey = 0, longestValueName = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr,
-                                            nullptr, &longestValueName, nullptr, nullptr, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr,
+                             nullptr, &longestValueName, nullptr, nullptr, nullptr));
   EXPECT_EQ(765u, longestSubkey);
   EXPECT_EQ(32765u, longestValueName);
   std::vector<char> name(longestSubkey + 1);
@@ -407,8 +417,9 @@ TEST_F(RegistryFileTest, FlushedWritesAreInTheDatabaseFile) {
   sqlite3* connection = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(copy.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr));
   sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(connection, "SELECT data FROM vals WHERE name = CAST('v' AS BLOB)",
-                                          -1, &statement, nullptr));
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_prepare_v2(connection, "SELECT data FROM vals WHERE name = CAST('v' AS BLOB)",
+                               -1, &statement, nullptr));
   ASSERT_EQ(SQLITE_ROW, sqlite3_step(statement));
   EXPECT_EQ("in the file", std::string(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
                                        sqlite3_column_bytes(statement, 0)));
@@ -462,7 +473,8 @@ TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
   SetRegistryDatabasePath(old);
   uint64_t now = (static_cast<uint64_t>(std::time(nullptr)) + 11644473600u) * 10000000u;
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\old", 0, KEY_ALL_ACCESS, &key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "software\\old", 0, KEY_ALL_ACCESS, &key));
   EXPECT_EQ("kept", Get(key, "a"));
   EXPECT_EQ((std::vector<std::string>{"b", "a"}), ValueNames(key));
   uint64_t upgraded = LastWriteTime(key);
@@ -482,7 +494,8 @@ TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
   MakeFirstVersionDatabase(newer, 3);
   std::string before = ReadFile(newer);
   SetRegistryDatabasePath(newer);
-  EXPECT_EQ(ERROR_REGISTRY_CORRUPT, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &key));
   SetRegistryDatabasePath(database_);
   EXPECT_EQ(before, ReadFile(newer));
 }
@@ -537,7 +550,8 @@ TEST_F(RegistryProcessTest, KilledWriterLeavesEveryReportedWrite) {
   for (unsigned number : ReadReports(pipe)) done.push_back(number);
   std::fclose(pipe);
   int status = ExitStatus(writer);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "writer ended early: " << status;
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+      << "writer ended early: " << status;
 
   EXPECT_EQ("ok", DatabaseIntegrity(database_));
 
@@ -568,12 +582,14 @@ TEST_F(RegistryProcessTest, ReadsSeeWhatAnotherProcessCommitted) {
       RegCloseKey(key);
     }
     pid_t writer = 0;
-    std::FILE* pipe = StartRegistryWriter(database_, ("Software\\" + path).c_str(), prefix, 1, &writer);
+    std::FILE* pipe =
+        StartRegistryWriter(database_, ("Software\\" + path).c_str(), prefix, 1, &writer);
     ASSERT_TRUE(pipe);
     EXPECT_EQ(1u, ReadReports(pipe).size());
     std::fclose(pipe);
     ASSERT_EQ(0, ExitStatus(writer));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(software, path.c_str(), 0, KEY_READ, &key)) << "round " << round;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(software, path.c_str(), 0, KEY_READ, &key))
+        << "round " << round;
     EXPECT_EQ(WriterData(prefix + "0"), Get(key, prefix + "0")) << "round " << round;
     RegCloseKey(key);
   }
@@ -607,8 +623,9 @@ TEST_F(RegistryProcessTest, ReadsSeeWhatOtherConnectionsCommitted) {
 
   sqlite3* plain = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(database_.c_str(), &plain, SQLITE_OPEN_READWRITE, nullptr));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(plain, "UPDATE vals SET data = CAST('third' AS BLOB) "
-                                           "WHERE name_folded = CAST('V' AS BLOB)",
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(plain,
+                                    "UPDATE vals SET data = CAST('third' AS BLOB) "
+                                    "WHERE name_folded = CAST('V' AS BLOB)",
                                     nullptr, nullptr, nullptr));
   sqlite3_close(plain);
   EXPECT_EQ("third", Get(old, "v"));
@@ -630,20 +647,24 @@ TEST_F(RegistryProcessTest, ReadsPastTheMemoryBoundStayWholeAndCurrent) {
     std::string data(size, '\0');
     LONG status = RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
                                    reinterpret_cast<BYTE*>(&data[0]), &size);
-    return status == ERROR_SUCCESS ? data.substr(0, size) : "<status " + std::to_string(status) + ">";
+    return status == ERROR_SUCCESS ? data.substr(0, size)
+                                   : "<status " + std::to_string(status) + ">";
   };
   auto content = [](int i, char fill) {
     return std::string(i == 0 ? size_t{3} << 20 : size_t{300} << 10, fill) + std::to_string(i);
   };
   constexpr int kValues = 24;
   HKEY key = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
-  for (int i = 0; i < kValues; ++i) ASSERT_EQ(ERROR_SUCCESS, Set(key, std::to_string(i), content(i, 'a')));
+  for (int i = 0; i < kValues; ++i)
+    ASSERT_EQ(ERROR_SUCCESS, Set(key, std::to_string(i), content(i, 'a')));
   for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < kValues; ++i) ASSERT_TRUE(content(i, 'a') == read(key, std::to_string(i))) << i;
+    for (int i = 0; i < kValues; ++i)
+      ASSERT_TRUE(content(i, 'a') == read(key, std::to_string(i))) << i;
   }
   SetRegistryDatabasePath(database_);
   HKEY other = CreateKey(HKEY_CURRENT_USER, "Software\\Large");
-  for (int i = 0; i < kValues; i += 2) ASSERT_EQ(ERROR_SUCCESS, Set(other, std::to_string(i), content(i, 'b')));
+  for (int i = 0; i < kValues; i += 2)
+    ASSERT_EQ(ERROR_SUCCESS, Set(other, std::to_string(i), content(i, 'b')));
   for (int i = 0; i < kValues; ++i) {
     EXPECT_TRUE(content(i, i % 2 == 0 ? 'b' : 'a') == read(key, std::to_string(i))) << i;
   }

@@ -30,18 +30,18 @@ namespace {
 
 // Exposes the store's protected state to the tests.
 struct InspectableStore : RegistryStore {
-  using RegistryStore::RegistryStore;
   using RegistryStore::accessFlags;
   using RegistryStore::baseKey;
   using RegistryStore::CreateKeys;
+  using RegistryStore::key;
   using RegistryStore::path;
   using RegistryStore::readOnly;
+  using RegistryStore::RegistryStore;
   using RegistryStore::ResizeBuffer;
   using RegistryStore::rootKey;
   using RegistryStore::section;
   using RegistryStore::sectionKey;
   using RegistryStore::SelectSection;
-  using RegistryStore::key;
 };
 
 // Deletes a key and everything below it.
@@ -61,8 +61,8 @@ class RegistryStoreTest : public ::testing::Test {
     SetRegistryDatabasePath(dir_.File("registry.db"));
 #endif
     static int counter = 0;
-    subkey_ = "Software\\inireg-store-test-" + std::to_string(getpid()) + "-" +
-              std::to_string(counter++);
+    subkey_ =
+        "Software\\inireg-store-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
     location_ = "CU\\" + subkey_;
   }
   void TearDown() override {
@@ -79,7 +79,8 @@ class RegistryStoreTest : public ::testing::Test {
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (subkey_ + "\\" + section).c_str(), 0, nullptr, 0,
                               KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
     RegCloseKey(key);
   }
   void PutText(const std::string& section, const char* name, const std::string& text,
@@ -92,11 +93,13 @@ class RegistryStoreTest : public ::testing::Test {
     HKEY key = nullptr;
     std::pair<DWORD, std::string> result{0xFFFFFFFFu, ""};
     std::string path = section.empty() ? subkey_ : subkey_ + "\\" + section;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return result;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return result;
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
       result.second.resize(size);
-      RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&result.second[0]), &size);
+      RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&result.second[0]),
+                       &size);
       result.second.resize(size);
       result.first = type;
 #ifdef _WIN32
@@ -138,8 +141,7 @@ struct CallLog {
 };
 CallLog* activeLog = nullptr;
 
-LONG REGISTRY_API LoggedOpen(HKEY parent, LPCSTR subkey, DWORD options, REGSAM mask,
-                             PHKEY result) {
+LONG REGISTRY_API LoggedOpen(HKEY parent, LPCSTR subkey, DWORD options, REGSAM mask, PHKEY result) {
   activeLog->opens.push_back({parent, subkey != nullptr ? subkey : "", mask, false});
   return RegOpenKeyExA(parent, subkey, options, mask, result);
 }
@@ -380,7 +382,10 @@ TEST_F(RegistryStoreTest, TextReadsAsASignedClampedNumber) {
   PutText("s", "word", "abc");
   PutText("s", "big", "4294967295");
   PutText("s", "neg", "-5");
-  PutText("s", "nul", std::string("7\0" "9", 3));
+  PutText("s", "nul",
+          std::string("7\0"
+                      "9",
+                      3));
   PutText("s", "expand", "5", REG_EXPAND_SZ);
   RegistryStore store(location_, 1, 0);
   EXPECT_EQ(store.GetInt("partial", "s", 99), 12);
@@ -654,7 +659,8 @@ TEST_F(RegistryStoreTest, ARawValueThatChangesTypeBetweenTheQueriesAnswersAsTheS
     EXPECT_EQ(std::memcmp(data, bytes, 4), 0);
     EXPECT_EQ(out, "xy");
     delete[] data;
-    EXPECT_EQ(store.GetValue(out, nullptr, nullptr, "r", "s"), c.after == REG_BINARY || c.after == REG_MULTI_SZ ? 5u : 2u);
+    EXPECT_EQ(store.GetValue(out, nullptr, nullptr, "r", "s"),
+              c.after == REG_BINARY || c.after == REG_MULTI_SZ ? 5u : 2u);
   }
 }
 

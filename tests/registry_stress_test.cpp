@@ -47,8 +47,13 @@ bool Start(Worker* worker, const std::string& database, int process) {
   posix_spawn_file_actions_addclose(&actions, ends[0]);
   std::string processText = std::to_string(process), threads = std::to_string(kThreads);
   std::string seconds = std::to_string(kSeconds);
-  const char* argv[] = {REGISTRY_STRESS_WORKER, database.c_str(), "Software\\Stress", processText.c_str(),
-                        threads.c_str(), seconds.c_str(), nullptr};
+  const char* argv[] = {REGISTRY_STRESS_WORKER,
+                        database.c_str(),
+                        "Software\\Stress",
+                        processText.c_str(),
+                        threads.c_str(),
+                        seconds.c_str(),
+                        nullptr};
   int failed = posix_spawn(&worker->pid, REGISTRY_STRESS_WORKER, &actions, nullptr,
                            const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -82,12 +87,13 @@ TEST(RegistryStressThreadTest, FourProcessesOfFourThreadsOnOneKeyLoseNothing) {
   const std::string database = folder.File("registry.db");
   SetRegistryDatabasePath(database);
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Stress", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Stress", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
             ERROR_SUCCESS);
 
   std::vector<Worker> workers(kProcesses);
-  for (int p = 0; p < kProcesses; ++p) ASSERT_TRUE(Start(&workers[static_cast<size_t>(p)], database, p));
+  for (int p = 0; p < kProcesses; ++p)
+    ASSERT_TRUE(Start(&workers[static_cast<size_t>(p)], database, p));
   for (Worker& worker : workers) Finish(&worker);
 
   long total = 0, timeouts = 0, longestWait = 0;
@@ -95,7 +101,8 @@ TEST(RegistryStressThreadTest, FourProcessesOfFourThreadsOnOneKeyLoseNothing) {
     const Worker& worker = workers[static_cast<size_t>(p)];
     SCOPED_TRACE("process " + std::to_string(p));
     ASSERT_TRUE(WIFEXITED(worker.status) && WEXITSTATUS(worker.status) == 0)
-        << "worker status " << worker.status << ", errors " << worker.errors << ", lost " << worker.lost;
+        << "worker status " << worker.status << ", errors " << worker.errors << ", lost "
+        << worker.lost;
     ASSERT_EQ(worker.writes.size(), static_cast<size_t>(kThreads));
     EXPECT_EQ(worker.errors, 0);
     EXPECT_EQ(worker.lost, 0);
@@ -109,11 +116,12 @@ TEST(RegistryStressThreadTest, FourProcessesOfFourThreadsOnOneKeyLoseNothing) {
       // Every value reported written is there, with its data.
       long missing = 0;
       for (long i = 0; i < writes; ++i) {
-        std::string name = "P" + std::to_string(p) + "T" + std::to_string(t) + "N" + std::to_string(i);
+        std::string name =
+            "P" + std::to_string(p) + "T" + std::to_string(t) + "N" + std::to_string(i);
         char data[256];
         DWORD size = sizeof data;
-        if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-                ERROR_SUCCESS ||
+        if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                             &size) != ERROR_SUCCESS ||
             std::string(data, size) != StressData(name)) {
           ++missing;
         }
@@ -121,9 +129,11 @@ TEST(RegistryStressThreadTest, FourProcessesOfFourThreadsOnOneKeyLoseNothing) {
       EXPECT_EQ(missing, 0) << "thread " << t;
     }
   }
-  std::printf("%d processes x %d threads, %.0f s: %ld values written and found, %ld timed-out waits retried, "
-              "longest call %ld ms\n",
-              kProcesses, kThreads, kSeconds, total, timeouts, longestWait);
+  std::printf(
+      "%d processes x %d threads, %.0f s: %ld values written and found, %ld timed-out waits "
+      "retried, "
+      "longest call %ld ms\n",
+      kProcesses, kThreads, kSeconds, total, timeouts, longestWait);
   RegCloseKey(key);
   SetRegistryDatabasePath("");
 }

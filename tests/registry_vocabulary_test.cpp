@@ -49,18 +49,21 @@ TEST(RegistryVocabularyTest, EveryRootAnswersToEachOfItsNames) {
     EXPECT_EQ(subkey, "Software\\A");
 
     // The command takes all three names, and .reg files both long and short.
-    for (const std::string& name : {std::string(names.abbreviation), Lower(names.longName), Lower(names.shortName)}) {
+    for (const std::string& name :
+         {std::string(names.abbreviation), Lower(names.longName), Lower(names.shortName)}) {
       RegRoot parsed = RegRoot::kCurrentUser;
       std::string error;
       subkey.clear();
-      ASSERT_TRUE(ParseLocation(name + "\\Software\\A", &parsed, &subkey, &error)) << name << ": " << error;
+      ASSERT_TRUE(ParseLocation(name + "\\Software\\A", &parsed, &subkey, &error))
+          << name << ": " << error;
       EXPECT_EQ(parsed, root) << name;
       EXPECT_EQ(subkey, "Software\\A") << name;
     }
     for (const char* name : {names.longName, names.shortName}) {
       RegRoot parsed = RegRoot::kCurrentUser;
       std::string error;
-      ASSERT_TRUE(SplitRegKeyPath(std::string(name) + "\\Software", &parsed, &subkey, &error)) << error;
+      ASSERT_TRUE(SplitRegKeyPath(std::string(name) + "\\Software", &parsed, &subkey, &error))
+          << error;
       EXPECT_EQ(parsed, root) << name;
     }
 
@@ -68,7 +71,8 @@ TEST(RegistryVocabularyTest, EveryRootAnswersToEachOfItsNames) {
     EXPECT_EQ(RegKeyPath(root, "X"), std::string(names.longName) + "\\X");
     RegRoot parsed = RegRoot::kCurrentUser;
     std::string error;
-    ASSERT_TRUE(ParseLocation(FormatRegistryLocation(root, "X"), &parsed, &subkey, &error)) << error;
+    ASSERT_TRUE(ParseLocation(FormatRegistryLocation(root, "X"), &parsed, &subkey, &error))
+        << error;
     EXPECT_EQ(parsed, root);
     EXPECT_EQ(subkey, "X");
   }
@@ -111,8 +115,11 @@ std::string WrittenNotation(uint32_t type, const std::string& data) {
 TEST(RegistryVocabularyTest, TheOneLineNotationIsTheFilesFormUnwrapped) {
   std::string bytes;
   for (int i = 0; i < 300; ++i) bytes += static_cast<char>(i * 7);
-  for (uint32_t type : {kTypeBinary, kTypeNone, kTypeQword, kTypeMultiString, kTypeExpandString, uint32_t{0x1234}}) {
-    std::string data = type == kTypeMultiString || type == kTypeExpandString ? std::string(150, 'a') + '\0' : bytes;
+  for (uint32_t type : {kTypeBinary, kTypeNone, kTypeQword, kTypeMultiString, kTypeExpandString,
+                        uint32_t{0x1234}}) {
+    std::string data = type == kTypeMultiString || type == kTypeExpandString
+                           ? std::string(150, 'a') + '\0'
+                           : bytes;
     std::string notation = RegDataNotation(type, data);
     EXPECT_GT(notation.size(), 80u) << type;  // Long enough that the file wraps it.
     EXPECT_EQ(WrittenNotation(type, data), notation) << type;

@@ -25,9 +25,10 @@ inline std::FILE* StartRegistryWriter(const std::string& database, const char* k
   posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, ends[0]);
   std::string countText = std::to_string(count);
-  const char* argv[] = {REGISTRY_WRITER, database.c_str(), key, prefix.c_str(), countText.c_str(),
-                        nullptr};
-  int failed = posix_spawn(pid, REGISTRY_WRITER, &actions, nullptr, const_cast<char**>(argv), environ);
+  const char* argv[] = {REGISTRY_WRITER, database.c_str(),  key,
+                        prefix.c_str(),  countText.c_str(), nullptr};
+  int failed =
+      posix_spawn(pid, REGISTRY_WRITER, &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(ends[1]);
   if (failed != 0) {

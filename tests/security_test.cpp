@@ -213,9 +213,10 @@ TEST_F(SecurityTest, NoOtherUserCanOpenATemporaryFileWhateverTheUmask) {
     ASSERT_GT(got, 0);
     long seen = 0, opened = 0, written = 0;
     ASSERT_EQ(std::sscanf(line, "%ld %ld %ld", &seen, &opened, &written), 3);
-    std::printf("umask %03o: %d write-backs, another user saw %ld temporary files, opened %ld "
-                "for reading and %ld for writing\n",
-                static_cast<unsigned>(mask), kWriteBacks, seen, opened, written);
+    std::printf(
+        "umask %03o: %d write-backs, another user saw %ld temporary files, opened %ld "
+        "for reading and %ld for writing\n",
+        static_cast<unsigned>(mask), kWriteBacks, seen, opened, written);
     EXPECT_GT(seen, 0) << "the watcher never saw a temporary file, so it proved nothing";
     EXPECT_EQ(opened, 0);
     EXPECT_EQ(written, 0);
@@ -470,17 +471,21 @@ TEST_F(SecurityTest, FifosDevicesAndFoldersLoadAsUnreadableWithoutHangingAndAreN
   const std::string folder = dir_.File("folder.ini");
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   // Devices are only read: a broken write-back must not replace them.
-  for (const std::string& path : {fifo, folder, std::string("/dev/zero"), std::string("/dev/urandom")}) {
+  for (const std::string& path :
+       {fifo, folder, std::string("/dev/zero"), std::string("/dev/urandom")}) {
     SCOPED_TRACE(path);
     const bool writeToo = path.compare(0, 5, "/dev/") != 0;
-    int status = RunAs(static_cast<uid_t>(-1), {}, [&] {
-      char value[16] = {};
-      ProfileGetString("s", "k", "none", value, sizeof value, path.c_str());
-      if (std::strcmp(value, "none") != 0) return 1;
-      if (writeToo && ProfileWriteString("s", "k", "new", path.c_str()) != 0) return 2;
-      ProfileClose(path.c_str());
-      return 0;
-    }, 20);
+    int status = RunAs(
+        static_cast<uid_t>(-1), {},
+        [&] {
+          char value[16] = {};
+          ProfileGetString("s", "k", "none", value, sizeof value, path.c_str());
+          if (std::strcmp(value, "none") != 0) return 1;
+          if (writeToo && ProfileWriteString("s", "k", "new", path.c_str()) != 0) return 2;
+          ProfileClose(path.c_str());
+          return 0;
+        },
+        20);
     EXPECT_EQ(status, 0) << Ending(status);
   }
   // A record written back straight to such a path fails and leaves it be,
@@ -489,12 +494,15 @@ TEST_F(SecurityTest, FifosDevicesAndFoldersLoadAsUnreadableWithoutHangingAndAreN
   ASSERT_GE(reader, 0);
   for (const std::string& path : {fifo, folder}) {
     SCOPED_TRACE(path);
-    int status = RunAs(static_cast<uid_t>(-1), {}, [&] {
-      ProfileFile record;
-      record.path = path;
-      AppendSection(&record, "s");
-      return ProfileSave(record) == 0 ? 0 : 1;
-    }, 20);
+    int status = RunAs(
+        static_cast<uid_t>(-1), {},
+        [&] {
+          ProfileFile record;
+          record.path = path;
+          AppendSection(&record, "s");
+          return ProfileSave(record) == 0 ? 0 : 1;
+        },
+        20);
     EXPECT_EQ(status, 0) << Ending(status);
   }
   close(reader);
@@ -542,7 +550,8 @@ TEST_F(SecurityTest, TheNextWriteBackRemovesLeftoversOfKilledWritersOnly) {
       for (int i = 0;; ++i) {
         for (int k = 0; k < 128; ++k) {
           std::string key = "k" + std::to_string(k);
-          if (ProfileWriteString("s", key.c_str(), (value + std::to_string(i)).c_str(), path.c_str()) != 1) {
+          if (ProfileWriteString("s", key.c_str(), (value + std::to_string(i)).c_str(),
+                                 path.c_str()) != 1) {
             return 1;
           }
         }
@@ -573,11 +582,13 @@ TEST_F(SecurityTest, TheNextWriteBackRemovesLeftoversOfKilledWritersOnly) {
   WaitFor(dead);
   const std::string live = dir_.File(".inireg-" + std::to_string(alive) + "-0123456789abcdef.tmp");
   const std::string otherForm = dir_.File(".inireg-" + std::to_string(dead) + "-0123.tmp");
-  const std::string othersFile = dir_.File(".inireg-" + std::to_string(dead) + "-fedcba9876543210.tmp");
+  const std::string othersFile =
+      dir_.File(".inireg-" + std::to_string(dead) + "-fedcba9876543210.tmp");
   for (const std::string& file : {live, otherForm, othersFile}) WriteFile(file, "keep");
   const bool root = geteuid() == 0;
   if (root) Own(othersFile, kOther, kOther, 0600);
-  const std::string ownDead = dir_.File(".inireg-" + std::to_string(dead) + "-00000000000000ff.tmp");
+  const std::string ownDead =
+      dir_.File(".inireg-" + std::to_string(dead) + "-00000000000000ff.tmp");
   WriteFile(ownDead, "stale");
 
   {
@@ -611,9 +622,10 @@ TEST(TemporaryNameTest, NamesAreShortUnpredictableAndCarryTheProcessId) {
   ASSERT_TRUE(MakeTemporaryName("/some/folder/", &inFolder));
   EXPECT_EQ(inFolder.compare(0, 21, "/some/folder/.inireg-"), 0);
   unsigned long processId = 0;
-  for (const char* notOurs : {".inireg-12-0123456789abcdeg.tmp", ".inireg--0123456789abcdef.tmp",
-                              ".inireg-12-0123456789abcdef.tmpx", "x.inireg-12-0123456789abcdef.tmp",
-                              ".inireg-12345678901-0123456789abcdef.tmp", ".inireg-12-0123456789ABCDEF.tmp"}) {
+  for (const char* notOurs :
+       {".inireg-12-0123456789abcdeg.tmp", ".inireg--0123456789abcdef.tmp",
+        ".inireg-12-0123456789abcdef.tmpx", "x.inireg-12-0123456789abcdef.tmp",
+        ".inireg-12345678901-0123456789abcdef.tmp", ".inireg-12-0123456789ABCDEF.tmp"}) {
     EXPECT_FALSE(ParseTemporaryName(notOurs, &processId)) << notOurs;
   }
 }
@@ -637,23 +649,26 @@ TEST_F(SecurityTest, ConcurrentReadersSeeAnOldOrANewWholeFileAcrossRandomWriteBa
   // random sizes; started before the reader threads, as fork copies only
   // the calling thread.
   constexpr int kWriteBacks = 400;
-  pid_t writer = Spawn(static_cast<uid_t>(-1), {}, [&] {
-    std::mt19937 random(20261210);
-    for (int i = 0; i < kWriteBacks; ++i) {
-      std::string payload(random() % 100000, 'a');
-      for (char& c : payload) c = static_cast<char>('a' + random() % 26);
-      ProfileFile record;
-      record.path = path;
-      ProfileSection* section = AppendSection(&record, "s");
-      AppendEntry(section, {"size", std::to_string(payload.size()), false});
-      AppendEntry(section, {"data", payload, false});
-      unsigned long sum = 0;
-      for (unsigned char c : payload) sum = sum * 31 + c;
-      AppendEntry(section, {"sum", std::to_string(sum), false});
-      if (ProfileSave(record) != 1) return 1;
-    }
-    return 0;
-  }, 300);
+  pid_t writer = Spawn(
+      static_cast<uid_t>(-1), {},
+      [&] {
+        std::mt19937 random(20261210);
+        for (int i = 0; i < kWriteBacks; ++i) {
+          std::string payload(random() % 100000, 'a');
+          for (char& c : payload) c = static_cast<char>('a' + random() % 26);
+          ProfileFile record;
+          record.path = path;
+          ProfileSection* section = AppendSection(&record, "s");
+          AppendEntry(section, {"size", std::to_string(payload.size()), false});
+          AppendEntry(section, {"data", payload, false});
+          unsigned long sum = 0;
+          for (unsigned char c : payload) sum = sum * 31 + c;
+          AppendEntry(section, {"sum", std::to_string(sum), false});
+          if (ProfileSave(record) != 1) return 1;
+        }
+        return 0;
+      },
+      300);
   std::atomic<bool> done{false};
   std::atomic<long> reads{0}, broken{0};
   std::string firstBroken;
@@ -675,8 +690,8 @@ TEST_F(SecurityTest, ConcurrentReadersSeeAnOldOrANewWholeFileAcrossRandomWriteBa
   int status = WaitFor(writer);
   done = true;
   for (std::thread& reader : readers) reader.join();
-  std::printf("%d random write-backs, %ld reads by 2 readers, %ld not a whole version\n", kWriteBacks,
-              reads.load(), broken.load());
+  std::printf("%d random write-backs, %ld reads by 2 readers, %ld not a whole version\n",
+              kWriteBacks, reads.load(), broken.load());
   EXPECT_EQ(status, 0) << Ending(status);
   EXPECT_EQ(broken, 0) << "first: " << firstBroken;
   EXPECT_GT(reads, kWriteBacks);

@@ -26,8 +26,8 @@ TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device seed;
   for (;;) {
-    fs::path candidate = fs::temp_directory_path() /
-                         ("inireg-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
+    fs::path candidate = fs::temp_directory_path() / ("inireg-test-" + std::to_string(seed()) +
+                                                      "-" + std::to_string(counter++));
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
       path_ = candidate.string();
@@ -41,7 +41,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, error);
 }
 
-std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string TempDir::File(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
 
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -89,7 +89,8 @@ TEST(AsciiCase, WordFoldingOfTheIndexesIsTheOneRule) {
   for (int lane = 0; lane < 8; ++lane) {
     for (int value = 0; value < 256; ++value) {
       unsigned char bytes[8], folded[8];
-      for (int k = 0; k < 8; ++k) bytes[k] = static_cast<unsigned char>(k == lane ? value : 'A' + 7 * k);
+      for (int k = 0; k < 8; ++k)
+        bytes[k] = static_cast<unsigned char>(k == lane ? value : 'A' + 7 * k);
       for (int k = 0; k < 8; ++k) folded[k] = FoldCase(bytes[k]);
       uint64_t word, expected;
       std::memcpy(&word, bytes, 8);
@@ -102,7 +103,8 @@ TEST(AsciiCase, WordFoldingOfTheIndexesIsTheOneRule) {
       // In a short name and in the tail of a long one.
       std::string x = "Name.Of.Section" + std::string(1, static_cast<char>(a));
       std::string y = "nAME.oF.sECTION" + std::string(1, static_cast<char>(b));
-      bool same = FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
+      bool same =
+          FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
       ASSERT_EQ(NamesEqual(x.data() + 14, 2, y.data() + 14, 2), same) << a << " " << b;
       ASSERT_EQ(NamesEqual(x.data(), x.size(), y.data(), y.size()), same) << a << " " << b;
       ASSERT_EQ(EqualsNoCase(x, y), same);
@@ -138,7 +140,8 @@ std::string Encode(const std::u16string& units, LoneSurrogate policy, char32_t r
 }
 
 TEST(Utf, WellFormedTextIsTheSameUnderEveryPolicy) {
-  const std::string text = "a\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+  const std::string text =
+      "a\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
   const std::u16string units = u"<a\x7F\u0080\u07FF\u0800\uD7FF\uE000\U00010000\U0010FFFF";
   for (BadUtf8 policy : {BadUtf8::kDrop, BadUtf8::kEscape}) {
     bool wellFormed = false;
@@ -154,7 +157,8 @@ TEST(Utf, WellFormedTextIsTheSameUnderEveryPolicy) {
 TEST(Utf, BadBytesAreDroppedOrEscaped) {
   // Overlong, an encoded surrogate, past U+10FFFF, a stray continuation, a
   // lead byte that never starts one, and a sequence cut short.
-  const std::string bad[] = {"\xC0\xAF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xF8", "\xE2\x82"};
+  const std::string bad[] = {"\xC0\xAF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                             "\x80",     "\xF8",         "\xE2\x82"};
   for (const std::string& piece : bad) {
     SCOPED_TRACE(piece);
     EXPECT_FALSE(IsWellFormedUtf8(piece.data(), piece.size()));

@@ -41,11 +41,14 @@ void ReadTree(HKEY key, const std::string& path, Tree* tree) {
   std::vector<char> name(16384);
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = 16384, type = 0, size = 0;
-    if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
+      break;
     std::string data(size + 1, '\0');
     nameSize = 16384;
     ASSERT_EQ(RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type,
-                            reinterpret_cast<BYTE*>(&data[0]), &size), ERROR_SUCCESS);
+                            reinterpret_cast<BYTE*>(&data[0]), &size),
+              ERROR_SUCCESS);
     data.resize(size);
     values[std::string(name.data(), nameSize)] = {type, data};
   }
@@ -70,9 +73,11 @@ class ToolTest : public ::testing::Test {
 
   Result Run(const std::vector<std::string>& arguments, const std::string& database = "",
              const std::string& input = "/dev/null") {
-    std::string command = "INIREG_REGISTRY=" + Quote(database.empty() ? db_ : database) + " " + Quote(INIREG_TOOL);
+    std::string command =
+        "INIREG_REGISTRY=" + Quote(database.empty() ? db_ : database) + " " + Quote(INIREG_TOOL);
     for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " <" + Quote(input) + " >" + Quote(dir_.File("out")) + " 2>" + Quote(dir_.File("err"));
+    command +=
+        " <" + Quote(input) + " >" + Quote(dir_.File("out")) + " 2>" + Quote(dir_.File("err"));
     int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -82,8 +87,8 @@ class ToolTest : public ::testing::Test {
   }
 
   // Runs and checks the status; a failure shows what the command said.
-  std::string Expect(int status, const std::vector<std::string>& arguments, const std::string& database = "",
-                     const std::string& input = "/dev/null") {
+  std::string Expect(int status, const std::vector<std::string>& arguments,
+                     const std::string& database = "", const std::string& input = "/dev/null") {
     Result result = Run(arguments, database, input);
     EXPECT_EQ(result.status, status) << arguments[0] << ": " << result.err;
     if (status == 0) {
@@ -95,7 +100,8 @@ class ToolTest : public ::testing::Test {
     return status == 0 ? result.out : result.err;
   }
 
-  Tree Registry(const std::string& subkey, const std::string& database = "", HKEY root = HKEY_CURRENT_USER) {
+  Tree Registry(const std::string& subkey, const std::string& database = "",
+                HKEY root = HKEY_CURRENT_USER) {
     SetRegistryDatabasePath(database.empty() ? db_ : database);
     Tree tree;
     HKEY key = nullptr;
@@ -106,13 +112,16 @@ class ToolTest : public ::testing::Test {
     return tree;
   }
 
-  void Put(const std::string& subkey, const std::string& name, DWORD type, const std::string& data) {
+  void Put(const std::string& subkey, const std::string& name, DWORD type,
+           const std::string& data) {
     SetRegistryDatabasePath(db_);
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                             static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+                             static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
     RegCloseKey(key);
   }
 
@@ -143,7 +152,8 @@ class ToolTest : public ::testing::Test {
     std::vector<std::string> names;
     DIR* folder = opendir(dir_.path().c_str());
     while (dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).find(".db") == std::string::npos) names.push_back(entry->d_name);
+      if (std::string(entry->d_name).find(".db") == std::string::npos)
+        names.push_back(entry->d_name);
     }
     closedir(folder);
     std::sort(names.begin(), names.end());
@@ -161,7 +171,8 @@ TEST_F(ToolTest, ProfileVerbs) {
   Expect(0, {"set", ini, "Window", "Title", "  \"Main window\"  "});
   Expect(0, {"set", ini, "Window", "Width", "-640", "--int"});
   Expect(0, {"set", ini, "Paths", "Home", "C:\\Users"});
-  EXPECT_EQ(ReadFile(ini), "[Window]\nTitle=\"  \"Main window\"  \"\nWidth=-640\n\n[Paths]\nHome=C:\\Users\n");
+  EXPECT_EQ(ReadFile(ini),
+            "[Window]\nTitle=\"  \"Main window\"  \"\nWidth=-640\n\n[Paths]\nHome=C:\\Users\n");
   EXPECT_EQ(Expect(0, {"get", ini, "window", "title"}), "  \"Main window\"  \n");
   Expect(0, {"set", ini, "Window", "Title", "Main window"});
   EXPECT_EQ(Expect(0, {"get", ini, "window", "title"}), "Main window\n");
@@ -169,7 +180,8 @@ TEST_F(ToolTest, ProfileVerbs) {
   EXPECT_EQ(Expect(0, {"get", ini, "Window", "Width", "--int"}), "-640\n");
   Expect(0, {"set", ini, "Window", "Mask", "ff"});
   EXPECT_EQ(Expect(0, {"get", "--hex", ini, "Window", "Mask"}), "255\n");
-  EXPECT_NE(Expect(1, {"get", ini, "Window", "Height"}).find("no value \"Height\""), std::string::npos);
+  EXPECT_NE(Expect(1, {"get", ini, "Window", "Height"}).find("no value \"Height\""),
+            std::string::npos);
   EXPECT_EQ(Expect(0, {"get", ini, "Window", "Height", "--default", ""}), "\n");
   EXPECT_EQ(Expect(0, {"get", ini, "Window", "Height", "--int", "--default=480"}), "480\n");
   Expect(1, {"get", ini, "Window", "Height", "--int"});
@@ -179,19 +191,26 @@ TEST_F(ToolTest, ProfileVerbs) {
   Expect(0, {"set", ini, "Numbers", "yes", "true"});
   Expect(0, {"set", ini, "Numbers", "big", "9000000000"});
   Expect(0, {"set", ini, "Numbers", "min", "-2147483648"});
-  EXPECT_NE(Expect(2, {"get", ini, "Numbers", "yes", "--int"}).find("\"true\", not a decimal number"), std::string::npos);
-  EXPECT_NE(Expect(2, {"get", ini, "Numbers", "big", "--int"}).find("from -2147483648 to 2147483647"), std::string::npos);
+  EXPECT_NE(
+      Expect(2, {"get", ini, "Numbers", "yes", "--int"}).find("\"true\", not a decimal number"),
+      std::string::npos);
+  EXPECT_NE(
+      Expect(2, {"get", ini, "Numbers", "big", "--int"}).find("from -2147483648 to 2147483647"),
+      std::string::npos);
   EXPECT_EQ(Expect(0, {"get", ini, "Numbers", "min", "--int"}), "-2147483648\n");
-  EXPECT_NE(Expect(2, {"get", ini, "Numbers", "yes", "--hex"}).find("not a hexadecimal number"), std::string::npos);
+  EXPECT_NE(Expect(2, {"get", ini, "Numbers", "yes", "--hex"}).find("not a hexadecimal number"),
+            std::string::npos);
   Expect(2, {"get", ini, "Numbers", "big", "--hex"});
   Expect(0, {"delete", ini, "Numbers"});
 
   EXPECT_EQ(Expect(0, {"sections", ini}), "Window\nPaths\n");
   EXPECT_EQ(Expect(0, {"keys", ini, "Window"}), "Title\nWidth\nMask\n");
-  EXPECT_EQ(Expect(0, {"dump", ini}), "[Window]\nTitle=Main window\nWidth=-640\nMask=ff\n\n[Paths]\nHome=C:\\Users\n");
+  EXPECT_EQ(Expect(0, {"dump", ini}),
+            "[Window]\nTitle=Main window\nWidth=-640\nMask=ff\n\n[Paths]\nHome=C:\\Users\n");
 
   // Listings of what is not there say so and exit 1; an empty file lists nothing, exit 0.
-  EXPECT_NE(Expect(1, {"sections", dir_.File("missing.ini")}).find("there is no file"), std::string::npos);
+  EXPECT_NE(Expect(1, {"sections", dir_.File("missing.ini")}).find("there is no file"),
+            std::string::npos);
   Expect(1, {"dump", dir_.File("missing.ini")});
   Expect(1, {"keys", dir_.File("missing.ini"), "Window"});
   EXPECT_NE(Expect(1, {"keys", ini, "Nothing"}).find("no section \"Nothing\""), std::string::npos);
@@ -201,8 +220,10 @@ TEST_F(ToolTest, ProfileVerbs) {
   // Refused writes change nothing.
   std::string before = ReadFile(ini);
   EXPECT_NE(Expect(2, {"set", ini, "Window", "a=b", "1"}).find("refused"), std::string::npos);
-  EXPECT_NE(Expect(2, {"set", ini, "Window", "Title", "two\nlines"}).find("refused"), std::string::npos);
-  EXPECT_NE(Expect(2, {"set", "--read-only", ini, "Window", "Title", "x"}).find("--read-only"), std::string::npos);
+  EXPECT_NE(Expect(2, {"set", ini, "Window", "Title", "two\nlines"}).find("refused"),
+            std::string::npos);
+  EXPECT_NE(Expect(2, {"set", "--read-only", ini, "Window", "Title", "x"}).find("--read-only"),
+            std::string::npos);
   Expect(2, {"set", ini, "Window", "Title", "1", "--type=dword"});
   Expect(2, {"delete", "--read-only", ini, "Window"});
   Expect(2, {"delete", "--read-only", ini, "Window", "Title"});
@@ -286,7 +307,8 @@ TEST_F(ToolTest, ProfileWritesKeepTheFileLayout) {
   EXPECT_EQ(ReadFile(ini),
             "\xEF\xBB\xBF[Window]\nTitle=Main window\nWidth=640\n\n[Paths]\nHome=C:\\Users\n\n"
             "[Old]\ngone=yes\n\n");
-  EXPECT_NE(Expect(2, {"set", "--rewrite", "reg:CU\\Software\\Tool", "S", "k", "v"}).find("--rewrite is for profile"),
+  EXPECT_NE(Expect(2, {"set", "--rewrite", "reg:CU\\Software\\Tool", "S", "k", "v"})
+                .find("--rewrite is for profile"),
             std::string::npos);
   Expect(2, {"get", "--rewrite", ini, "Window", "Title"});
 }
@@ -306,7 +328,8 @@ TEST_F(ToolTest, DeleteOneProfileKey) {
        {std::vector<std::string>{"S", "a"}, {"Nowhere", "b"}}) {
     Result result = Run({"delete", ini, missing[0], missing[1]});
     EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.err.find("no key \"" + missing[1] + "\" in section \"" + missing[0] + "\""), std::string::npos)
+    EXPECT_NE(result.err.find("no key \"" + missing[1] + "\" in section \"" + missing[0] + "\""),
+              std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find("nothing to delete"), std::string::npos);
   }
@@ -343,10 +366,13 @@ TEST_F(ToolTest, MergeAppliesAFragment) {
             "Title=Later wins\r\n");
   Expect(0, {"merge", ini, fragment});
   std::map<std::string, std::map<std::string, std::string>> expected = {
-      {"Window", {{"Title", "Later wins"}, {"Quoted", "  kept  "}, {"Empty", ""}, {"Both", "\"x\""}}},
+      {"Window",
+       {{"Title", "Later wins"}, {"Quoted", "  kept  "}, {"Empty", ""}, {"Both", "\"x\""}}},
       {"Paths", {{"Home", "C:\\Users"}}}};
   EXPECT_EQ(ReadBack(ReadFile(ini)), expected);
-  EXPECT_EQ(ReadFile(ini), "[Window]\nTitle=Later wins\nQuoted=\"  kept  \"\nEmpty=\nBoth=\"\"x\"\"\n\n[Paths]\nHome=C:\\Users\n");
+  EXPECT_EQ(ReadFile(ini),
+            "[Window]\nTitle=Later wins\nQuoted=\"  kept  "
+            "\"\nEmpty=\nBoth=\"\"x\"\"\n\n[Paths]\nHome=C:\\Users\n");
 
   // Standard input, with "-" and without FILE; a byte-order mark is no text.
   WriteFile(dir_.File("stdin.ini"), "\xEF\xBB\xBF[Window]\nFromStdin=1\n");
@@ -385,7 +411,8 @@ TEST_F(ToolTest, MergeAppliesAFragment) {
     EXPECT_EQ(ReadFile(ini), before);
     Expect(2, {"merge", dir_.File("new.ini"), fragment});
     EXPECT_FALSE(test_support::FileExists(dir_.File("new.ini")));
-    EXPECT_NE(Expect(2, {"merge", "reg:CU\\Software\\Merged", "-"}, "", fragment).find("standard input line"),
+    EXPECT_NE(Expect(2, {"merge", "reg:CU\\Software\\Merged", "-"}, "", fragment)
+                  .find("standard input line"),
               std::string::npos);
   }
   EXPECT_TRUE(Registry("Software\\Merged").empty());
@@ -395,7 +422,8 @@ TEST_F(ToolTest, MergeAppliesAFragment) {
   EXPECT_EQ(ReadFile(ini), before);
 
   // Into the registry: each entry a REG_SZ value with its NUL, as set writes it.
-  WriteFile(fragment, "[Window]\nTitle=\" Main \"\nWidth=640\n[Window\\Child]\n(Default)=unnamed\n");
+  WriteFile(fragment,
+            "[Window]\nTitle=\" Main \"\nWidth=640\n[Window\\Child]\n(Default)=unnamed\n");
   Expect(0, {"merge", "reg:CU\\Software\\Merged", fragment});
   Tree tree = Registry("Software\\Merged");
   EXPECT_EQ(tree["Software\\Merged\\Window"]["Title"], std::make_pair(REG_SZ, " Main \0"s));
@@ -409,18 +437,22 @@ TEST_F(ToolTest, SetExistingRefusesWhatIsMissing) {
   WriteFile(ini, "[S]\nk=1\n");
   Expect(0, {"set", "--existing", ini, "s", "K", "2"});
   EXPECT_EQ(ReadFile(ini), "[S]\nk=2\n");
-  EXPECT_NE(Expect(2, {"set", "--existing", ini, "S", "other", "3"}).find("no key \"other\" in section \"S\""),
+  EXPECT_NE(Expect(2, {"set", "--existing", ini, "S", "other", "3"})
+                .find("no key \"other\" in section \"S\""),
             std::string::npos);
-  EXPECT_NE(Expect(2, {"set", "--existing", ini, "T", "k", "3"}).find("no section \"T\""), std::string::npos);
+  EXPECT_NE(Expect(2, {"set", "--existing", ini, "T", "k", "3"}).find("no section \"T\""),
+            std::string::npos);
   Expect(2, {"set", "--existing", dir_.File("absent.ini"), "S", "k", "3"});
   EXPECT_EQ(ReadFile(ini), "[S]\nk=2\n");
   EXPECT_FALSE(test_support::FileExists(dir_.File("absent.ini")));
 
   const std::string target = "reg:CU\\Software\\Existing";
-  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "k", "1"}).find("no section \"S\""), std::string::npos);
+  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "k", "1"}).find("no section \"S\""),
+            std::string::npos);
   EXPECT_TRUE(Registry("Software\\Existing").empty());
   Put("Software\\Existing\\S", "k", REG_DWORD, "\1\0\0\0"s);
-  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "other", "1"}).find("no key \"other\""), std::string::npos);
+  EXPECT_NE(Expect(2, {"set", "--existing", target, "S", "other", "1"}).find("no key \"other\""),
+            std::string::npos);
   Expect(0, {"set", "--existing", target, "S", "k", "7", "--type=dword"});
   Tree tree = Registry("Software\\Existing");
   EXPECT_EQ(tree["Software\\Existing\\S"].size(), 1u);
@@ -433,18 +465,22 @@ TEST_F(ToolTest, OutputFormats) {
   EXPECT_EQ(Expect(0, {"get", ini, "Main", "name", "--format=lines"}), "it's here\n");
   EXPECT_EQ(Expect(0, {"get", ini, "Main", "name", "--format", "sh"}), "name='it'\\''s here'\n");
   EXPECT_EQ(Expect(0, {"get", ini, "Main", "spaced", "--format=ini"}), "[Main]\nspaced=\"  x \"\n");
-  EXPECT_EQ(Expect(0, {"get", ini, "Main", "absent", "--format=sh", "--default=d"}), "absent='d'\n");
+  EXPECT_EQ(Expect(0, {"get", ini, "Main", "absent", "--format=sh", "--default=d"}),
+            "absent='d'\n");
   EXPECT_EQ(Expect(0, {"sections", ini, "--format=ini"}), "[Main]\n[Other]\n");
   EXPECT_EQ(Expect(0, {"sections", ini, "--format=sh"}), "'Main'\n'Other'\n");
-  EXPECT_EQ(Expect(0, {"keys", ini, "main", "--format=sh"}), "name='it'\\''s here'\nspaced='  x '\n_1st_key='v'\n");
-  EXPECT_EQ(Expect(0, {"keys", ini, "Main", "--format=ini"}), "[Main]\nname=it's here\nspaced=\"  x \"\n1st key=v\n");
+  EXPECT_EQ(Expect(0, {"keys", ini, "main", "--format=sh"}),
+            "name='it'\\''s here'\nspaced='  x '\n_1st_key='v'\n");
+  EXPECT_EQ(Expect(0, {"keys", ini, "Main", "--format=ini"}),
+            "[Main]\nname=it's here\nspaced=\"  x \"\n1st key=v\n");
   EXPECT_EQ(Expect(0, {"dump", ini, "--format=lines"}),
             "[Main] name=it's here\n[Main] spaced=\"  x \"\n[Main] 1st key=v\n[Other] k=\n");
   EXPECT_EQ(Expect(0, {"dump", ini, "--format=sh"}),
             "Main_name='it'\\''s here'\nMain_spaced='  x '\nMain_1st_key='v'\nOther_k=''\n");
   // What sh prints, a shell reads back as the values.
   std::string script = dir_.File("values.sh");
-  WriteFile(script, Expect(0, {"dump", ini, "--format=sh"}) + "printf '%s|%s|' \"$Main_name\" \"$Main_spaced\"\n");
+  WriteFile(script, Expect(0, {"dump", ini, "--format=sh"}) +
+                        "printf '%s|%s|' \"$Main_name\" \"$Main_spaced\"\n");
   std::string printed;
   {
     std::string command = "sh " + Quote(script) + " >" + Quote(dir_.File("sh.out"));
@@ -452,7 +488,8 @@ TEST_F(ToolTest, OutputFormats) {
     printed = ReadFile(dir_.File("sh.out"));
   }
   EXPECT_EQ(printed, "it's here|  x |");
-  EXPECT_NE(Expect(2, {"dump", ini, "--format=xml"}).find("expected ini, sh or lines"), std::string::npos);
+  EXPECT_NE(Expect(2, {"dump", ini, "--format=xml"}).find("expected ini, sh or lines"),
+            std::string::npos);
   Expect(2, {"export", "CU\\Software", "--format=ini"});
 }
 
@@ -476,12 +513,15 @@ TEST_F(ToolTest, RegistryVerbs) {
   Tree tree = Registry("Software\\Tool");
   EXPECT_EQ(tree["Software\\Tool\\Window"]["Title"], std::make_pair(REG_SZ, "Main\0"s));
   EXPECT_EQ(tree["Software\\Tool\\Window"]["Width"], std::make_pair(REG_SZ, "640\0"s));
-  EXPECT_EQ(tree["Software\\Tool\\Window"]["Flags"], std::make_pair(REG_DWORD, "\xff\xff\xff\xff"s));
+  EXPECT_EQ(tree["Software\\Tool\\Window"]["Flags"],
+            std::make_pair(REG_DWORD, "\xff\xff\xff\xff"s));
   EXPECT_EQ(tree["Software\\Tool\\Window"][""], std::make_pair(REG_SZ, "unnamed\0"s));
   EXPECT_EQ(tree["Software\\Tool\\Types"]["expand"], std::make_pair(REG_EXPAND_SZ, "%PATH%;x\0"s));
-  EXPECT_EQ(tree["Software\\Tool\\Types"]["multi"], std::make_pair(REG_MULTI_SZ, "one\0two words\0\0"s));
+  EXPECT_EQ(tree["Software\\Tool\\Types"]["multi"],
+            std::make_pair(REG_MULTI_SZ, "one\0two words\0\0"s));
   EXPECT_EQ(tree["Software\\Tool\\Types"]["dword"], std::make_pair(REG_DWORD, "\x2a\0\0\0"s));
-  EXPECT_EQ(tree["Software\\Tool\\Types"]["qword"], std::make_pair(REG_QWORD, "\x08\x07\x06\x05\x04\x03\x02\x01"s));
+  EXPECT_EQ(tree["Software\\Tool\\Types"]["qword"],
+            std::make_pair(REG_QWORD, "\x08\x07\x06\x05\x04\x03\x02\x01"s));
   EXPECT_EQ(tree["Software\\Tool\\Types"]["binary"], std::make_pair(REG_BINARY, "\x01\xfe\x00"s));
   EXPECT_EQ(tree["Software\\Tool\\Types"][""], std::make_pair(REG_DWORD, "\x07\0\0\0"s));
 
@@ -494,19 +534,24 @@ TEST_F(ToolTest, RegistryVerbs) {
   EXPECT_EQ(Expect(0, {"get", target, "Other", "q"}), "2\n");
   EXPECT_EQ(Expect(0, {"get", target, "Types", "multi"}), "one\ntwo words\n");
   EXPECT_EQ(Expect(0, {"get", target, "Types", "multi", "--format=ini"}),
-            "[Types]\nmulti=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,20,00,77,00,6f,00,72,00,64,00,73,00,00,00,00,00\n");
+            "[Types]\nmulti=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,20,00,77,00,6f,00,72,"
+            "00,64,00,73,00,00,00,00,00\n");
   EXPECT_EQ(Expect(0, {"get", target, "Types", "qword"}), "72623859790382856\n");
   Expect(1, {"get", target, "Window", "Nothing"});
-  EXPECT_NE(Expect(2, {"get", target, "Window", "Blob", "--int"}).find("shows as hex:01,fe"), std::string::npos);
+  EXPECT_NE(Expect(2, {"get", target, "Window", "Blob", "--int"}).find("shows as hex:01,fe"),
+            std::string::npos);
   Expect(1, {"get", "reg:CU\\Software\\Absent", "Window", "Title"});
   EXPECT_EQ(Expect(0, {"sections", target}), "Other\nTypes\nWindow\n");
   EXPECT_EQ(Expect(0, {"keys", target, "Window"}), "Title\nWidth\nFlags\n(Default)\nBlob\n");
-  EXPECT_EQ(Expect(0, {"dump", target}),
-            "[Other]\nq=2\n\n[Types]\nexpand=%PATH%;x\n"
-            "multi=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,20,00,77,00,6f,00,72,00,64,00,73,00,00,00,00,00\n"
-            "dword=42\nqword=72623859790382856\nbinary=hex:01,fe,00\n(Default)=7\n\n"
-            "[Window]\nTitle=Main\nWidth=640\nFlags=4294967295\n(Default)=unnamed\nBlob=hex:01,fe\n");
-  EXPECT_NE(Expect(1, {"sections", "reg:CU\\Software\\Absent"}).find("there is no key HKEY_CURRENT_USER\\Software\\Absent"),
+  EXPECT_EQ(
+      Expect(0, {"dump", target}),
+      "[Other]\nq=2\n\n[Types]\nexpand=%PATH%;x\n"
+      "multi=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,20,00,77,00,6f,00,72,00,64,00,73,00,"
+      "00,00,00,00\n"
+      "dword=42\nqword=72623859790382856\nbinary=hex:01,fe,00\n(Default)=7\n\n"
+      "[Window]\nTitle=Main\nWidth=640\nFlags=4294967295\n(Default)=unnamed\nBlob=hex:01,fe\n");
+  EXPECT_NE(Expect(1, {"sections", "reg:CU\\Software\\Absent"})
+                .find("there is no key HKEY_CURRENT_USER\\Software\\Absent"),
             std::string::npos);
   Expect(1, {"keys", target, "Absent"});
   Expect(1, {"dump", "reg:CU\\Software\\Absent"});
@@ -533,7 +578,8 @@ TEST_F(ToolTest, RegistryVerbs) {
   Expect(0, {"--registry", other, "set", target, "Window", "Title", "Elsewhere"});
   Expect(0, {"--registry=" + other, "set", target, "Window", "Width", "1"});
   EXPECT_EQ(Registry("Software\\Tool"), tree);
-  EXPECT_EQ(Registry("Software\\Tool", other)["Software\\Tool\\Window"]["Title"].second, "Elsewhere\0"s);
+  EXPECT_EQ(Registry("Software\\Tool", other)["Software\\Tool\\Window"]["Title"].second,
+            "Elsewhere\0"s);
   EXPECT_EQ(Registry("Software\\Tool", other)["Software\\Tool\\Window"]["Width"].second, "1\0"s);
 
   // One value, then a whole section.
@@ -576,7 +622,8 @@ TEST_F(ToolTest, CurrentConfigIsARoot) {
   EXPECT_NE(ReadFile(file).find("[HKEY_CURRENT_CONFIG\\Software\\Tool\\S]\r\n"), std::string::npos);
   std::string fresh = dir_.File("cc.db");
   Expect(0, {"import", file}, fresh);
-  EXPECT_EQ(Registry("Software\\Tool", fresh, HKEY_CURRENT_CONFIG), Registry("Software\\Tool", "", HKEY_CURRENT_CONFIG));
+  EXPECT_EQ(Registry("Software\\Tool", fresh, HKEY_CURRENT_CONFIG),
+            Registry("Software\\Tool", "", HKEY_CURRENT_CONFIG));
 }
 
 // Whatever names and values the registry holds, dump prints INI that a
@@ -601,16 +648,19 @@ TEST_F(ToolTest, DumpReadsBackAsTheSameSectionsAndKeys) {
   std::map<std::string, std::map<std::string, std::string>> expected = {
       {"S",
        {{"plain", "1"},
-        {"lines", "hex(1):66,00,69,00,72,00,73,00,74,00,0a,00,5b,00,46,00,61,00,6b,00,65,00,5d,00,0a,00,6b,00,3d,00,76,00,00,00"},
+        {"lines",
+         "hex(1):66,00,69,00,72,00,73,00,74,00,0a,00,5b,00,46,00,61,00,6b,00,65,00,5d,00,0a,00,6b,"
+         "00,3d,00,76,00,00,00"},
         {"(Default)", "unnamed"},
         {"quoted", " \"q\" "},
         {"escape", "\x1b[31mred"}}},
       {"T]x", {{"k", "v"}}},
   };
   EXPECT_EQ(back, expected) << dump;
-  for (const char* left : {"; key \"a\\x3db\" is left out", "; key \"broken\\nline\" is left out",
-                           "; key \"[bracket\" is left out", "; key \" spaced \" is left out",
-                           "; key \"(Default)\" is left out", "; section \"Line\\nBreak\" is left out"}) {
+  for (const char* left :
+       {"; key \"a\\x3db\" is left out", "; key \"broken\\nline\" is left out",
+        "; key \"[bracket\" is left out", "; key \" spaced \" is left out",
+        "; key \"(Default)\" is left out", "; section \"Line\\nBreak\" is left out"}) {
     EXPECT_NE(dump.find(left), std::string::npos) << left << "\n" << dump;
   }
 
@@ -620,7 +670,9 @@ TEST_F(ToolTest, DumpReadsBackAsTheSameSectionsAndKeys) {
   dump = Expect(0, {"dump", ini});
   EXPECT_EQ(dump.find("A=1"), std::string::npos) << dump;
   EXPECT_EQ(dump.find("b=3"), std::string::npos) << dump;
-  EXPECT_EQ(ReadBack(dump), (std::map<std::string, std::map<std::string, std::string>>{{"S", {{"a", "1"}}}})) << dump;
+  EXPECT_EQ(ReadBack(dump),
+            (std::map<std::string, std::map<std::string, std::string>>{{"S", {{"a", "1"}}}}))
+      << dump;
   EXPECT_EQ(Expect(0, {"dump", ini, "--format=sh"}), "S_a='1'\n");
 }
 
@@ -630,8 +682,11 @@ TEST_F(ToolTest, MessagesEscapeControlCharacters) {
   std::string message = Expect(2, {"import", file});
   EXPECT_EQ(message.find('\x1b'), std::string::npos) << message;
   EXPECT_EQ(message.find('\x07'), std::string::npos) << message;
-  EXPECT_NE(message.find("unknown root \"\\x1b]0;owned\\x07\\x1b[2J\""), std::string::npos) << message;
-  message = Expect(1, {"get", dir_.File("a.ini"), "S\r\nx", "k\x9b" "1m"});
+  EXPECT_NE(message.find("unknown root \"\\x1b]0;owned\\x07\\x1b[2J\""), std::string::npos)
+      << message;
+  message = Expect(1, {"get", dir_.File("a.ini"), "S\r\nx",
+                       "k\x9b"
+                       "1m"});
   EXPECT_NE(message.find("\"k\\x9b1m\" in section \"S\\r\\nx\""), std::string::npos) << message;
   message = Expect(1, {"get", dir_.File("a.ini"), "S", "k\xc2\x9b"});
   EXPECT_NE(message.find("\"k\\u009b\""), std::string::npos) << message;
@@ -667,13 +722,17 @@ TEST_F(ToolTest, UsageErrorsSayWhatWasExpected) {
   };
   for (const auto& [arguments, fragment] : cases) {
     Result result = Run(arguments);
-    SCOPED_TRACE(arguments.empty() ? "(none)" : arguments[0] + " " + (arguments.size() > 1 ? arguments[1] : ""));
+    SCOPED_TRACE(arguments.empty()
+                     ? "(none)"
+                     : arguments[0] + " " + (arguments.size() > 1 ? arguments[1] : ""));
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find(fragment), std::string::npos) << result.err;
   }
-  for (const char* verb : {"get", "set", "delete", "sections", "keys", "dump", "export", "import"}) {
-    EXPECT_EQ(Expect(0, {verb, "--help"}).rfind(std::string("Usage: inireg ") + verb, 0), 0u) << verb;
+  for (const char* verb :
+       {"get", "set", "delete", "sections", "keys", "dump", "export", "import"}) {
+    EXPECT_EQ(Expect(0, {verb, "--help"}).rfind(std::string("Usage: inireg ") + verb, 0), 0u)
+        << verb;
   }
   EXPECT_NE(Expect(0, {"--help"}).find("Exit status"), std::string::npos);
   EXPECT_EQ(Expect(0, {"--version"}), "inireg " INIREG_VERSION_STRING "\n");
@@ -714,12 +773,15 @@ TEST_F(ToolTest, ExportImportRoundTripOfEveryType) {
     if (!utf8) {
       EXPECT_EQ(content.compare(0, 4, "\xFF\xFEW\0"s), 0);
     } else {
-      EXPECT_EQ(content.find("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Round]\r\n"), 0u);
-      for (const char* line : {"@=\"unnamed\"\r\n", "\"sz\"=\"text\"\r\n", "\"sz without NUL\"=hex(1):",
-                               "\"q\\\"u\\\\o\\\\\\\"te\"=\"\\\"C:\\\\dir\\\\\\\"\"\r\n",
-                               "\"name with\\r\\nline break\"=\"x\"\r\n", "\"odd expand\"=hex(2):41,00,00\r\n",
-                               "\"dword\"=dword:0000002a\r\n", "\"qword\"=hex(b):01,02,03",
-                               "\"odd type\"=hex(1234):00,01\r\n", "\"none\"=hex(0):\r\n"}) {
+      EXPECT_EQ(content.find("Windows Registry Editor Version "
+                             "5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Round]\r\n"),
+                0u);
+      for (const char* line :
+           {"@=\"unnamed\"\r\n", "\"sz\"=\"text\"\r\n",
+            "\"sz without NUL\"=hex(1):", "\"q\\\"u\\\\o\\\\\\\"te\"=\"\\\"C:\\\\dir\\\\\\\"\"\r\n",
+            "\"name with\\r\\nline break\"=\"x\"\r\n", "\"odd expand\"=hex(2):41,00,00\r\n",
+            "\"dword\"=dword:0000002a\r\n", "\"qword\"=hex(b):01,02,03",
+            "\"odd type\"=hex(1234):00,01\r\n", "\"none\"=hex(0):\r\n"}) {
         EXPECT_NE(content.find(line), std::string::npos) << line;
       }
     }
@@ -729,7 +791,8 @@ TEST_F(ToolTest, ExportImportRoundTripOfEveryType) {
   }
   // Exporting to standard output gives the same file.
   EXPECT_EQ(Expect(0, {"export", "reg:CU\\" + key}), ReadFile(dir_.File("wide.reg")));
-  EXPECT_EQ(Expect(0, {"export", "reg:CU\\" + key, "-", "--utf8"}), ReadFile(dir_.File("narrow.reg")));
+  EXPECT_EQ(Expect(0, {"export", "reg:CU\\" + key, "-", "--utf8"}),
+            ReadFile(dir_.File("narrow.reg")));
 }
 
 // Exports go to a temporary file that is moved into place whole: an existing
@@ -740,13 +803,15 @@ TEST_F(ToolTest, ExportWritesWholeFilesOnly) {
   std::string file = dir_.File("out.reg");
   WriteFile(file, "previous");
   chmod(file.c_str(), 0640);
-  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", file}).find("exists; --force replaces it"), std::string::npos);
+  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", file}).find("exists; --force replaces it"),
+            std::string::npos);
   std::vector<std::string> before = FolderEntries();
   EXPECT_EQ(ReadFile(file), "previous");
 
   // A key name no .reg line can carry fails the export before anything is written.
   Put("Software\\Ex\\bad\nname", "v", REG_SZ, "1\0"s);
-  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", file, "--force"}).find("nothing was written"), std::string::npos);
+  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", file, "--force"}).find("nothing was written"),
+            std::string::npos);
   EXPECT_EQ(ReadFile(file), "previous");
   EXPECT_EQ(FolderEntries(), before);
   SetRegistryDatabasePath(db_);
@@ -767,7 +832,8 @@ TEST_F(ToolTest, ExportWritesWholeFilesOnly) {
   umask(mask);
   EXPECT_EQ(status.st_mode & 07777, 0666u & ~mask);
   // A folder that does not exist: a failure, and nothing made.
-  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", dir_.File("none/out.reg")}).find("cannot create a temporary file"),
+  EXPECT_NE(Expect(2, {"export", "CU\\Software\\Ex", dir_.File("none/out.reg")})
+                .find("cannot create a temporary file"),
             std::string::npos);
 }
 
@@ -794,8 +860,11 @@ TEST_F(ToolTest, MalformedImportChangesNothing) {
   // written too, rather than where the registry would refuse it.
   std::string deep = "[HKEY_CURRENT_USER\\Software\\Deep";
   for (int i = 0; i < 511; ++i) deep += "\\k";
-  WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Keep]\r\n" + deep + "]\r\n");
-  EXPECT_NE(Expect(2, {"import", file}).find("line 4: the key lies more than 512 levels"), std::string::npos);
+  WriteFile(file,
+            "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Keep]\r\n" +
+                deep + "]\r\n");
+  EXPECT_NE(Expect(2, {"import", file}).find("line 4: the key lies more than 512 levels"),
+            std::string::npos);
   EXPECT_EQ(Registry("Software"), before);
 
   // The same file without the bad line is applied in order; REGEDIT4 and
@@ -816,9 +885,12 @@ TEST_F(ToolTest, MalformedImportChangesNothing) {
 
   WriteFile(file, "REGEDIT4\n\n[HKCU\\Software\\New]\n\"b\"=-\n\"e\"=hex(2):41,00\n");
   Expect(0, {"import", file});
-  std::u16string wide = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"w\"=\"\u00e9\"\r\n";
+  std::u16string wide =
+      u"Windows Registry Editor Version "
+      u"5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"w\"=\"\u00e9\"\r\n";
   std::string bytes = "\xFF\xFE";
-  for (char16_t unit : wide) bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  for (char16_t unit : wide)
+    bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   WriteFile(file, bytes);
   Expect(0, {"import", file});
   after = Registry("Software\\New");
@@ -834,8 +906,8 @@ std::set<std::string> OptionsIn(std::string text) {
   std::set<std::string> options;
   for (size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
     size_t end = at + 2;
-    while (end < text.size() && ((text[end] >= 'a' && text[end] <= 'z') || text[end] == '-' || text[end] == '8' ||
-                                 text[end] == '1' || text[end] == '6')) {
+    while (end < text.size() && ((text[end] >= 'a' && text[end] <= 'z') || text[end] == '-' ||
+                                 text[end] == '8' || text[end] == '1' || text[end] == '6')) {
       ++end;
     }
     if (end > at + 2) options.insert(text.substr(at, end - at));
@@ -851,31 +923,38 @@ TEST_F(ToolTest, HelpManPageAndCompletionAgree) {
   std::string manual = ReadFile(INIREG_MAN_PAGE);
   EXPECT_EQ(OptionsIn(help), OptionsIn(manual));
   EXPECT_GE(OptionsIn(help).size(), 14u);
-  const char* const verbs[] = {"get", "set", "delete", "merge", "sections", "keys", "dump", "export", "import"};
+  const char* const verbs[] = {"get",  "set",  "delete", "merge", "sections",
+                               "keys", "dump", "export", "import"};
   for (const char* verb : verbs) {
     EXPECT_NE(help.find(std::string("  ") + verb + " "), std::string::npos) << verb;
     EXPECT_NE(manual.find(std::string(".B ") + verb), std::string::npos) << verb;
   }
 
   std::string script = dir_.File("complete.sh");
-  WriteFile(script,
-            // Stand-ins for what the bash-completion package provides.
-            "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; cur=${words[cword]};"
-            " prev=${words[cword-1]}; }\n"
-            "_filedir() { COMPREPLY=(FILE); }\n"
-            "compopt() { :; }\n"
-            "complete() { :; }\n"
-            "source " + Quote(INIREG_BASH_COMPLETION) + "\n"
-            "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _inireg\n"
-            "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+  WriteFile(
+      script,
+      // Stand-ins for what the bash-completion package provides.
+      "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; cur=${words[cword]};"
+      " prev=${words[cword-1]}; }\n"
+      "_filedir() { COMPREPLY=(FILE); }\n"
+      "compopt() { :; }\n"
+      "complete() { :; }\n"
+      "source " +
+          Quote(INIREG_BASH_COMPLETION) +
+          "\n"
+          "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _inireg\n"
+          "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
   auto complete = [&](const std::string& words) {
-    std::string command = "bash " + Quote(script) + " " + words + " >" + Quote(dir_.File("completion"));
+    std::string command =
+        "bash " + Quote(script) + " " + words + " >" + Quote(dir_.File("completion"));
     EXPECT_EQ(std::system(command.c_str()), 0) << words;
     return ReadFile(dir_.File("completion"));
   };
-  EXPECT_EQ(complete("inireg ''"), "get\nset\ndelete\nmerge\nsections\nkeys\ndump\nexport\nimport\n");
+  EXPECT_EQ(complete("inireg ''"),
+            "get\nset\ndelete\nmerge\nsections\nkeys\ndump\nexport\nimport\n");
   EXPECT_EQ(complete("inireg get app.ini S k --format="), "ini\nsh\nlines\n");
-  EXPECT_EQ(complete("inireg set app.ini S k v --type ''"), "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n");
+  EXPECT_EQ(complete("inireg set app.ini S k v --type ''"),
+            "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n");
   EXPECT_EQ(complete("inireg --registry x.db import ''"), "FILE\n");
   EXPECT_EQ(complete("inireg merge app.ini ''"), "FILE\n");
   EXPECT_EQ(complete("inireg merge app.ini x.ini ''"), "\n");
@@ -905,9 +984,11 @@ class WineInteropTest : public ToolTest {
   void SetUp() override {
     std::string found = Shell("command -v wine64 || ls /usr/lib/wine/wine64 2>/dev/null");
     wine_ = found.substr(0, found.find('\n'));
-    if (wine_.empty()) GTEST_SKIP() << "wine64 is not installed; the round trip through reg.exe is not tested";
+    if (wine_.empty())
+      GTEST_SKIP() << "wine64 is not installed; the round trip through reg.exe is not tested";
     wineserver_ = wine_.substr(0, wine_.rfind('/') + 1) + "wineserver";
-    if (!test_support::FileExists(wineserver_)) wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
+    if (!test_support::FileExists(wineserver_))
+      wineserver_ = Shell("command -v wineserver | tr -d '\\n'");
     // A prefix of the test's own in the build folder, made once, in the
     // environment every Wine program of the project gets (NAME=VALUE lines).
     environment_ = "WINEPREFIX=" + Quote(INIREG_WINE_PREFIX) + " ";
@@ -920,14 +1001,17 @@ class WineInteropTest : public ToolTest {
     ASSERT_NE(environment_.find("WINEDEBUG="), std::string::npos) << INIREG_WINE_ENVIRONMENT;
     if (!test_support::FileExists(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready")) {
       Shell("rm -rf " + Quote(INIREG_WINE_PREFIX));
-      ASSERT_EQ(Wine("wineboot.exe --init"), 0) << "could not make the Wine prefix " << INIREG_WINE_PREFIX;
+      ASSERT_EQ(Wine("wineboot.exe --init"), 0)
+          << "could not make the Wine prefix " << INIREG_WINE_PREFIX;
       WriteFile(std::string(INIREG_WINE_PREFIX) + "/.inireg-ready", "");
     }
   }
 
   void TearDown() override {
     // Ends the Wine server of this prefix only, which the test started.
-    if (!wineserver_.empty()) Shell(environment_ + Quote(wineserver_) + " -k; " + environment_ + Quote(wineserver_) + " -w");
+    if (!wineserver_.empty())
+      Shell(environment_ + Quote(wineserver_) + " -k; " + environment_ + Quote(wineserver_) +
+            " -w");
     ToolTest::TearDown();
   }
 
@@ -939,8 +1023,8 @@ class WineInteropTest : public ToolTest {
   }
 
   int Wine(const std::string& arguments) {
-    std::string command = "timeout 300 env " + environment_ + Quote(wine_) + " " + arguments + " </dev/null >" +
-                          Quote(dir_.File("wine.out")) + " 2>&1";
+    std::string command = "timeout 300 env " + environment_ + Quote(wine_) + " " + arguments +
+                          " </dev/null >" + Quote(dir_.File("wine.out")) + " 2>&1";
     int raw = std::system(command.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
@@ -974,8 +1058,11 @@ TEST_F(WineInteropTest, EveryTypeAndNonAsciiTextRoundTripsThroughRegExe) {
   std::string exported = dir_.File("inireg.reg");
   std::string reexported = dir_.File("regexe.reg");
   Expect(0, {"export", "HKCU\\" + key, exported});
-  ASSERT_EQ(Wine("reg.exe import " + Quote(WindowsPath(exported))), 0) << ReadFile(dir_.File("wine.out"));
-  ASSERT_EQ(Wine("reg.exe export " + Quote("HKCU\\" + key) + " " + Quote(WindowsPath(reexported)) + " /y"), 0)
+  ASSERT_EQ(Wine("reg.exe import " + Quote(WindowsPath(exported))), 0)
+      << ReadFile(dir_.File("wine.out"));
+  ASSERT_EQ(Wine("reg.exe export " + Quote("HKCU\\" + key) + " " + Quote(WindowsPath(reexported)) +
+                 " /y"),
+            0)
       << ReadFile(dir_.File("wine.out"));
   // reg.exe writes UTF-16LE with a byte-order mark.
   ASSERT_EQ(ReadFile(reexported).compare(0, 2, "\xFF\xFE"), 0);

@@ -17,7 +17,8 @@ bool NarrowWideText(const std::string& bytes, std::string* text) {
   }
   size_t size = ConvertWideText(CodePage::kAnsi, units.data(), units.size(), nullptr, 0, '?');
   text->assign(size, '\0');
-  if (size > 0) ConvertWideText(CodePage::kAnsi, units.data(), units.size(), &(*text)[0], size, '?');
+  if (size > 0)
+    ConvertWideText(CodePage::kAnsi, units.data(), units.size(), &(*text)[0], size, '?');
   return true;
 }
 
@@ -86,8 +87,9 @@ bool ParseIniFragment(const std::string& bytes, std::vector<FragmentSection>* se
     bool hasEquals = std::string(p, end).find('=') != std::string::npos;
     if (*p == ';' || *p == '#') {
       if (!hasEquals) continue;
-      *reason = std::string("a line starting with \"") + *p +
-                "\" that holds \"=\": a comment to people, but the profile reader takes it for an entry";
+      *reason =
+          std::string("a line starting with \"") + *p +
+          "\" that holds \"=\": a comment to people, but the profile reader takes it for an entry";
       return false;
     }
     EntryLine parsed;

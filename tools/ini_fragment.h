@@ -19,7 +19,7 @@ struct FragmentEntry {
   std::string key;    // Trimmed.
   std::string value;  // Trimmed, without its enclosing quotes.
   bool quoted = false;
-  int line = 0;       // 1-based, for messages.
+  int line = 0;  // 1-based, for messages.
 };
 
 struct FragmentSection {

@@ -119,7 +119,8 @@ struct Verb {
 // quote names and values from files and the registry, so whatever they hold
 // is escaped before it reaches the terminal.
 int Report(const Outcome& outcome) {
-  if (!outcome.message().empty()) std::fprintf(stderr, "inireg: %s\n", Printable(outcome.message()).c_str());
+  if (!outcome.message().empty())
+    std::fprintf(stderr, "inireg: %s\n", Printable(outcome.message()).c_str());
   return outcome.status();
 }
 
@@ -150,7 +151,8 @@ Outcome ParseTarget(const Invocation& in, const std::string& text, Target* targe
     return Outcome::Success();
   }
   if (text.empty()) {
-    return Outcome::UsageError(in.verb, "TARGET is empty; expected a profile file path or reg:LOCATION");
+    return Outcome::UsageError(in.verb,
+                               "TARGET is empty; expected a profile file path or reg:LOCATION");
   }
   target->path = text;
   return Outcome::Success();
@@ -204,14 +206,22 @@ std::string LittleEndianBytes(uint64_t number, int bytes) {
 
 const char* TypeName(DWORD type) {
   switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_QWORD: return "REG_QWORD";
-    default: return "a type of its own";
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case REG_QWORD:
+      return "REG_QWORD";
+    default:
+      return "a type of its own";
   }
 }
 
@@ -219,8 +229,9 @@ struct TypeOption {
   const char* name;
   DWORD type;
 };
-const TypeOption kTypes[] = {{"sz", REG_SZ},       {"expand_sz", REG_EXPAND_SZ}, {"multi_sz", REG_MULTI_SZ},
-                             {"dword", REG_DWORD}, {"qword", REG_QWORD},         {"binary", REG_BINARY}};
+const TypeOption kTypes[] = {
+    {"sz", REG_SZ},       {"expand_sz", REG_EXPAND_SZ}, {"multi_sz", REG_MULTI_SZ},
+    {"dword", REG_DWORD}, {"qword", REG_QWORD},         {"binary", REG_BINARY}};
 
 bool ParseType(std::string text, DWORD* type) {
   for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -238,13 +249,15 @@ bool ParseType(std::string text, DWORD* type) {
 // with its terminating NUL, a list of strings (one a line of VALUE) each with
 // its NUL and one more at the end, numbers little-endian, binary from hex
 // digits.
-Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& value, std::string* data) {
+Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& value,
+                         std::string* data) {
   uint64_t number = 0;
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
       if (value.find('\0') != std::string::npos) {
-        return Outcome::UsageError(in.verb, "VALUE holds a NUL character, which would end the text");
+        return Outcome::UsageError(in.verb,
+                                   "VALUE holds a NUL character, which would end the text");
       }
       *data = value + '\0';
       return Outcome::Success();
@@ -254,8 +267,9 @@ Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& va
         size_t end = value.find('\n', start);
         if (end == std::string::npos) end = value.size();
         if (end == start) {
-          return Outcome::UsageError(
-              in.verb, "VALUE has an empty line; a REG_MULTI_SZ list (one string a line) cannot hold an empty string");
+          return Outcome::UsageError(in.verb,
+                                     "VALUE has an empty line; a REG_MULTI_SZ list (one string a "
+                                     "line) cannot hold an empty string");
         }
         *data += value.substr(start, end - start) + '\0';
         start = end + 1;
@@ -266,10 +280,11 @@ Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& va
     case REG_QWORD: {
       bool dword = type == REG_DWORD;
       if (!ParseUnsigned(value, dword ? 32 : 64, false, &number)) {
-        return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) + " is not a number from 0 to " +
-                                                (dword ? "4294967295" : "18446744073709551615") +
-                                                " (decimal or 0x hex), which --type=" + (dword ? "dword" : "qword") +
-                                                " needs");
+        return Outcome::UsageError(
+            in.verb, "VALUE " + Quoted(value) + " is not a number from 0 to " +
+                         (dword ? "4294967295" : "18446744073709551615") +
+                         " (decimal or 0x hex), which --type=" + (dword ? "dword" : "qword") +
+                         " needs");
       }
       *data = LittleEndianBytes(number, dword ? 4 : 8);
       return Outcome::Success();
@@ -283,9 +298,10 @@ Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& va
       for (size_t i = 0; i < digits.size(); i += 2) {
         uint64_t byte = 0;
         if (i + 2 > digits.size() || !ParseUnsigned(digits.substr(i, 2), 8, true, &byte)) {
-          return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) +
-                                                  " is not a list of bytes as hex digit pairs (010203ff or "
-                                                  "01,02,03,ff), which --type=binary needs");
+          return Outcome::UsageError(in.verb,
+                                     "VALUE " + Quoted(value) +
+                                         " is not a list of bytes as hex digit pairs (010203ff or "
+                                         "01,02,03,ff), which --type=binary needs");
         }
         *data += static_cast<char>(byte);
       }
@@ -299,10 +315,12 @@ Outcome EncodeTypedValue(const Invocation& in, DWORD type, const std::string& va
 // --- Verbs ---------------------------------------------------------------------
 
 Outcome CheckNames(const Invocation& in, const std::string& section, const std::string* key) {
-  if (section.empty()) return Outcome::UsageError(in.verb, "SECTION is empty; expected a section name");
+  if (section.empty())
+    return Outcome::UsageError(in.verb, "SECTION is empty; expected a section name");
   if (key != nullptr && key->empty()) {
-    return Outcome::UsageError(in.verb,
-                               "KEY is empty; expected a key name ((Default) for a registry key's unnamed value)");
+    return Outcome::UsageError(
+        in.verb,
+        "KEY is empty; expected a key name ((Default) for a registry key's unnamed value)");
   }
   return Outcome::Success();
 }
@@ -318,8 +336,8 @@ Outcome ResolveTarget(const Invocation& in, Target* target) {
       return Outcome::Failure(in.verb + ": cannot use the registry: " + RegistryFailure(result));
     }
     KeyHandle key;
-    target->exists = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ, key.out()) ==
-                     ERROR_SUCCESS;
+    target->exists = RegOpenKeyExA(RootKey(target->root), target->subkey.c_str(), 0, KEY_READ,
+                                   key.out()) == ERROR_SUCCESS;
     return Outcome::Success();
   }
   std::FILE* file = std::fopen(target->path.c_str(), "rb");
@@ -333,7 +351,9 @@ Outcome ResolveTarget(const Invocation& in, Target* target) {
     reason = std::fread(&byte, 1, 1, file) == 0 && std::ferror(file) != 0 ? errno : 0;
     std::fclose(file);
   }
-  if (reason != 0) return Outcome::Failure(in.verb + ": cannot read " + target->path + ": " + std::strerror(reason));
+  if (reason != 0)
+    return Outcome::Failure(in.verb + ": cannot read " + target->path + ": " +
+                            std::strerror(reason));
   return Outcome::Success();
 }
 
@@ -341,7 +361,8 @@ Outcome ResolveTarget(const Invocation& in, Target* target) {
 // hide a mistyped name.
 Outcome CheckExists(const Invocation& in, const Target& target) {
   if (target.exists) return Outcome::Success();
-  return Outcome::NotFound(in.verb + ": " + (target.registry ? "there is no key " : "there is no file ") +
+  return Outcome::NotFound(in.verb + ": " +
+                           (target.registry ? "there is no key " : "there is no file ") +
                            target.Name());
 }
 
@@ -363,19 +384,21 @@ std::unique_ptr<ProfileStore> OpenProfileForWriting(const Invocation& in, const 
 // retried when the store closes, which could land the change after the
 // command reported that it did not; so the changes are dropped instead, and
 // the file stays as it was; the failure says so after `consequence`.
-Outcome SyncProfile(const Invocation& in, ProfileStore& store, const Target& target, const char* consequence) {
+Outcome SyncProfile(const Invocation& in, ProfileStore& store, const Target& target,
+                    const char* consequence) {
   Status synced = store.Sync();
   if (synced.ok()) return Outcome::Success();
   ProfileDiscard(target.path.c_str());
-  return Outcome::Failure(in.verb + ": could not write " + target.path + " back (" + synced.message() + "); " +
-                          consequence);
+  return Outcome::Failure(in.verb + ": could not write " + target.path + " back (" +
+                          synced.message() + "); " + consequence);
 }
 
 // --rewrite is about profile files' layout; on a registry target it would
 // mean nothing, so it is refused rather than ignored.
 Outcome CheckRewrite(const Invocation& in, const Target& target) {
   if (!in.rewrite || !target.registry) return Outcome::Success();
-  return Outcome::UsageError(in.verb, "--rewrite is for profile files; the registry has no layout to keep");
+  return Outcome::UsageError(in.verb,
+                             "--rewrite is for profile files; the registry has no layout to keep");
 }
 
 bool HasSection(ProfileStore& store, const std::string& section) {
@@ -386,7 +409,8 @@ bool HasSection(ProfileStore& store, const std::string& section) {
   return false;
 }
 
-std::vector<SectionView> View(ProfileStore& store, const Target& target, const std::string* section) {
+std::vector<SectionView> View(ProfileStore& store, const Target& target,
+                              const std::string* section) {
   if (target.registry) return ViewRegistry(static_cast<ToolRegistryStore&>(store), section);
   return ViewProfile(store, section);
 }
@@ -397,15 +421,18 @@ Outcome RunGet(const Invocation& in) {
   Target target;
   if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
   if (Outcome checked = CheckNames(in, section, &key); !checked.ok()) return checked;
-  if (in.asInt && in.asHex) return Outcome::UsageError(in.verb, "--int and --hex exclude each other");
+  if (in.asInt && in.asHex)
+    return Outcome::UsageError(in.verb, "--int and --hex exclude each other");
   bool numeric = in.asInt || in.asHex;
   int32_t defaultNumber = 0;
   if (in.defaultText && numeric && !ParseInt32(*in.defaultText, &defaultNumber)) {
-    return Outcome::UsageError(in.verb, "--default " + Quoted(*in.defaultText) +
-                                            " is not a decimal 32-bit number, which --int and --hex print");
+    return Outcome::UsageError(in.verb,
+                               "--default " + Quoted(*in.defaultText) +
+                                   " is not a decimal 32-bit number, which --int and --hex print");
   }
   if (target.registry && in.asHex) {
-    return Outcome::UsageError(in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
+    return Outcome::UsageError(
+        in.verb, "--hex reads profile files only; a registry DWORD is read with --int");
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
@@ -428,8 +455,9 @@ Outcome RunGet(const Invocation& in) {
       for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value.data[i]);
       text = std::to_string(static_cast<int32_t>(number));
     } else if (found && in.asInt && type != REG_SZ && type != REG_EXPAND_SZ) {
-      return Outcome::Failure("get: the value " + where + " is " + TypeName(type) +
-                              ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
+      return Outcome::Failure(
+          "get: the value " + where + " is " + TypeName(type) +
+          ", not text or a REG_DWORD, which --int reads; without --int it shows as " + text);
     }
   } else {
     ProfileStore store(target.path);
@@ -444,8 +472,9 @@ Outcome RunGet(const Invocation& in) {
   } else if (in.asInt && !(target.registry && type == REG_DWORD)) {
     int32_t number = 0;
     if (!ParseInt32(text, &number)) {
-      return Outcome::Failure("get: the value " + where + " is " + Quoted(text) +
-                              ", not a decimal number from -2147483648 to 2147483647, which --int reads");
+      return Outcome::Failure(
+          "get: the value " + where + " is " + Quoted(text) +
+          ", not a decimal number from -2147483648 to 2147483647, which --int reads");
     }
     text = std::to_string(number);
   } else if (in.asHex) {
@@ -458,9 +487,15 @@ Outcome RunGet(const Invocation& in) {
   }
   iniValue = plain || numeric ? ValueAsWritten(text) : notation;
   switch (in.format) {
-    case Format::kIni: Print(FormatIni(SingleEntryView(section, key, text, iniValue))); break;
-    case Format::kShell: Print(FormatShell(SingleEntryView(section, key, text, iniValue), false)); break;
-    default: Print(text + "\n"); break;
+    case Format::kIni:
+      Print(FormatIni(SingleEntryView(section, key, text, iniValue)));
+      break;
+    case Format::kShell:
+      Print(FormatShell(SingleEntryView(section, key, text, iniValue), false));
+      break;
+    default:
+      Print(text + "\n");
+      break;
   }
   return Outcome::Success();
 }
@@ -474,15 +509,18 @@ Outcome RunSet(const Invocation& in) {
   if (Outcome checked = CheckNames(in, section, &key); !checked.ok()) return checked;
   std::optional<DWORD> type = in.type;
   if (in.asDword) {
-    if (type && *type != REG_DWORD) return Outcome::UsageError(in.verb, "--dword and --type name different types");
+    if (type && *type != REG_DWORD)
+      return Outcome::UsageError(in.verb, "--dword and --type name different types");
     type = REG_DWORD;
   }
-  if (in.asInt && type) return Outcome::UsageError(in.verb, "--int writes text; it excludes --type and --dword");
+  if (in.asInt && type)
+    return Outcome::UsageError(in.verb, "--int writes text; it excludes --type and --dword");
   int32_t number = 0;
   if (in.asInt && !ParseInt32(value, &number)) {
-    return Outcome::UsageError(in.verb, "VALUE " + Quoted(value) +
-                                            " is not a decimal number from -2147483648 to 2147483647, "
-                                            "which --int needs");
+    return Outcome::UsageError(in.verb,
+                               "VALUE " + Quoted(value) +
+                                   " is not a decimal number from -2147483648 to 2147483647, "
+                                   "which --int needs");
   }
   std::string where = Quoted(key) + " in section " + Quoted(section) + " of " + target.Name();
 
@@ -498,18 +536,22 @@ Outcome RunSet(const Invocation& in) {
       hasKey = ReadProfileString(*store, section, key, &current);
     }
     if (!hasKey) {
-      std::string missing = HasSection(*store, section) ? "no key " + Quoted(key) + " in section " + Quoted(section)
-                                                         : "no section " + Quoted(section);
-      return Outcome::Failure("set: refused to write " + where + ": --existing was given and there is " + missing);
+      std::string missing = HasSection(*store, section)
+                                ? "no key " + Quoted(key) + " in section " + Quoted(section)
+                                : "no section " + Quoted(section);
+      return Outcome::Failure("set: refused to write " + where +
+                              ": --existing was given and there is " + missing);
     }
   }
 
   if (target.registry) {
     DWORD written = type.value_or(REG_SZ);
     std::string data;
-    Outcome encoded = EncodeTypedValue(in, written, in.asInt ? std::to_string(number) : value, &data);
+    Outcome encoded =
+        EncodeTypedValue(in, written, in.asInt ? std::to_string(number) : value, &data);
     if (!encoded.ok()) return encoded;
-    if (in.readOnly) return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
+    if (in.readOnly)
+      return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
     ToolRegistryStore store(target.Location(), 0, 0);
     if (!store.WriteRaw(key, section, written, data)) {
       return Outcome::Failure("set: the registry refused to write " + where);
@@ -518,18 +560,21 @@ Outcome RunSet(const Invocation& in) {
   }
 
   if (type && *type != REG_SZ) {
-    return Outcome::UsageError(in.verb,
-                               "profile files hold text; --type and --dword other than sz are for the registry");
+    return Outcome::UsageError(
+        in.verb, "profile files hold text; --type and --dword other than sz are for the registry");
   }
-  if (in.readOnly) return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
+  if (in.readOnly)
+    return Outcome::Failure("set: refused to write " + where + ": --read-only was given");
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   // The reader trims blanks around a value and one pair of enclosing quotes,
   // so such values are written inside quotes to come back as given.
-  int32_t written = store->SetString(in.asInt ? std::to_string(number) : ValueAsWritten(value), key, section);
+  int32_t written =
+      store->SetString(in.asInt ? std::to_string(number) : ValueAsWritten(value), key, section);
   if (written == 0) {
-    return Outcome::Failure("set: refused to write " + where +
-                            ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
-                            "a value with a line break, a line over 32767 characters) or cannot be read");
+    return Outcome::Failure(
+        "set: refused to write " + where +
+        ": the file cannot hold it (a key with \"=\" or a line break or starting with \"[\", "
+        "a value with a line break, a line over 32767 characters) or cannot be read");
   }
   return SyncProfile(in, *store, target, "the change is not on disk");
 }
@@ -537,7 +582,7 @@ Outcome RunSet(const Invocation& in) {
 // One key of a profile file: the first entry of that name in the first
 // section of that name, as get reads it.
 Outcome DeleteProfileKey(const Invocation& in, const Target& target, const std::string& section,
-                     const std::string& key, const std::string& where) {
+                         const std::string& key, const std::string& where) {
   std::unique_ptr<ProfileStore> store = OpenProfileForWriting(in, target);
   std::string current;
   if (!ReadProfileString(*store, section, key, &current)) {
@@ -556,14 +601,17 @@ Outcome RunDelete(const Invocation& in) {
   if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
   if (Outcome checked = CheckNames(in, section, key); !checked.ok()) return checked;
   if (Outcome checked = CheckRewrite(in, target); !checked.ok()) return checked;
-  std::string where = key != nullptr ? (target.registry ? "value " : "key ") + Quoted(*key) + " in section " + Quoted(section) + " of " + target.Name()
+  std::string where = key != nullptr ? (target.registry ? "value " : "key ") + Quoted(*key) +
+                                           " in section " + Quoted(section) + " of " + target.Name()
                                      : "section " + Quoted(section) + " of " + target.Name();
-  if (in.readOnly) return Outcome::Failure("delete: refused to delete " + where + ": --read-only was given");
+  if (in.readOnly)
+    return Outcome::Failure("delete: refused to delete " + where + ": --read-only was given");
 
   if (target.registry) {
     ToolRegistryStore store(target.Location(), 0, 0);
     LONG result = key != nullptr ? store.DeleteValue(section, *key) : store.DeleteSection(section);
-    if (result == ERROR_FILE_NOT_FOUND) return Outcome::Notice("delete: no " + where + "; nothing to delete");
+    if (result == ERROR_FILE_NOT_FOUND)
+      return Outcome::Notice("delete: no " + where + "; nothing to delete");
     if (result != ERROR_SUCCESS) {
       return Outcome::Failure("delete: could not delete " + where + ": " + DescribeStatus(result));
     }
@@ -598,8 +646,12 @@ Outcome RunSections(const Invocation& in) {
                    ? CommentLine("section \"" + name + "\" is left out (INI cannot carry its name)")
                    : "[" + name + "]\n";
         break;
-      case Format::kShell: out += ShellQuote(name) + "\n"; break;
-      default: out += name + "\n"; break;
+      case Format::kShell:
+        out += ShellQuote(name) + "\n";
+        break;
+      default:
+        out += name + "\n";
+        break;
     }
   }
   Print(out);
@@ -618,8 +670,12 @@ Outcome RunKeys(const Invocation& in) {
     return Outcome::NotFound("keys: no section " + Quoted(section) + " in " + target.Name());
   }
   switch (in.format) {
-    case Format::kIni: Print(FormatIni(view)); break;
-    case Format::kShell: Print(FormatShell(view, false)); break;
+    case Format::kIni:
+      Print(FormatIni(view));
+      break;
+    case Format::kShell:
+      Print(FormatShell(view, false));
+      break;
     default:
       for (const EntryView& entry : view[0].entries) Print(entry.key + "\n");
       break;
@@ -634,9 +690,15 @@ Outcome RunDump(const Invocation& in) {
   std::unique_ptr<ProfileStore> store = OpenForReading(target);
   std::vector<SectionView> view = View(*store, target, nullptr);
   switch (in.format) {
-    case Format::kShell: Print(FormatShell(view, true)); break;
-    case Format::kLines: Print(FormatEntryLines(view)); break;
-    default: Print(FormatIni(view)); break;
+    case Format::kShell:
+      Print(FormatShell(view, true));
+      break;
+    case Format::kLines:
+      Print(FormatEntryLines(view));
+      break;
+    default:
+      Print(FormatIni(view));
+      break;
   }
   return Outcome::Success();
 }
@@ -650,7 +712,8 @@ void SetBinary(std::FILE*) {}
 Outcome ReadAll(const Invocation& in, const std::string& path, std::string* content) {
   bool standardInput = path == "-";
   std::FILE* file = standardInput ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Outcome::Failure(in.verb + ": cannot open " + path + ": " + std::strerror(errno));
+  if (file == nullptr)
+    return Outcome::Failure(in.verb + ": cannot open " + path + ": " + std::strerror(errno));
   if (standardInput) SetBinary(stdin);
   char buffer[65536];
   size_t count;
@@ -662,14 +725,17 @@ Outcome ReadAll(const Invocation& in, const std::string& path, std::string* cont
 }
 
 Outcome RunExport(const Invocation& in) {
-  if (in.utf8 && in.utf16) return Outcome::UsageError(in.verb, "--utf8 and --utf16 exclude each other");
+  if (in.utf8 && in.utf16)
+    return Outcome::UsageError(in.verb, "--utf8 and --utf16 exclude each other");
   std::string location = in.arguments[0];
   if (location.compare(0, 4, "reg:") == 0) location.erase(0, 4);
   RegRoot root;
   std::string subkey, error;
   if (!ParseLocation(location, &root, &subkey, &error)) return Outcome::UsageError(in.verb, error);
   std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
-  if (path.empty()) return Outcome::UsageError(in.verb, "FILE is empty; expected a file name or - for standard output");
+  if (path.empty())
+    return Outcome::UsageError(in.verb,
+                               "FILE is empty; expected a file name or - for standard output");
   RegDocument document;
   LONG status = ReadKeyTree(root, subkey, &document);
   std::string name = RegKeyPath(root, subkey);
@@ -678,7 +744,8 @@ Outcome RunExport(const Invocation& in) {
     return Outcome::Failure("export: could not read " + name + ": " + DescribeStatus(status));
   }
   std::string content;
-  if (!FormatRegFile(document, in.utf8 ? RegEncoding::kUtf8 : RegEncoding::kUtf16, &content, &error)) {
+  if (!FormatRegFile(document, in.utf8 ? RegEncoding::kUtf8 : RegEncoding::kUtf16, &content,
+                     &error)) {
     return Outcome::Failure("export: " + error + "; nothing was written");
   }
   if (path == "-") {
@@ -687,31 +754,39 @@ Outcome RunExport(const Invocation& in) {
     return Outcome::Success();
   }
   switch (WriteWholeFile(path, content, in.force, &error)) {
-    case WriteOutcome::kWritten: return Outcome::Success();
-    case WriteOutcome::kExists: return Outcome::Failure("export: " + path + " exists; --force replaces it");
-    default: return Outcome::Failure("export: " + error);
+    case WriteOutcome::kWritten:
+      return Outcome::Success();
+    case WriteOutcome::kExists:
+      return Outcome::Failure("export: " + path + " exists; --force replaces it");
+    default:
+      return Outcome::Failure("export: " + error);
   }
 }
 
 Outcome RunImport(const Invocation& in) {
   const std::string& path = in.arguments[0];
-  if (in.readOnly) return Outcome::Failure("import: refused to import " + path + ": --read-only was given");
+  if (in.readOnly)
+    return Outcome::Failure("import: refused to import " + path + ": --read-only was given");
   std::string content;
   if (Outcome read = ReadAll(in, path, &content); !read.ok()) return read;
   if (LONG result = CheckRegistry(RegRoot::kCurrentUser)) {
-    return Outcome::Failure("import: cannot use the registry: " + RegistryFailure(result) + "; nothing was imported");
+    return Outcome::Failure("import: cannot use the registry: " + RegistryFailure(result) +
+                            "; nothing was imported");
   }
   RegDocument document;
   RegParseError parseError;
   if (!ParseRegFile(content, &document, &parseError)) {
-    std::string where = parseError.line > 0 ? path + " line " + std::to_string(parseError.line) : path;
-    return Outcome::Failure("import: " + where + ": " + parseError.message + "; nothing was imported");
+    std::string where =
+        parseError.line > 0 ? path + " line " + std::to_string(parseError.line) : path;
+    return Outcome::Failure("import: " + where + ": " + parseError.message +
+                            "; nothing was imported");
   }
   int line = 0;
   LONG status = ApplyRegDocument(document, &line);
   if (status != ERROR_SUCCESS) {
-    return Outcome::Failure("import: " + path + " line " + std::to_string(line) + ": the registry refused it (" +
-                            DescribeStatus(status) + "); the lines before it were applied");
+    return Outcome::Failure("import: " + path + " line " + std::to_string(line) +
+                            ": the registry refused it (" + DescribeStatus(status) +
+                            "); the lines before it were applied");
   }
   return Outcome::Success();
 }
@@ -724,9 +799,12 @@ Outcome RunMerge(const Invocation& in) {
   if (Outcome checked = ResolveTarget(in, &target); !checked.ok()) return checked;
   if (Outcome checked = CheckRewrite(in, target); !checked.ok()) return checked;
   std::string path = in.arguments.size() > 1 ? in.arguments[1] : "-";
-  if (path.empty()) return Outcome::UsageError(in.verb, "FILE is empty; expected a file name or - for standard input");
+  if (path.empty())
+    return Outcome::UsageError(in.verb,
+                               "FILE is empty; expected a file name or - for standard input");
   std::string source = path == "-" ? "standard input" : path;
-  if (in.readOnly) return Outcome::Failure("merge: refused to write " + target.Name() + ": --read-only was given");
+  if (in.readOnly)
+    return Outcome::Failure("merge: refused to write " + target.Name() + ": --read-only was given");
   std::string content, error;
   if (Outcome read = ReadAll(in, path, &content); !read.ok()) return read;
   std::vector<FragmentSection> sections;
@@ -742,8 +820,9 @@ Outcome RunMerge(const Invocation& in) {
       for (const FragmentEntry& entry : section.entries) {
         if (!store.WriteRaw(entry.key, section.name, REG_SZ, entry.value + '\0')) {
           return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) +
-                                  ": the registry refused to write " + Quoted(entry.key) + " in section " +
-                                  Quoted(section.name) + " of " + target.Name() + "; the lines before it were applied");
+                                  ": the registry refused to write " + Quoted(entry.key) +
+                                  " in section " + Quoted(section.name) + " of " + target.Name() +
+                                  "; the lines before it were applied");
         }
       }
     }
@@ -759,8 +838,9 @@ Outcome RunMerge(const Invocation& in) {
       std::string value = entry.quoted ? "\"" + entry.value + "\"" : entry.value;
       if (store->SetString(value, entry.key, section.name) == 0) {
         ProfileDiscard(target.path.c_str());
-        return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) + ": refused to write " +
-                                Quoted(entry.key) + " in section " + Quoted(section.name) + " of " + target.path +
+        return Outcome::Failure("merge: " + source + " line " + std::to_string(entry.line) +
+                                ": refused to write " + Quoted(entry.key) + " in section " +
+                                Quoted(section.name) + " of " + target.path +
                                 " (the file cannot be read); nothing was written");
       }
       changed = true;
@@ -771,7 +851,8 @@ Outcome RunMerge(const Invocation& in) {
 }
 
 const Verb kVerbs[] = {
-    {"get", "TARGET SECTION KEY", "[--default TEXT] [--int | --hex] [--format FORMAT]", "print a value",
+    {"get", "TARGET SECTION KEY", "[--default TEXT] [--int | --hex] [--format FORMAT]",
+     "print a value",
      "Prints the value of KEY in SECTION and a newline.\n"
      "  --default TEXT  print TEXT when there is no such value (exit status 0)\n"
      "  --int           read the value as a decimal 32-bit number (registry: text or REG_DWORD);\n"
@@ -785,7 +866,8 @@ const Verb kVerbs[] = {
      "notation (hex:01,02).  KEY (Default) is the unnamed value.\n"
      "Exit status 1 when there is no such value and no --default was given.\n",
      "--default --int --hex --format --read-only", 3, 3, RunGet},
-    {"set", "TARGET SECTION KEY VALUE", "[--int | --type TYPE] [--existing] [--rewrite]", "write a value",
+    {"set", "TARGET SECTION KEY VALUE", "[--int | --type TYPE] [--existing] [--rewrite]",
+     "write a value",
      "Writes VALUE to KEY in SECTION, creating both as needed.  A value with blanks\n"
      "around it or enclosing quotes is written inside quotes so that it reads back as given.\n"
      "  --int        VALUE must be a decimal 32-bit number (stored as text)\n"
@@ -842,8 +924,7 @@ const Verb kVerbs[] = {
      "lines, --format sh SECTION_KEY='VALUE' lines for eval.\n"
      "Exit status 1 when the file or the registry location does not exist.\n",
      "--format --read-only", 1, 1, RunDump},
-    {"export", "LOCATION [FILE]", "[--utf8] [--force]",
-     "write a registry key tree as a .reg file",
+    {"export", "LOCATION [FILE]", "[--utf8] [--force]", "write a registry key tree as a .reg file",
      "Writes the registry key LOCATION (CU\\Software\\Example, HKCU\\Software\\Example or\n"
      "HKEY_CURRENT_USER\\Software\\Example) and all keys below it to FILE (standard\n"
      "output when absent or -) in the .reg format of the registry editor: \"Windows\n"
@@ -852,8 +933,7 @@ const Verb kVerbs[] = {
      "values, types and bytes.  The file is written whole to a temporary file and\n"
      "then moved into place; an existing FILE is replaced only with --force.\n",
      "--utf8 --utf16 --force", 1, 2, RunExport},
-    {"import", "FILE", "",
-     "apply a .reg file to the registry (- reads standard input)",
+    {"import", "FILE", "", "apply a .reg file to the registry (- reads standard input)",
      "Applies a .reg file (Version 5.00 or REGEDIT4; UTF-16LE with a byte-order mark,\n"
      "UTF-8 or 8-bit) to the registry; FILE - reads standard input.  The whole file is\n"
      "checked first: a malformed line is reported with its number and nothing is written.\n",
@@ -883,8 +963,9 @@ std::string Usage(const Verb& verb) {
 }
 
 void PrintVerbHelp(const Verb& verb) {
-  std::printf("Usage: %s\n\n%s\nTARGET is a profile file path or reg:LOCATION; see inireg --help.\n",
-              Usage(verb).c_str(), verb.help);
+  std::printf(
+      "Usage: %s\n\n%s\nTARGET is a profile file path or reg:LOCATION; see inireg --help.\n",
+      Usage(verb).c_str(), verb.help);
 }
 
 std::string Overview() {
@@ -916,7 +997,8 @@ std::string VerbNames() {
 }
 
 bool TakesValue(const std::string& option) {
-  return option == "--default" || option == "--registry" || option == "--format" || option == "--type";
+  return option == "--default" || option == "--registry" || option == "--format" ||
+         option == "--type";
 }
 
 int Main(int argc, char** argv) {
@@ -988,7 +1070,8 @@ int Main(int argc, char** argv) {
   }
   const Verb* verb = FindVerb(in.verb);
   if (verb == nullptr) {
-    return Report(Outcome::UsageError("", "unknown verb " + Quoted(in.verb) + "; expected " + VerbNames()));
+    return Report(
+        Outcome::UsageError("", "unknown verb " + Quoted(in.verb) + "; expected " + VerbNames()));
   }
   if (help) {
     PrintVerbHelp(*verb);
@@ -997,9 +1080,11 @@ int Main(int argc, char** argv) {
   for (const std::string& option : options) {
     if (option != "--registry" && !Takes(*verb, option)) {
       std::string known;
-      for (const char* c = verb->options; *c != '\0'; ++c) known += *c == ' ' ? std::string(", ") : std::string(1, *c);
-      return Report(Outcome::UsageError(in.verb, "unknown option " + option + "; " + in.verb + " takes " + known +
-                                     ", --registry and --help"));
+      for (const char* c = verb->options; *c != '\0'; ++c)
+        known += *c == ' ' ? std::string(", ") : std::string(1, *c);
+      return Report(Outcome::UsageError(in.verb, "unknown option " + option + "; " + in.verb +
+                                                     " takes " + known +
+                                                     ", --registry and --help"));
     }
   }
   if (formatText) {
@@ -1010,26 +1095,30 @@ int Main(int argc, char** argv) {
     } else if (*formatText == "lines") {
       in.format = Format::kLines;
     } else {
-      return Report(
-          Outcome::UsageError(in.verb, "unknown format " + Quoted(*formatText) + "; expected ini, sh or lines"));
+      return Report(Outcome::UsageError(
+          in.verb, "unknown format " + Quoted(*formatText) + "; expected ini, sh or lines"));
     }
   }
   if (typeText) {
     DWORD type = REG_NONE;
     if (!ParseType(*typeText, &type)) {
-      return Report(Outcome::UsageError(in.verb, "unknown type " + Quoted(*typeText) +
-                                     "; expected sz, expand_sz, multi_sz, dword, qword or binary"));
+      return Report(Outcome::UsageError(
+          in.verb, "unknown type " + Quoted(*typeText) +
+                       "; expected sz, expand_sz, multi_sz, dword, qword or binary"));
     }
     in.type = type;
   }
   if (in.arguments.size() < verb->minArguments || in.arguments.size() > verb->maxArguments) {
-    return Report(Outcome::UsageError(in.verb, "wrong number of arguments; usage: " + Usage(*verb)));
+    return Report(
+        Outcome::UsageError(in.verb, "wrong number of arguments; usage: " + Usage(*verb)));
   }
   if (in.registry) {
 #ifdef _WIN32
-    return Report(Outcome::UsageError(in.verb, "--registry is for the Linux registry; Windows has its own"));
+    return Report(
+        Outcome::UsageError(in.verb, "--registry is for the Linux registry; Windows has its own"));
 #else
-    if (in.registry->empty()) return Report(Outcome::UsageError(in.verb, "--registry needs a file name"));
+    if (in.registry->empty())
+      return Report(Outcome::UsageError(in.verb, "--registry needs a file name"));
     SetRegistryDatabasePath(*in.registry);
 #endif
   }

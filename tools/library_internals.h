@@ -9,13 +9,13 @@
 #ifndef INIREG_TOOLS_LIBRARY_INTERNALS_H_
 #define INIREG_TOOLS_LIBRARY_INTERNALS_H_
 
+#include "platform/code_page.h"  // ConvertWideText: fragments read as the engine reads UTF-16.
 #include "platform/temporary_files.h"  // MakeTemporaryName: export's temporary file beside FILE.
-#include "platform/code_page.h"        // ConvertWideText: fragments read as the engine reads UTF-16.
-#include "profile/profile_cache.h"     // ProfileDiscard: a failed write-back is dropped, not retried.
-#include "profile/profile_line.h"      // The profile line grammar: IsProfileSpace, ValueAsWritten.
-#include "registry/key_handle.h"       // KeyHandle: an open key closed by its scope.
-#include "registry/registry_names.h"   // "(Default)" and the roots' names.
-#include "registry/registry_path.h"    // Location texts: "CU\Software\Example".
-#include "text/ascii_case.h"           // CompareNoCase: names compare as the stores compare them.
+#include "profile/profile_cache.h"  // ProfileDiscard: a failed write-back is dropped, not retried.
+#include "profile/profile_line.h"   // The profile line grammar: IsProfileSpace, ValueAsWritten.
+#include "registry/key_handle.h"    // KeyHandle: an open key closed by its scope.
+#include "registry/registry_names.h"  // "(Default)" and the roots' names.
+#include "registry/registry_path.h"   // Location texts: "CU\Software\Example".
+#include "text/ascii_case.h"          // CompareNoCase: names compare as the stores compare them.
 
 #endif  // INIREG_TOOLS_LIBRARY_INTERNALS_H_

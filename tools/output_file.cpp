@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -53,7 +53,9 @@ bool WriteAllTo(int fd, const std::string& content) {
 bool Flush(int fd) { return _commit(fd) == 0; }
 int Close(int fd) { return _close(fd); }
 void Remove(const std::string& name) { _unlink(name.c_str()); }
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 void FlushFolder(const std::string&) {}  // MOVEFILE_WRITE_THROUGH did it.
 void GiveMode(int, const std::string&, bool) {}
 // MoveFileEx refuses an existing target unless told to replace it.
@@ -148,8 +150,8 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::string& content,
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    *error = "cannot create a temporary file in " + (folder.empty() ? std::string(".") : folder) + ": " +
-             std::strerror(errno);
+    *error = "cannot create a temporary file in " + (folder.empty() ? std::string(".") : folder) +
+             ": " + std::strerror(errno);
     return WriteOutcome::kFailed;
   }
   bool written = WriteAllTo(fd, content);
@@ -171,7 +173,8 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::string& content,
   if (written) reason = errno;
   Remove(temporary);
   if (exists) return WriteOutcome::kExists;
-  *error = "could not write " + path + ": " + std::strerror(reason) + "; any file there is unchanged";
+  *error =
+      "could not write " + path + ": " + std::strerror(reason) + "; any file there is unchanged";
   return WriteOutcome::kFailed;
 }
 

@@ -126,7 +126,7 @@ class Parser {
       std::string line = Trim(lines_[index_]);
       int number = static_cast<int>(index_) + 1;
       if (line.empty() || line[0] == ';') continue;
-      bool ok = line[0] == '['                    ? ParseKeyLine(line, number)
+      bool ok = line[0] == '['                     ? ParseKeyLine(line, number)
                 : line[0] == '@' || line[0] == '"' ? ParseValueLine(line, number)
                                                    : Fail(number,
                                                           "expected [KEY], [-KEY], \"NAME\"=DATA, "
@@ -158,7 +158,8 @@ class Parser {
 
   bool ParseKeyLine(const std::string& line, int number) {
     if (line.size() < 2 || line.back() != ']') {
-      return Fail(number, "a key line must end with \"]\", as in [HKEY_CURRENT_USER\\Software\\Example]");
+      return Fail(number,
+                  "a key line must end with \"]\", as in [HKEY_CURRENT_USER\\Software\\Example]");
     }
     std::string path = line.substr(1, line.size() - 2);
     RegKey key;
@@ -189,9 +190,10 @@ class Parser {
       if (c == '\\') {
         char next = i + 1 < line.size() ? line[i + 1] : '\0';
         if (next != '\\' && next != '"' && next != 'n' && next != 'r') {
-          return Fail(number,
-                      "a backslash inside quotes must be written \\\\ (or \\\" for a quote, \\n, \\r "
-                      "for line breaks)");
+          return Fail(
+              number,
+              "a backslash inside quotes must be written \\\\ (or \\\" for a quote, \\n, \\r "
+              "for line breaks)");
         }
         ++i;
         c = next == 'n' ? '\n' : next == 'r' ? '\r' : next;
@@ -216,7 +218,8 @@ class Parser {
       }
       // Cut short at a NUL, the name would set or delete another value.
       if (value.name.find('\0') != std::string::npos) {
-        return Fail(number, "the value name holds a NUL character, which the registry cannot store");
+        return Fail(number,
+                    "the value name holds a NUL character, which the registry cannot store");
       }
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
@@ -239,7 +242,8 @@ class Parser {
     if (!rest.empty() && rest[0] == '"') {
       size_t end = 0;
       if (!ParseQuoted(rest, &end, &value->data, number)) return false;
-      if (!Trim(rest.substr(end)).empty()) return Fail(number, "unexpected text after the closing quote");
+      if (!Trim(rest.substr(end)).empty())
+        return Fail(number, "unexpected text after the closing quote");
       value->type = kTypeString;
       value->data += '\0';
       return true;
@@ -250,7 +254,8 @@ class Parser {
         return Fail(number, "expected dword: followed by 1 to 8 hex digits, as in dword:0000002a");
       }
       value->type = kTypeDword;
-      for (int shift = 0; shift < 32; shift += 8) value->data += static_cast<char>(number32 >> shift);
+      for (int shift = 0; shift < 32; shift += 8)
+        value->data += static_cast<char>(number32 >> shift);
       return true;
     }
     if (StartsWithNoCase(rest, 0, "hex")) return ParseHexData(rest.substr(3), number, value);
@@ -263,11 +268,13 @@ class Parser {
     if (!rest.empty() && rest[0] == '(') {
       size_t close = rest.find(')');
       if (close == std::string::npos || !ParseHex32(rest.substr(1, close - 1), &value->type)) {
-        return Fail(number, "expected hex(N): with N a type number of 1 to 8 hex digits, as in hex(2):");
+        return Fail(number,
+                    "expected hex(N): with N a type number of 1 to 8 hex digits, as in hex(2):");
       }
       colon = close + 1;
     }
-    if (colon >= rest.size() || rest[colon] != ':') return Fail(number, "expected \":\" after hex or hex(N)");
+    if (colon >= rest.size() || rest[colon] != ':')
+      return Fail(number, "expected \":\" after hex or hex(N)");
     std::string list = Trim(rest.substr(colon + 1));
     while (!list.empty() && list.back() == '\\') {
       list.pop_back();
@@ -282,10 +289,12 @@ class Parser {
     std::string bytes;
     for (size_t start = 0; !list.empty();) {
       size_t comma = list.find(',', start);
-      std::string token = Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+      std::string token =
+          Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
       int high = token.size() == 2 ? HexDigit(token[0]) : 0;
       int low = token.empty() || token.size() > 2 ? -1 : HexDigit(token.back());
-      if (high < 0 || low < 0) return Fail(number, "expected hex bytes separated by commas, as in hex:01,ff");
+      if (high < 0 || low < 0)
+        return Fail(number, "expected hex bytes separated by commas, as in hex:01,ff");
       bytes += static_cast<char>(high << 4 | low);
       if (comma == std::string::npos) break;
       start = comma + 1;
@@ -320,14 +329,17 @@ std::string Quote(const std::string& text) {
   return out;
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
 // The UTF-16LE bytes of a string type's data, with the odd-byte marker the
 // reader makes turned back into that byte.
 std::string StringListBytes(const std::string& data) {
   size_t size = data.size();
   auto at = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(data[i])); };
-  if (size >= 3 && at(size - 3) == 0xED && (at(size - 2) & 0xFC) == 0xAC && (at(size - 1) & 0xC0) == 0x80) {
+  if (size >= 3 && at(size - 3) == 0xED && (at(size - 2) & 0xFC) == 0xAC &&
+      (at(size - 1) & 0xC0) == 0x80) {
     char odd = static_cast<char>((at(size - 2) & 0x03) << 6 | (at(size - 1) & 0x3F));
     return LittleEndianBytes(RegistryTextToWide(data.substr(0, size - 3))) + odd;
   }
@@ -338,7 +350,8 @@ std::string StringListBytes(const std::string& data) {
 bool IsQuotableString(const std::string& data) {
   if (data.empty() || data.back() != '\0') return false;
   std::string body = data.substr(0, data.size() - 1);
-  return body.find('\0') == std::string::npos && !HasLineBreak(body) && IsPortableRegistryText(body);
+  return body.find('\0') == std::string::npos && !HasLineBreak(body) &&
+         IsPortableRegistryText(body);
 }
 
 // "prefix" and the bytes as the format writes them, two lower-case hex
@@ -441,7 +454,8 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
   std::string rootName = path.substr(0, slash);
   const RegRootNames* found = nullptr;
   for (const RegRootNames& entry : kRegRoots) {
-    if (EqualsNoCase(rootName, entry.longName) || EqualsNoCase(rootName, entry.shortName)) found = &entry;
+    if (EqualsNoCase(rootName, entry.longName) || EqualsNoCase(rootName, entry.shortName))
+      found = &entry;
   }
   if (found == nullptr) {
     *error = "unknown root \"" + rootName +
@@ -469,7 +483,8 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
       return false;
     }
     if (++depth > kMaxKeyDepth) {
-      *error = "the key lies more than 512 levels below its root, deeper than the registry nests keys";
+      *error =
+          "the key lies more than 512 levels below its root, deeper than the registry nests keys";
       return false;
     }
     start = end + 1;
@@ -501,7 +516,8 @@ bool FormatRegFile(const RegDocument& document, RegEncoding encoding, std::strin
   for (const RegKey& key : document.keys) {
     std::string path = RegKeyPath(key.root, key.subkey);
     if (HasLineBreak(path)) {
-      *error = "the key name \"" + path + "\" holds a line break, which a .reg key line cannot carry";
+      *error =
+          "the key name \"" + path + "\" holds a line break, which a .reg key line cannot carry";
       return false;
     }
     text += (key.remove ? "[-" : "[") + path + "]\r\n";

@@ -13,13 +13,20 @@ LONG CheckRegistry(RegRoot root) {
 
 std::string DescribeStatus(LONG status) {
   switch (status) {
-    case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_INVALID_PARAMETER: return "invalid parameter";
-    case ERROR_BAD_PATHNAME: return "bad path name";
-    case ERROR_REGISTRY_CORRUPT: return "the registry database cannot be opened or is damaged";
-    case ERROR_REGISTRY_IO_FAILED: return "the registry database could not be read or written";
-    default: break;
+    case ERROR_FILE_NOT_FOUND:
+      return "not found";
+    case ERROR_ACCESS_DENIED:
+      return "access denied";
+    case ERROR_INVALID_PARAMETER:
+      return "invalid parameter";
+    case ERROR_BAD_PATHNAME:
+      return "bad path name";
+    case ERROR_REGISTRY_CORRUPT:
+      return "the registry database cannot be opened or is damaged";
+    case ERROR_REGISTRY_IO_FAILED:
+      return "the registry database could not be read or written";
+    default:
+      break;
   }
   char text[48];
   std::snprintf(text, sizeof text, "registry error %ld", static_cast<long>(status));

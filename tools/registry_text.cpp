@@ -16,7 +16,8 @@ namespace {
 #ifdef _WIN32
 std::u16string AnsiToWide(const std::string& text) {
   if (text.empty()) return {};
-  int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int count =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::u16string units(static_cast<size_t>(count), u'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                       reinterpret_cast<wchar_t*>(&units[0]), count);

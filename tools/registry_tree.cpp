@@ -30,7 +30,8 @@ LONG ReadValues(HKEY key, RegKey* entry) {
     DWORD nameSize = kValueNameBuffer;
     DWORD type = 0;
     DWORD dataSize = 0;
-    LONG status = RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, nullptr, &dataSize);
+    LONG status =
+        RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, nullptr, &dataSize);
     // The data may grow between asking its size and reading it.
     while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
       value.data.assign(static_cast<size_t>(dataSize) + 1, '\0');

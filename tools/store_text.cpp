@@ -12,9 +12,13 @@ namespace {
 
 bool IsTrimmed(char c) { return IsProfileSpace(c); }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
-bool SameName(const std::string& a, const std::string& b) { return CompareNoCase(a.c_str(), b.c_str()) == 0; }
+bool SameName(const std::string& a, const std::string& b) {
+  return CompareNoCase(a.c_str(), b.c_str()) == 0;
+}
 
 // Why a key cannot be an INI line, or "" when it can.
 std::string KeyProblem(const std::string& key) {
@@ -37,14 +41,16 @@ std::string Number(unsigned long long number) { return std::to_string(number); }
 
 unsigned long long LittleEndian(const std::string& data) {
   unsigned long long number = 0;
-  for (size_t i = data.size(); i > 0; --i) number = number << 8 | static_cast<unsigned char>(data[i - 1]);
+  for (size_t i = data.size(); i > 0; --i)
+    number = number << 8 | static_cast<unsigned char>(data[i - 1]);
   return number;
 }
 
 std::string ShellName(const std::string& text) {
   std::string name;
   for (char c : text) {
-    bool word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    bool word =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     name += word ? c : '_';
   }
   if (name.empty() || (name[0] >= '0' && name[0] <= '9')) name.insert(0, "_");
@@ -186,7 +192,8 @@ std::vector<SectionView> ViewRegistry(ToolRegistryStore& store, const std::strin
       bool unnamed = keys.names[k].empty();
       entry.key = unnamed ? kDefaultValueName : keys.names[k];
       if (!unnamed && IsDefaultValueName(entry.key)) {
-        entry.problem = "the name stands for the unnamed value, so this value cannot be read by name";
+        entry.problem =
+            "the name stands for the unnamed value, so this value cannot be read by name";
         entry.unreadable = true;
         section.entries.push_back(std::move(entry));
         continue;

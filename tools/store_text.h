@@ -38,7 +38,7 @@ bool ReadProfileString(ProfileStore& store, const std::string& section, const st
 // A registry value as the command shows it.
 struct RegistryValueText {
   DWORD type = REG_NONE;
-  std::string data;      // The bytes as stored.
+  std::string data;  // The bytes as stored.
   // As `get` prints it: REG_SZ and REG_EXPAND_SZ text (up to its first NUL),
   // REG_DWORD and REG_QWORD as unsigned decimal numbers, REG_MULTI_SZ its
   // strings one a line, anything else (and numbers of another size) the
@@ -56,20 +56,21 @@ bool ReadRegistryValue(ToolRegistryStore& store, const std::string& section, con
 // What a store holds, name by name, ready to print in each format.
 struct EntryView {
   std::string key;
-  std::string text;      // The value as `get` prints it.
-  std::string iniValue;  // The value as an INI line carries it.
-  std::string problem;   // Why the entry cannot be an INI line; empty when it can.
+  std::string text;         // The value as `get` prints it.
+  std::string iniValue;     // The value as an INI line carries it.
+  std::string problem;      // Why the entry cannot be an INI line; empty when it can.
   bool unreadable = false;  // The store cannot read this entry's own value.
 };
 struct SectionView {
   std::string name;
-  std::string problem;  // Why the section cannot be an INI header; empty when it can.
+  std::string problem;      // Why the section cannot be an INI header; empty when it can.
   bool unreadable = false;  // The store cannot reach this section's entries.
   std::vector<EntryView> entries;
 };
 // All sections, or only `section` when it is given (empty when it is absent).
 std::vector<SectionView> ViewProfile(ProfileStore& store, const std::string* section = nullptr);
-std::vector<SectionView> ViewRegistry(ToolRegistryStore& store, const std::string* section = nullptr);
+std::vector<SectionView> ViewRegistry(ToolRegistryStore& store,
+                                      const std::string* section = nullptr);
 
 // One entry as a view of its own, its problems found as for whole stores.
 std::vector<SectionView> SingleEntryView(const std::string& section, const std::string& key,

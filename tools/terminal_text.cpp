@@ -32,7 +32,8 @@ std::string Printable(const std::string& text) {
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       // A pair is one character; a lone surrogate stands for bytes that are
       // not UTF-8.
-      bool pair = unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+      bool pair = unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+                  units[i + 1] <= 0xDFFF;
       if (pair) {
         out += EncodeUtf8(units.substr(i++, 2));
         continue;

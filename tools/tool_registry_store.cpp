@@ -26,7 +26,8 @@ bool ToolRegistryStore::ReadRaw(const std::string& keyName, const std::string& s
   // The data may grow between asking its size and reading it.
   while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
     data->assign(static_cast<size_t>(size) + 1, '\0');
-    status = RegQueryValueExA(sectionKey, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    status = RegQueryValueExA(sectionKey, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]),
+                              &size);
     if (status == ERROR_SUCCESS) {
       data->resize(size);
       return true;
@@ -50,7 +51,8 @@ LONG ToolRegistryStore::DeleteValue(const std::string& sectionName, const std::s
   if (readOnly != 0) return ERROR_ACCESS_DENIED;
   if (baseKey == nullptr) return ERROR_FILE_NOT_FOUND;
   KeyHandle section;
-  LONG status = RegOpenKeyExA(baseKey, sectionName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, section.out());
+  LONG status = RegOpenKeyExA(baseKey, sectionName.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                              section.out());
   if (status != ERROR_SUCCESS) return status;
   return RegDeleteValueA(section.get(), ValueNameArgument(keyName));
 }

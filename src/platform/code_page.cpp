@@ -18,10 +18,10 @@ size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, ch
   if (count == 0) return 0;
   UINT page = codePage == CodePage::kAnsi ? CP_ACP : CP_OEMCP;
   const char defaultText[2] = {defaultChar, '\0'};
-  int result = WideCharToMultiByte(page, 0, reinterpret_cast<const wchar_t*>(text),
-                                   static_cast<int>(count), output,
-                                   output == nullptr ? 0 : static_cast<int>(capacity),
-                                   output == nullptr ? nullptr : defaultText, nullptr);
+  int result =
+      WideCharToMultiByte(page, 0, reinterpret_cast<const wchar_t*>(text), static_cast<int>(count),
+                          output, output == nullptr ? 0 : static_cast<int>(capacity),
+                          output == nullptr ? nullptr : defaultText, nullptr);
   return result > 0 ? static_cast<size_t>(result) : 0;
 }
 
@@ -32,7 +32,8 @@ const char* PreviousCharacter(const char* start, const char* current) {
 bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u16string* output) {
   if (count == 0) return true;
   UINT page = codePage == CodePage::kAnsi ? CP_ACP : CP_OEMCP;
-  int needed = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text, static_cast<int>(count), nullptr, 0);
+  int needed =
+      MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text, static_cast<int>(count), nullptr, 0);
   if (needed <= 0) return false;
   size_t start = output->size();
   output->resize(start + static_cast<size_t>(needed));
@@ -47,14 +48,15 @@ bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u
 
 #else  // UTF-8 on both code pages.
 
-size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output,
-                       size_t capacity, char defaultChar) {
+size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output, size_t capacity,
+                       char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
     char encoded[4];
     size_t consumed = 1;
-    size_t length = EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
-                                         static_cast<unsigned char>(defaultChar), encoded, &consumed);
+    size_t length =
+        EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
+                             static_cast<unsigned char>(defaultChar), encoded, &consumed);
     if (output != nullptr) {
       if (produced + length > capacity) break;  // Never a partial character.
       for (size_t k = 0; k < length; ++k) output[produced + k] = encoded[k];

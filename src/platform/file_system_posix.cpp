@@ -88,7 +88,8 @@ struct Attributes {
 // may read it.
 class TemporaryFile : public DescriptorFile {
  public:
-  TemporaryFile(int fd, const Attributes& attributes) : DescriptorFile(fd, 0), attributes_(attributes) {}
+  TemporaryFile(int fd, const Attributes& attributes)
+      : DescriptorFile(fd, 0), attributes_(attributes) {}
 
   bool Sync() override {
     mode_t mode = attributes_.mode;
@@ -192,14 +193,15 @@ class PosixFileSystem : public SystemFileSystem {
     } else {
       attributes.mode = 0666 & ~CurrentUmask();
     }
-    return CreateUnderFreshName(folder, temporaryPath, [&attributes](const std::string& name, bool* nameTaken) {
-      int fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
-      if (fd < 0) {
-        *nameTaken = errno == EEXIST;
-        return std::unique_ptr<File>();
-      }
-      return std::unique_ptr<File>(std::make_unique<TemporaryFile>(fd, attributes));
-    });
+    return CreateUnderFreshName(
+        folder, temporaryPath, [&attributes](const std::string& name, bool* nameTaken) {
+          int fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+          if (fd < 0) {
+            *nameTaken = errno == EEXIST;
+            return std::unique_ptr<File>();
+          }
+          return std::unique_ptr<File>(std::make_unique<TemporaryFile>(fd, attributes));
+        });
   }
 
   bool Replace(const std::string& source, const std::string& target) override {
@@ -238,8 +240,10 @@ class PosixFileSystem : public SystemFileSystem {
     identity->device = static_cast<uint64_t>(info.st_dev);
     identity->inode = static_cast<uint64_t>(info.st_ino);
     identity->size = static_cast<uint64_t>(info.st_size);
-    identity->modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    identity->changedNs = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    identity->modifiedNs =
+        static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity->changedNs =
+        static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     return true;
   }
 
@@ -264,7 +268,8 @@ std::unique_ptr<FileLock> PosixFileSystem::TryWriteBackLock(const std::string& p
   *busy = false;
   // Non-blocking opens, so that a FIFO at the path cannot hang the lock.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES)
+    fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   bool absent = fd < 0 && errno == ENOENT;
   bool onFolder = fd < 0;
   if (onFolder) {
@@ -287,7 +292,8 @@ std::unique_ptr<FileLock> PosixFileSystem::TryWriteBackLock(const std::string& p
   bool current;
   if (!onFolder) {
     struct stat held;
-    current = exists && fstat(fd, &held) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    current = exists && fstat(fd, &held) == 0 && held.st_dev == named.st_dev &&
+              held.st_ino == named.st_ino;
   } else {
     current = !absent || !exists;
   }

@@ -95,21 +95,23 @@ class WindowsFileSystem : public SystemFileSystem {
                                               std::string* temporaryPath) override {
     const std::string folder = FolderOf(path);
     RemoveStaleTemporaryFiles(folder);
-    return CreateUnderFreshName(folder, temporaryPath, [](const std::string& name, bool* nameTaken) {
-      // The replace gives the final file the original's security descriptor.
-      int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-      if (fd < 0) {
-        *nameTaken = errno == EEXIST;
-        return std::unique_ptr<File>();
-      }
-      std::FILE* stream = _fdopen(fd, "wb");
-      if (stream == nullptr) {
-        _close(fd);
-        _unlink(name.c_str());
-        return std::unique_ptr<File>();
-      }
-      return std::unique_ptr<File>(std::make_unique<StdioFile>(stream, 0));
-    });
+    return CreateUnderFreshName(
+        folder, temporaryPath, [](const std::string& name, bool* nameTaken) {
+          // The replace gives the final file the original's security descriptor.
+          int fd =
+              _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+          if (fd < 0) {
+            *nameTaken = errno == EEXIST;
+            return std::unique_ptr<File>();
+          }
+          std::FILE* stream = _fdopen(fd, "wb");
+          if (stream == nullptr) {
+            _close(fd);
+            _unlink(name.c_str());
+            return std::unique_ptr<File>();
+          }
+          return std::unique_ptr<File>(std::make_unique<StdioFile>(stream, 0));
+        });
   }
 
   bool Replace(const std::string& source, const std::string& target) override {
@@ -120,7 +122,8 @@ class WindowsFileSystem : public SystemFileSystem {
       return true;
     }
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND || GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (error != ERROR_FILE_NOT_FOUND ||
+        GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return false;
     }
     // No file to replace: a plain move, which fails if one appeared meanwhile.
@@ -163,8 +166,9 @@ class WindowsFileSystem : public SystemFileSystem {
     identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     identity->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     // FILETIME counts 100 ns from 1601; the engine compares with Unix time.
-    int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                                         info.ftLastWriteTime.dwLowDateTime);
+    int64_t ticks =
+        static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
     identity->modifiedNs = (ticks - 116444736000000000LL) * 100;
     return true;
   }
@@ -197,9 +201,9 @@ std::unique_ptr<FileLock> WindowsFileSystem::TryWriteBackLock(const std::string&
   char name[40];
   std::snprintf(name, sizeof name, "~%08x.inireg-lock", static_cast<unsigned>(hash));
   std::string lockPath = folder + name;
-  HANDLE handle = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                              nullptr);
+  HANDLE handle = CreateFileA(
+      lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return std::make_unique<LockFile>(handle);
   DWORD error = GetLastError();
   // Held by another, or being deleted by its last holder.

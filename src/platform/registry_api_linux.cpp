@@ -170,7 +170,8 @@ class HandleTable {
     // Multiples of four like Windows handles, and never reused, so that a
     // stale handle cannot come to mean another key.
     next_ += 4;
-    if (next_ >= kFirstPredefined && next_ < kFirstPredefined + 0x100) next_ = kFirstPredefined + 0x100;
+    if (next_ >= kFirstPredefined && next_ < kFirstPredefined + 0x100)
+      next_ = kFirstPredefined + 0x100;
     ++uses_[key.database.get()];
     keys_.emplace(next_, std::move(key));
     return reinterpret_cast<HKEY>(next_);
@@ -254,7 +255,8 @@ std::string HomeFolder() {
 }
 
 std::string DefaultDatabasePath() {
-  if (const char* path = std::getenv("INIREG_REGISTRY"); path != nullptr && *path != '\0') return path;
+  if (const char* path = std::getenv("INIREG_REGISTRY"); path != nullptr && *path != '\0')
+    return path;
   // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
     return std::string(config) + "/inireg/registry.db";
@@ -267,7 +269,8 @@ std::string DefaultDatabasePath() {
 LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
   if (IsPredefined(handle)) {
     if (!state.current) {
-      const std::string& path = state.pathOverride.empty() ? DefaultDatabasePath() : state.pathOverride;
+      const std::string& path =
+          state.pathOverride.empty() ? DefaultDatabasePath() : state.pathOverride;
       if (LONG status = RegistryDatabase::Open(path, &state.current)) return status;
       if (state.openedBy != getpid()) {
         state.openedBy = getpid();
@@ -282,7 +285,8 @@ LONG Resolve(RegistryState& state, HKEY handle, OpenKey* key) {
     int64_t machine = RegistryDatabase::kFirstRootId + 2;
     LONG status = state.current->FindKey(machine, alias, &key->id);
     bool created = false;
-    if (status == ERROR_FILE_NOT_FOUND) status = state.current->CreateKey(machine, alias, &key->id, &created);
+    if (status == ERROR_FILE_NOT_FOUND)
+      status = state.current->CreateKey(machine, alias, &key->id, &created);
     return status;
   }
   const OpenKey* found = state.handles.Find(handle);
@@ -338,7 +342,9 @@ LONG ParseValueName(LPCSTR name, std::string* parsed) {
   return ERROR_SUCCESS;
 }
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 bool EndsWithNul(const std::string& data) { return !data.empty() && data.back() == '\0'; }
 
@@ -401,8 +407,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM desired, P
 }
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyClass*/,
-                     DWORD /*options*/, REGSAM desired, void* /*securityAttributes*/,
-                     PHKEY result, LPDWORD disposition) {
+                     DWORD /*options*/, REGSAM desired, void* /*securityAttributes*/, PHKEY result,
+                     LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   KeyPath path;
@@ -418,7 +424,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
   }
   if (status != ERROR_SUCCESS) return status;
   *result = parent.Handles().Add(OpenKey{parent->database, id, EffectiveAccess(desired)});
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
 
@@ -458,7 +465,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, 
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                    LPDWORD /*reserved*/, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  if (valueName == nullptr || valueNameSize == nullptr || (data != nullptr && dataSize == nullptr)) {
+  if (valueName == nullptr || valueNameSize == nullptr ||
+      (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
   LockedKey open(key, KEY_QUERY_VALUE);
@@ -505,7 +513,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   KeyPath path;
   if (LONG status = ParseKeyPath(subKey, &path)) return status;
   // A root is never deleted, HKEY_CURRENT_CONFIG's key included.
-  if (HandleValue(key) == HandleValue(HKEY_CURRENT_CONFIG) && path.empty()) return ERROR_ACCESS_DENIED;
+  if (HandleValue(key) == HandleValue(HKEY_CURRENT_CONFIG) && path.empty())
+    return ERROR_ACCESS_DENIED;
   LockedKey open(key);
   if (LONG status = open.Status()) return status;
   return open->database->DeleteKey(open->id, path);
@@ -513,7 +522,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 
 LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  if (subKey != nullptr && *subKey != '\0') return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
+  if (subKey != nullptr && *subKey != '\0')
+    return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
   // Windows hands back the very handle it was given.
   *result = nullptr;
   LockedKey open(key);
@@ -531,14 +541,22 @@ namespace {
 
 DWORD TypeFlag(DWORD type) {
   switch (type) {
-    case REG_NONE: return RRF_RT_REG_NONE;
-    case REG_SZ: return RRF_RT_REG_SZ;
-    case REG_EXPAND_SZ: return RRF_RT_REG_EXPAND_SZ;
-    case REG_BINARY: return RRF_RT_REG_BINARY;
-    case REG_DWORD: return RRF_RT_REG_DWORD;
-    case REG_MULTI_SZ: return RRF_RT_REG_MULTI_SZ;
-    case REG_QWORD: return RRF_RT_REG_QWORD;
-    default: return 0;
+    case REG_NONE:
+      return RRF_RT_REG_NONE;
+    case REG_SZ:
+      return RRF_RT_REG_SZ;
+    case REG_EXPAND_SZ:
+      return RRF_RT_REG_EXPAND_SZ;
+    case REG_BINARY:
+      return RRF_RT_REG_BINARY;
+    case REG_DWORD:
+      return RRF_RT_REG_DWORD;
+    case REG_MULTI_SZ:
+      return RRF_RT_REG_MULTI_SZ;
+    case REG_QWORD:
+      return RRF_RT_REG_QWORD;
+    default:
+      return 0;
   }
 }
 
@@ -547,7 +565,8 @@ LONG CheckWantedType(DWORD flags, DWORD type, size_t size) {
   DWORD wanted = flags & RRF_RT_ANY;
   if (wanted != RRF_RT_ANY && (wanted & TypeFlag(type)) == 0) return ERROR_UNSUPPORTED_TYPE;
   // RRF_RT_DWORD and RRF_RT_QWORD take REG_BINARY data only of that width.
-  if (type == REG_BINARY && ((wanted == RRF_RT_DWORD && size != 4) || (wanted == RRF_RT_QWORD && size != 8))) {
+  if (type == REG_BINARY &&
+      ((wanted == RRF_RT_DWORD && size != 4) || (wanted == RRF_RT_QWORD && size != 8))) {
     return ERROR_DATATYPE_MISMATCH;
   }
   return ERROR_SUCCESS;

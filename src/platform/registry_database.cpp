@@ -148,59 +148,59 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
 // Every statement the database runs more than once, prepared on first use:
 // each one's name with its SQL, so that the names and the texts cannot drift
 // apart.
-#define INIREG_REGISTRY_STATEMENTS(X)                                                              \
-  X(kBegin, "BEGIN IMMEDIATE")                                                                     \
-  X(kBeginRead, "BEGIN")                                                                           \
-  X(kCommit, "COMMIT")                                                                             \
-  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                                \
-  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                      \
-  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)")    \
-  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                                  \
-  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                               \
-  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                         \
-  X(kSubkeyAt,                                                                                     \
-    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "                              \
-    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                      \
-  X(kSubkeyAfter,                                                                                  \
-    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "         \
-    "ORDER BY name_folded LIMIT 1")                                                                \
-  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")         \
-  X(kValueAt,                                                                                      \
-    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")       \
-  X(kValueAfter,                                                                                   \
-    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")     \
-  X(kDataVersion, "PRAGMA data_version")                                                           \
-  X(kDepthOf,                                                                                      \
-    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                     \
-    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                       \
-    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                    \
-  X(kSetValue,                                                                                     \
-    "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "          \
-    "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data")   \
-  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                       \
-  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1")                                      \
-  X(kKeyInfoSubkeys,                                                                               \
-    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")                 \
-  X(kKeyInfoValues,                                                                                \
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "             \
-    "FROM vals WHERE key_id = ?1")                                                                 \
-  X(kModifiedOf, "SELECT modified FROM keys WHERE id = ?1")                                        \
-  X(kDeleteTreeValues,                                                                             \
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
-    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
-    "DELETE FROM vals WHERE key_id IN tree")                                                       \
-  X(kDeleteTreeKeys,                                                                               \
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                             \
-    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                                \
-    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                              \
-  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                            \
+#define INIREG_REGISTRY_STATEMENTS(X)                                                            \
+  X(kBegin, "BEGIN IMMEDIATE")                                                                   \
+  X(kBeginRead, "BEGIN")                                                                         \
+  X(kCommit, "COMMIT")                                                                           \
+  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                              \
+  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                    \
+  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)")  \
+  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                                \
+  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                             \
+  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                       \
+  X(kSubkeyAt,                                                                                   \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "                            \
+    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                    \
+  X(kSubkeyAfter,                                                                                \
+    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "       \
+    "ORDER BY name_folded LIMIT 1")                                                              \
+  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")       \
+  X(kValueAt,                                                                                    \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")     \
+  X(kValueAfter,                                                                                 \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")   \
+  X(kDataVersion, "PRAGMA data_version")                                                         \
+  X(kDepthOf,                                                                                    \
+    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                   \
+    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                     \
+    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                  \
+  X(kSetValue,                                                                                   \
+    "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "        \
+    "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data") \
+  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                     \
+  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1")                                    \
+  X(kKeyInfoSubkeys,                                                                             \
+    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")               \
+  X(kKeyInfoValues,                                                                              \
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "           \
+    "FROM vals WHERE key_id = ?1")                                                               \
+  X(kModifiedOf, "SELECT modified FROM keys WHERE id = ?1")                                      \
+  X(kDeleteTreeValues,                                                                           \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                           \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                              \
+    "DELETE FROM vals WHERE key_id IN tree")                                                     \
+  X(kDeleteTreeKeys,                                                                             \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                           \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                              \
+    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                            \
+  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                          \
   X(kCheckpoint, "PRAGMA wal_checkpoint(PASSIVE)")
 
 enum RegistryDatabase::Statement : int {
 #define INIREG_STATEMENT_NAME(name, sql) name,
   INIREG_REGISTRY_STATEMENTS(INIREG_STATEMENT_NAME)
 #undef INIREG_STATEMENT_NAME
-  kStatementCount
+      kStatementCount
 };
 
 namespace {
@@ -312,7 +312,8 @@ class RegistryDatabase::Read {
     sqlite3_step(commit_);
     sqlite3_reset(commit_);
     sqlite3* connection = database_.connection_.get();
-    if (!sqlite3_get_autocommit(connection)) sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!sqlite3_get_autocommit(connection))
+      sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   Read(const Read&) = delete;
   Read& operator=(const Read&) = delete;
@@ -349,7 +350,9 @@ bool RegistryDatabase::ReadCache::Admit(size_t size) {
   return true;
 }
 
-void RegistryDatabase::Closer::operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+void RegistryDatabase::Closer::operator()(sqlite3* connection) const {
+  sqlite3_close_v2(connection);
+}
 void RegistryDatabase::Finalizer::operator()(sqlite3_stmt* statement) const {
   sqlite3_finalize(statement);
 }
@@ -370,7 +373,8 @@ LONG RegistryDatabase::Open(const std::string& path, std::shared_ptr<RegistryDat
   LONG status = Guarded([&] {
     sqlite3* raw = nullptr;
     // The checked file itself: links were resolved by the check.
-    int code = sqlite3_open_v2(usable.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    int code = sqlite3_open_v2(usable.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                               nullptr);
     std::shared_ptr<RegistryDatabase> opened(new RegistryDatabase(raw));
     try {
       if (code != SQLITE_OK) throw SqliteError{code};
@@ -382,7 +386,8 @@ LONG RegistryDatabase::Open(const std::string& path, std::shared_ptr<RegistryDat
     *database = std::move(opened);
     return ERROR_SUCCESS;
   });
-  if (failure != SQLITE_OK) FailureText() = "registry database " + ShownPath(path) + ": " + Describe(failure);
+  if (failure != SQLITE_OK)
+    FailureText() = "registry database " + ShownPath(path) + ": " + Describe(failure);
   return status;
 }
 
@@ -395,7 +400,8 @@ const std::string& RegistryDatabase::LastFailure() { return FailureText(); }
 // lock taken waits in the busy handler rather than failing.
 void RegistryDatabase::Claim() {
   Check(sqlite3_busy_timeout(connection_.get(), kBusyTimeoutMs));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (;;) {
     try {
       Transaction transaction(*this);
@@ -462,7 +468,9 @@ void RegistryDatabase::UpgradeSchema() {
   Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
 
-void RegistryDatabase::Touch(int64_t key) { Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run(); }
+void RegistryDatabase::Touch(int64_t key) {
+  Query(*this, kTouchKey).Bind(1, key).Bind(2, Now()).Run();
+}
 
 sqlite3_stmt* RegistryDatabase::Prepared(Statement statement) {
   auto& slot = statements_[statement];
@@ -498,7 +506,9 @@ int64_t RegistryDatabase::Scalar(const char* sql) {
   return sqlite3_column_int64(raw, 0);
 }
 
-bool RegistryDatabase::KeyExists(int64_t key) { return Query(*this, kKeyExists).Bind(1, key).Step(); }
+bool RegistryDatabase::KeyExists(int64_t key) {
+  return Query(*this, kKeyExists).Bind(1, key).Step();
+}
 
 // Follows `path` from `base` as far as it exists; `resolved` counts the
 // components found, and the id of the last one found is returned.
@@ -537,7 +547,8 @@ int64_t RegistryDatabase::ChildOf(Read& read, int64_t parent, const std::string&
   return child;
 }
 
-int64_t RegistryDatabase::ResolvePath(Read& read, int64_t base, const KeyPath& path, size_t* resolved) {
+int64_t RegistryDatabase::ResolvePath(Read& read, int64_t base, const KeyPath& path,
+                                      size_t* resolved) {
   int64_t id = base;
   for (*resolved = 0; *resolved < path.size(); ++*resolved) {
     int64_t child = ChildOf(read, id, path[*resolved]);
@@ -584,7 +595,12 @@ LONG RegistryDatabase::CreateKey(int64_t base, const KeyPath& path, int64_t* id,
     if (resolved < path.size()) Touch(parent);
     int64_t now = Now();
     for (size_t i = resolved; i < path.size(); ++i) {
-      Query(*this, kInsertKey).Bind(1, parent).Bind(2, path[i]).Bind(3, Fold(path[i])).Bind(4, now).Run();
+      Query(*this, kInsertKey)
+          .Bind(1, parent)
+          .Bind(2, path[i])
+          .Bind(3, Fold(path[i]))
+          .Bind(4, now)
+          .Run();
       parent = sqlite3_last_insert_rowid(connection_.get());
     }
     transaction.Commit();
@@ -708,7 +724,8 @@ LONG RegistryDatabase::GetValue(int64_t key, const std::string& name, RegistryVa
       }
       size_t size = slot.size() + (exists ? value->name.size() + value->data.size() : 0);
       if (cache_.Admit(size)) {
-        cache_.values.emplace(std::move(slot), ReadCache::Value{exists, exists ? *value : RegistryValue()});
+        cache_.values.emplace(std::move(slot),
+                              ReadCache::Value{exists, exists ? *value : RegistryValue()});
       }
     }
     if (exists) return ERROR_SUCCESS;

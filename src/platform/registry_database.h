@@ -141,14 +141,14 @@ class RegistryDatabase {
   struct ReadCache {
     bool valid = false;  // False: `stamp` is unknown, nothing may be kept.
     SqliteChangeStamp::Stamp stamp{};
-    size_t bytes = 0;  // Roughly, to bound the memory held.
-    std::unordered_map<int64_t, bool> keys;                  // Id: exists.
-    std::unordered_map<std::string, int64_t> children;       // Parent id, folded name: id or 0.
+    size_t bytes = 0;                                   // Roughly, to bound the memory held.
+    std::unordered_map<int64_t, bool> keys;             // Id: exists.
+    std::unordered_map<std::string, int64_t> children;  // Parent id, folded name: id or 0.
     struct Value {
       bool exists = false;
       RegistryValue value;
     };
-    std::unordered_map<std::string, Value> values;           // Key id, folded name.
+    std::unordered_map<std::string, Value> values;  // Key id, folded name.
     // Drops everything, and the stamp with it.
     void Forget();
     // Drops everything, keeping the stamp.

@@ -101,8 +101,8 @@ LONG Fail(LONG status, const std::string& text, std::string* reason) {
 }
 
 LONG FailErrno(const std::string& what, const std::string& path, int error, std::string* reason) {
-  return Fail(StatusOfErrno(error), ShownPath(path) + ": cannot " + what + ": " + std::strerror(error),
-              reason);
+  return Fail(StatusOfErrno(error),
+              ShownPath(path) + ": cannot " + what + ": " + std::strerror(error), reason);
 }
 
 bool Realpath(const std::string& path, std::string* resolved) {
@@ -138,7 +138,8 @@ LONG MakeParentFolders(const std::string& path, std::string* reason) {
 // root, and none may let another user rename or replace what it holds.
 // `own` says that `folder` holds the database itself.  Links in the path are
 // resolved first: what counts is where the kernel will look.
-LONG CheckFolderChain(const std::string& path, const std::string& start, bool own, std::string* reason) {
+LONG CheckFolderChain(const std::string& path, const std::string& start, bool own,
+                      std::string* reason) {
   std::string folder;
   if (!Realpath(start, &folder)) {
     return FailErrno("find its folder", path, errno, reason);
@@ -193,13 +194,14 @@ LONG CheckOwnership(const std::string& path, const std::string& what, const stru
   if (info.st_uid != self) {
     return Fail(ERROR_ACCESS_DENIED,
                 ShownPath(path) + ": " + what + " belongs to user " + std::to_string(info.st_uid) +
-                    ", not to you (user " + std::to_string(self) + "); remove it or use a file of your own",
+                    ", not to you (user " + std::to_string(self) +
+                    "); remove it or use a file of your own",
                 reason);
   }
   if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return Fail(ERROR_ACCESS_DENIED,
-                ShownPath(path) + ": " + what + " can be written by group or others (mode " + Octal(info.st_mode) +
-                    "); fix with: chmod go-w " + ShownPath(path),
+                ShownPath(path) + ": " + what + " can be written by group or others (mode " +
+                    Octal(info.st_mode) + "); fix with: chmod go-w " + ShownPath(path),
                 reason);
   }
   return ERROR_SUCCESS;
@@ -227,7 +229,9 @@ LONG CheckJournals(const std::string& database, std::string* reason) {
   return ERROR_SUCCESS;
 }
 
-bool IsUri(const std::string& path) { return EqualsNoCase(std::string_view(path).substr(0, 5), "file:"); }
+bool IsUri(const std::string& path) {
+  return EqualsNoCase(std::string_view(path).substr(0, 5), "file:");
+}
 
 // Makes sure the file exists, creating it empty and 0600 in a folder already
 // found safe.  Leaves `info` describing the path itself (not a link's target).
@@ -243,8 +247,8 @@ LONG EnsureExists(const std::string& path, struct stat* info, std::string* reaso
       return FailErrno("create it", path, errno, reason);
     }
   }
-  return Fail(ERROR_REGISTRY_IO_FAILED, ShownPath(path) + ": it keeps disappearing while being created",
-              reason);
+  return Fail(ERROR_REGISTRY_IO_FAILED,
+              ShownPath(path) + ": it keeps disappearing while being created", reason);
 }
 
 }  // namespace
@@ -253,7 +257,8 @@ LONG PrepareRegistryFile(const std::string& path, std::string* usable, std::stri
   if (path.empty()) return Fail(ERROR_REGISTRY_CORRUPT, "path is empty", reason);
   if (path == ":memory:" || IsUri(path)) {
     return Fail(ERROR_REGISTRY_CORRUPT,
-                ShownPath(path) + " is not a file name: in-memory and URI databases keep nothing; name a file",
+                ShownPath(path) +
+                    " is not a file name: in-memory and URI databases keep nothing; name a file",
                 reason);
   }
   if (path.back() == '/') {
@@ -281,8 +286,9 @@ LONG PrepareRegistryFile(const std::string& path, std::string* usable, std::stri
       int error = errno;
       if (error == ENOENT) {
         return Fail(ERROR_REGISTRY_CORRUPT,
-                    ShownPath(path) + " is a symbolic link to a file that does not exist; create the file "
-                                  "or remove the link",
+                    ShownPath(path) +
+                        " is a symbolic link to a file that does not exist; create the file "
+                        "or remove the link",
                     reason);
       }
       return FailErrno("follow its symbolic links", path, error, reason);
@@ -292,18 +298,21 @@ LONG PrepareRegistryFile(const std::string& path, std::string* usable, std::stri
   }
   if (!S_ISREG(info.st_mode)) {
     return Fail(ERROR_REGISTRY_CORRUPT,
-                ShownPath(path) + " is " + TypeName(info.st_mode) + "; name a regular file", reason);
+                ShownPath(path) + " is " + TypeName(info.st_mode) + "; name a regular file",
+                reason);
   }
   if (LONG status = CheckOwnership(target, "the file", info, reason)) return status;
 
   // Opened without following links or waiting, and compared with what was
   // inspected, so that the header read is the checked file's.
-  FileDescriptor file(open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  FileDescriptor file(
+      open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.get() < 0) return FailErrno("open it", target, errno, reason);
   struct stat opened {};
   if (fstat(file.get(), &opened) != 0) return FailErrno("inspect it", target, errno, reason);
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino || !S_ISREG(opened.st_mode)) {
-    return Fail(ERROR_REGISTRY_IO_FAILED, ShownPath(path) + " changed while it was being checked", reason);
+    return Fail(ERROR_REGISTRY_IO_FAILED, ShownPath(path) + " changed while it was being checked",
+                reason);
   }
   static const char kMagic[16] = "SQLite format 3";  // With its NUL: 16 bytes.
   char header[sizeof kMagic];
@@ -311,8 +320,10 @@ LONG PrepareRegistryFile(const std::string& path, std::string* usable, std::stri
   if (got < 0) return FailErrno("read it", target, errno, reason);
   if (got != 0 && (got != static_cast<ssize_t>(sizeof header) ||
                    std::memcmp(header, kMagic, sizeof header) != 0)) {
-    return Fail(ERROR_REGISTRY_CORRUPT, ShownPath(path) + " is not a registry database (not SQLite); "
-                                                      "name another file",
+    return Fail(ERROR_REGISTRY_CORRUPT,
+                ShownPath(path) +
+                    " is not a registry database (not SQLite); "
+                    "name another file",
                 reason);
   }
   if (LONG status = CheckJournals(target, reason)) return status;

@@ -21,7 +21,8 @@ constexpr size_t kIsInitOffset = 12;
 void SqliteChangeStamp::Attach(sqlite3* connection) {
   file_ = nullptr;
   sqlite3_file* file = nullptr;
-  if (sqlite3_file_control(connection, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK) return;
+  if (sqlite3_file_control(connection, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK)
+    return;
   if (file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
       file->pMethods->xShmMap == nullptr) {
     return;

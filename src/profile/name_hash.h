@@ -88,7 +88,8 @@ inline bool NamesEqual(const char* a, size_t aLength, const char* b, size_t bLen
   // Callers nearly always spell a name as the file does: equal bytes are
   // the cheap answer.
   if (std::memcmp(a, b, aLength) == 0) return true;
-  if (aLength < 8) return aLength == 0 || FoldWord(LoadPart(a, aLength)) == FoldWord(LoadPart(b, aLength));
+  if (aLength < 8)
+    return aLength == 0 || FoldWord(LoadPart(a, aLength)) == FoldWord(LoadPart(b, aLength));
   size_t whole = aLength - 8;
   for (size_t i = 0; i < whole; i += 8) {
     if (FoldWord(LoadWord(a + i)) != FoldWord(LoadWord(b + i))) return false;

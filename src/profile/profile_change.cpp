@@ -42,8 +42,9 @@ ChangeResult ApplyProfileChange(ProfileFile* file, const ProfileChange& change) 
     case ProfileChange::Kind::kSetEntry:
       return SetEntry(file, change);
     case ProfileChange::Kind::kDeleteSection:
-      return EraseSection(file, change.section.data(), change.section.size()) ? ChangeResult::kApplied
-                                                                               : ChangeResult::kNoTarget;
+      return EraseSection(file, change.section.data(), change.section.size())
+                 ? ChangeResult::kApplied
+                 : ChangeResult::kNoTarget;
     case ProfileChange::Kind::kDeleteEntry: {
       ProfileSection* section = FindSection(file, change.section.data(), change.section.size());
       ProfileEntry* entry =

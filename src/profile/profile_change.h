@@ -5,15 +5,15 @@
 #ifndef INIREG_PROFILE_PROFILE_CHANGE_H_
 #define INIREG_PROFILE_PROFILE_CHANGE_H_
 
-#include "profile/profile_records.h"
 #include "profile/profile_journal.h"
+#include "profile/profile_records.h"
 
 namespace inireg {
 
 enum class ChangeResult {
-  kApplied,    // The records changed.
-  kNoTarget,   // A deletion found nothing to delete; nothing changed.
-  kRefused,    // The file format could not carry it back; nothing changed.
+  kApplied,   // The records changed.
+  kNoTarget,  // A deletion found nothing to delete; nothing changed.
+  kRefused,   // The file format could not carry it back; nothing changed.
 };
 
 // kSetEntry: finds or appends the section and the entry and sets the value

@@ -199,14 +199,16 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   ProfileFile* file = OpenProfileLocked(path);
   if (file == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(section)) {
-    return CopyList(file->sections, [](const ProfileSection& s) -> std::string_view { return s.name; },
-                    buffer, size);
+    return CopyList(
+        file->sections, [](const ProfileSection& s) -> std::string_view { return s.name; }, buffer,
+        size);
   }
   ProfileSection* found = inireg::FindSection(file, section, std::strlen(section));
   if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(key)) {
-    return CopyList(found->entries, [](const ProfileEntry& e) -> std::string_view { return e.key; },
-                    buffer, size);
+    return CopyList(
+        found->entries, [](const ProfileEntry& e) -> std::string_view { return e.key; }, buffer,
+        size);
   }
   ProfileEntry* entry = inireg::FindEntry(found, key, std::strlen(key));
   if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
@@ -298,8 +300,7 @@ ProfileSection* ProfileFindSection(const char* name, const char* path) {
   return FindSection(file, name);
 }
 
-int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size,
-                         const ProfileSection* section) {
+int32_t ProfileKeyNameAt(int32_t index, char* buffer, int32_t size, const ProfileSection* section) {
   if (section == nullptr || index < 0 || static_cast<size_t>(index) >= section->entries.size()) {
     return 0;
   }

@@ -63,7 +63,7 @@ struct LayoutSection {
   bool deleted = false;
   bool fromFile = false;
   ProfileTextSpan header;
-  size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
+  size_t regionEnd = 0;              // Where the next section's header starts, or the file's end.
   std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
 
   void Add(LayoutEntry entry) {
@@ -74,7 +74,8 @@ struct LayoutSection {
   LayoutEntry* Find(const std::string& key) {
     if (entries.size() <= kKeyTableThreshold) {
       for (LayoutEntry& entry : entries) {
-        if (!entry.deleted && NamesEqual(entry.key.data(), entry.key.size(), key.data(), key.size())) {
+        if (!entry.deleted &&
+            NamesEqual(entry.key.data(), entry.key.size(), key.data(), key.size())) {
           return &entry;
         }
       }
@@ -82,7 +83,8 @@ struct LayoutSection {
     }
     if (!keysIndexed_) {
       // Indexed on first use: a journal touches few of a file's sections.
-      for (size_t i = 0; i < entries.size(); ++i) keyIndex_[LowerCased(entries[i].key.str())].push_back(i);
+      for (size_t i = 0; i < entries.size(); ++i)
+        keyIndex_[LowerCased(entries[i].key.str())].push_back(i);
       keysIndexed_ = true;
     }
     auto found = keyIndex_.find(LowerCased(key));
@@ -115,7 +117,8 @@ class LayoutModel {
       copy.fromFile = true;
       if (mapped_) {
         copy.header = sources.headers[index];
-        copy.regionEnd = index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : fileSize;
+        copy.regionEnd =
+            index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : fileSize;
         mapped_ = sources.entries[index].size() == section.entries.size();
       }
       for (size_t i = 0; i < section.entries.size(); ++i) {
@@ -200,7 +203,8 @@ class LayoutModel {
                                   std::make_pair(HashName(name.data(), name.size()), size_t{0}));
     for (auto it = first; it != fileSections_.end() && it->first == first->first; ++it) {
       LayoutSection& section = sections[it->second];
-      if (!section.deleted && NamesEqual(section.name.data(), section.name.size(), name.data(), name.size())) {
+      if (!section.deleted &&
+          NamesEqual(section.name.data(), section.name.size(), name.data(), name.size())) {
         return &section;
       }
     }
@@ -215,7 +219,8 @@ class LayoutModel {
     return section->Find(key);
   }
 
-  void SetEntry(const std::string& sectionName, const std::string& key, const std::string& rawValue) {
+  void SetEntry(const std::string& sectionName, const std::string& key,
+                const std::string& rawValue) {
     if (sectionName.empty() || key.empty()) return;  // The engine refuses these.
     LayoutSection* section = FindSection(sectionName);
     if (section == nullptr) {
@@ -225,7 +230,8 @@ class LayoutModel {
       section = &sections.back();
     }
     // The value is parsed as a line's value is; the engine takes C strings.
-    std::vector<char> buffer(rawValue.c_str(), rawValue.c_str() + std::strlen(rawValue.c_str()) + 1);
+    std::vector<char> buffer(rawValue.c_str(),
+                             rawValue.c_str() + std::strlen(rawValue.c_str()) + 1);
     bool nothingLeft = *TrimText(buffer.data(), true, false) == '\0';
     bool quoted = false;
     std::string value = ParseValue(buffer.data(), &quoted);
@@ -429,7 +435,8 @@ class LayoutWriter {
       if (text_[i] != Unit('=')) continue;
       if (Trimmed(Codec::Decode(text_.data() + begin, i - begin)) == entry.key) {
         prefixEnd = i + 1;
-        while (prefixEnd < bodyEnd && (text_[prefixEnd] == Unit(' ') || text_[prefixEnd] == Unit('\t'))) {
+        while (prefixEnd < bodyEnd &&
+               (text_[prefixEnd] == Unit(' ') || text_[prefixEnd] == Unit('\t'))) {
           ++prefixEnd;
         }
       }
@@ -456,11 +463,13 @@ class LayoutWriter {
   size_t position_ = 0;
 };
 
-bool WriteNarrow(const std::string& original, const LayoutModel& model, bool join, std::string* out) {
+bool WriteNarrow(const std::string& original, const LayoutModel& model, bool join,
+                 std::string* out) {
   LayoutWriter<NarrowText> writer(original, join);
   if (writer.HasLongLines()) return false;
   out->reserve(original.size() + 256);
-  return writer.Write(model, [](size_t offset) { return offset; }, out);
+  return writer.Write(
+      model, [](size_t offset) { return offset; }, out);
 }
 
 bool WriteWide(const std::string& original, const LayoutModel& model, bool join, std::string* out) {
@@ -475,7 +484,9 @@ bool WriteWide(const std::string& original, const LayoutModel& model, bool join,
   LayoutWriter<WideText> writer(units, join);
   if (writer.HasLongLines()) return false;
   std::u16string edited;
-  if (!writer.Write(model, [](size_t offset) { return (offset - 2) / 2; }, &edited)) return false;
+  if (!writer.Write(
+          model, [](size_t offset) { return (offset - 2) / 2; }, &edited))
+    return false;
   out->assign(original, 0, 2);
   out->reserve(2 + 2 * edited.size());
   for (char16_t unit : edited) {

@@ -22,8 +22,8 @@
 
 #include <string>
 
-#include "profile/profile_reader.h"
 #include "profile/profile_journal.h"
+#include "profile/profile_reader.h"
 
 namespace inireg {
 

@@ -30,7 +30,8 @@ char* ParseValue(char* text, bool* quoted) {
 }
 
 EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry) {
-  const char* equals = static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
+  const char* equals =
+      static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
   if (equals == nullptr) return EntryLineKind::kNoEquals;
   const char* keyBegin = begin;
   const char* keyEnd = equals;
@@ -64,7 +65,8 @@ constexpr size_t kMaxLineLength = kLineBufferSize - 1;
 
 const char* SectionNameRefusal(const std::string& name) {
   if (HasLineBreak(name)) return "a section name holds a line break";
-  if (name.size() + 2 > kMaxLineLength) return "the section's header line would be over 32767 characters";
+  if (name.size() + 2 > kMaxLineLength)
+    return "the section's header line would be over 32767 characters";
   return nullptr;
 }
 

@@ -83,7 +83,8 @@ class ProfileReader {
   // file's bytes.
   ProfileText Span(const char* begin, const char* end) const {
     size_t size = static_cast<size_t>(end - begin);
-    return InText(begin) ? ProfileText::Borrow(begin, size) : ProfileText(std::string_view(begin, size));
+    return InText(begin) ? ProfileText::Borrow(begin, size)
+                         : ProfileText(std::string_view(begin, size));
   }
 
   // False at the end of the file.
@@ -179,7 +180,8 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
       if (next == u'\n') {
         lineUnits_.back() = u'\n';
       } else {
-        pendingUnits_.insert(pendingUnits_.begin() + static_cast<std::ptrdiff_t>(pendingPosition_), next);
+        pendingUnits_.insert(pendingUnits_.begin() + static_cast<std::ptrdiff_t>(pendingPosition_),
+                             next);
       }
     }
   }
@@ -243,7 +245,8 @@ bool ProfileReader::NextLine(const char** begin, const char** end) {
     const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', limit));
     if (lineFeed != nullptr) {
       position_ += static_cast<size_t>(lineFeed - start) + 1;
-      const char* nul = static_cast<const char*>(std::memchr(start, '\0', static_cast<size_t>(lineFeed - start)));
+      const char* nul =
+          static_cast<const char*>(std::memchr(start, '\0', static_cast<size_t>(lineFeed - start)));
       *begin = start;
       *end = nul != nullptr ? nul : lineFeed + 1;
       return true;
@@ -264,7 +267,8 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.key = Span(parsed.keyBegin, parsed.keyEnd);
   entry.value = Span(parsed.valueBegin, parsed.valueEnd);
   entry.quoted = parsed.quoted;
-  hashes_.push_back(HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
+  hashes_.push_back(
+      HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
   if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
   return true;
 }

@@ -87,7 +87,8 @@ size_t ProbeSection(const ProfileFile& file, const char* name, size_t length, ui
 // slot, a later one is only counted.
 void IndexSection(ProfileFile* file, ProfileSection* section) {
   uint32_t hash = HashName(section->name.data(), section->name.size());
-  if (file->sectionTable.empty() || (file->indexedSections + 1) * 4 > file->sectionTable.size() * 3) {
+  if (file->sectionTable.empty() ||
+      (file->indexedSections + 1) * 4 > file->sectionTable.size() * 3) {
     size_t capacity = 16;
     while ((file->indexedSections + 1) * 4 > capacity * 3) capacity *= 2;
     std::vector<SectionSlot> old(capacity);
@@ -115,7 +116,8 @@ void IndexSection(ProfileFile* file, ProfileSection* section) {
 void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
   size_t mask = table->size() - 1;
   (*table)[hole] = SectionSlot{};
-  for (size_t next = (hole + 1) & mask; (*table)[next].section != nullptr; next = (next + 1) & mask) {
+  for (size_t next = (hole + 1) & mask; (*table)[next].section != nullptr;
+       next = (next + 1) & mask) {
     size_t home = (*table)[next].hash & mask;
     // The entry may stay when its home lies cyclically in (hole, next].
     bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);

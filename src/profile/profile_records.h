@@ -33,13 +33,12 @@ struct ProfileEntry {
   bool quoted = false;
 };
 
-
 // Sections of at most this many entries are searched by a scan of their key
 // hashes; larger ones also have a table.
 constexpr size_t kKeyTableThreshold = 16;
 
 struct ProfileSection {
-  ProfileText name;  // As written between the brackets, or trimmed by a write.
+  ProfileText name;                   // As written between the brackets, or trimmed by a write.
   std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
 
   // The key index, kept by AppendEntry and EraseEntry.  The HashName of

@@ -63,8 +63,8 @@ int32_t ProfileStore::GetHex(std::string keyArgument, std::string sectionArgumen
   return ProfileGetHex(section.c_str(), key.c_str(), defaultValue, path.c_str());
 }
 
-int32_t ProfileStore::GetString(std::string& out, std::string defaultValue,
-                                std::string keyArgument, std::string sectionArgument) {
+int32_t ProfileStore::GetString(std::string& out, std::string defaultValue, std::string keyArgument,
+                                std::string sectionArgument) {
   ApplyKey(keyArgument);
   ApplySection(sectionArgument);
   // A value that is there is copied straight into `out`.  Names holding a
@@ -88,8 +88,8 @@ int32_t ProfileStore::GetString(std::string& out, std::string defaultValue,
   // Length and text under one lock, so that no other thread changes the
   // entry between the two calls.
   ProfileEngineLock lock;
-  uint32_t length = ProfileGetString(section.c_str(), key.c_str(), defaultValue.c_str(), nullptr,
-                                     0, path.c_str());
+  uint32_t length = ProfileGetString(section.c_str(), key.c_str(), defaultValue.c_str(), nullptr, 0,
+                                     path.c_str());
   out.assign(static_cast<size_t>(length) + 1, '\0');
   uint32_t produced = ProfileGetString(section.c_str(), key.c_str(), defaultValue.c_str(), &out[0],
                                        length + 1, path.c_str());
@@ -117,8 +117,8 @@ int32_t ProfileStore::SetString(std::string value, std::string keyArgument,
 int32_t ProfileStore::GetKeyList(char* buffer, int32_t size, std::string sectionArgument) {
   ApplySection(sectionArgument);
   if (size < 0) size = 0;
-  return static_cast<int32_t>(
-      ProfileGetString(section.c_str(), nullptr, "", buffer, static_cast<uint32_t>(size), path.c_str()));
+  return static_cast<int32_t>(ProfileGetString(section.c_str(), nullptr, "", buffer,
+                                               static_cast<uint32_t>(size), path.c_str()));
 }
 
 CountedStringArray ProfileStore::GetKeyNames(int32_t* count, std::string sectionArgument) {

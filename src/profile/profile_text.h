@@ -25,7 +25,7 @@ class ProfileText {
   // assigned wherever a record's text is set.
   ProfileText(std::string_view text) { CopyFrom(text); }  // NOLINT(runtime/explicit)
   ProfileText(const std::string& text) : ProfileText(std::string_view(text)) {}  // NOLINT
-  ProfileText(const char* text) : ProfileText(std::string_view(text)) {}  // NOLINT
+  ProfileText(const char* text) : ProfileText(std::string_view(text)) {}         // NOLINT
 
   // A span of a buffer that outlives this object; nothing is copied.
   static ProfileText Borrow(const char* data, size_t size) {

@@ -87,7 +87,8 @@ Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
   if (known && current.exists && !ReadBytes(target, &original)) {
     return Failed(target + " cannot be read to apply the changes to its lines");
   }
-  std::string contents = ApplyChangesKeepingLayout(original, file->journal, file->joinContinuations);
+  std::string contents =
+      ApplyChangesKeepingLayout(original, file->journal, file->joinContinuations);
   bool write = contents != original || !current.exists;
   if (write) {
     std::string reason;
@@ -114,8 +115,10 @@ Status WriteBackProfile(ProfileFile* file) {
   FileSystem* fileSystem = CurrentFileSystem();
   std::string target = fileSystem->ResolveLinks(file->path);
   if (target.empty()) {
-    return Failed(file->path + " is a symbolic link that may not be followed (in a sticky folder "
-                  "open to all, only the caller's and the folder owner's links are) or a loop of links");
+    return Failed(
+        file->path +
+        " is a symbolic link that may not be followed (in a sticky folder "
+        "open to all, only the caller's and the folder owner's links are) or a loop of links");
   }
   std::unique_ptr<FileLock> lock = fileSystem->LockForWriteBack(target, kWriteBackLockTimeoutMs);
   if (!lock) {
@@ -133,7 +136,8 @@ Status WriteBackProfile(ProfileFile* file) {
     // there now and make this record's changes again.
     merged = FreshRecord(*file);
     LoadProfileFile(&merged);
-    if (merged.unreadable) return Failed(target + " changed on disk and cannot be read again to merge");
+    if (merged.unreadable)
+      return Failed(target + " changed on disk and cannot be read again to merge");
     for (const ProfileChange& change : file->journal) ApplyProfileChange(&merged, change);
   }
   ProfileFile* result = changed ? &merged : file;

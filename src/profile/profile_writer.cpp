@@ -68,8 +68,8 @@ bool WriteWhole(File* file, const std::string& contents) {
 // so that the target holds either its old or its new contents, never a mix.
 // Returns false with the target untouched when that fails, and `reason`;
 // sets `noTemporary` when no file could be made beside the target at all.
-bool ReplaceAtomically(const std::string& target, const std::string& contents,
-                       bool* noTemporary, std::string* reason) {
+bool ReplaceAtomically(const std::string& target, const std::string& contents, bool* noTemporary,
+                       std::string* reason) {
   FileSystem* fileSystem = CurrentFileSystem();
   std::string temporaryPath;
   std::unique_ptr<File> temporary = fileSystem->CreateTemporaryBeside(target, &temporaryPath);
@@ -80,7 +80,8 @@ bool ReplaceAtomically(const std::string& target, const std::string& contents,
   }
   bool replaced = WriteWhole(temporary.get(), contents);
   temporary.reset();
-  if (!replaced) *reason = "writing or flushing the new contents of " + target + " failed (is the disk full?)";
+  if (!replaced)
+    *reason = "writing or flushing the new contents of " + target + " failed (is the disk full?)";
   if (replaced) {
     // The target may be held open by another program for a moment (Windows
     // refuses to replace it then): retry as an open would be retried.
@@ -105,8 +106,9 @@ bool ReplaceFileContents(const std::string& target, const std::string& contents,
   // could not write in place is not replaced either: the rename would
   // succeed wherever the folder lets the caller make files.
   if (target.empty()) {
-    *reason = "a symbolic link that may not be followed (in a sticky folder open to all, only "
-              "the caller's and the folder owner's links are) or a loop of links";
+    *reason =
+        "a symbolic link that may not be followed (in a sticky folder open to all, only "
+        "the caller's and the folder owner's links are) or a loop of links";
     return false;
   }
   if (!fileSystem->MayReplace(target)) {
@@ -121,14 +123,16 @@ bool ReplaceFileContents(const std::string& target, const std::string& contents,
     std::unique_ptr<File> stream = OpenFileRetry(target, OpenMode::kWrite);
     if (stream && WriteWhole(stream.get(), contents)) return true;
     *reason = stream ? "writing " + target + " in place failed (is the disk full?)"
-                     : "neither a temporary file beside " + target + " nor the file itself could be opened for writing";
+                     : "neither a temporary file beside " + target +
+                           " nor the file itself could be opened for writing";
   }
   return false;
 }
 
 int ProfileSave(const ProfileFile& file) {
   std::string reason;
-  if (ReplaceFileContents(CurrentFileSystem()->ResolveLinks(file.path), RenderProfileFile(file), &reason)) {
+  if (ReplaceFileContents(CurrentFileSystem()->ResolveLinks(file.path), RenderProfileFile(file),
+                          &reason)) {
     return 1;
   }
   std::printf("COULDN'T OPEN FILE\n");

@@ -24,7 +24,8 @@ bool ParseRegistryLocation(const std::string& location, RegRoot* root, std::stri
   }
   if (found == nullptr) return false;
   *root = found->root;
-  *subkey = location.size() > 2 && location[2] == '\\' ? SliceString(location, 3) : SliceString(location, 2);
+  *subkey = location.size() > 2 && location[2] == '\\' ? SliceString(location, 3)
+                                                       : SliceString(location, 2);
   return true;
 }
 
@@ -46,7 +47,8 @@ std::string FormatRegistryPath(HKEY root, const char* subkey) {
   // profile's included, is "BAD".
   uintptr_t handle = reinterpret_cast<uintptr_t>(root);
   uint32_t low = static_cast<uint32_t>(handle);
-  bool extended = handle == static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(low)));
+  bool extended =
+      handle == static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(low)));
   uint32_t index = low - kFirstRootHandle;
   bool known = index < 4 && (handle == low || extended);
   std::string text = known ? kRegRoots[index].abbreviation : "BAD";

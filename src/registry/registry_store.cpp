@@ -62,7 +62,9 @@ RegistryStore::~RegistryStore() {
   if (sectionKey != nullptr) Registry().closeKey(sectionKey);
 }
 
-REGSAM RegistryStore::OpenMask() const { return (readOnly != 0 ? KEY_READ : kReadWrite) | accessFlags; }
+REGSAM RegistryStore::OpenMask() const {
+  return (readOnly != 0 ? KEY_READ : kReadWrite) | accessFlags;
+}
 
 REGSAM RegistryStore::CreateMask() const { return kReadWrite | accessFlags; }
 
@@ -137,9 +139,7 @@ void RegistryStore::NameSectionAndKey(const std::string& sectionArgument,
   if (!keyArgument.empty()) SelectValue(keyArgument);
 }
 
-const char* RegistryStore::MappedValueName() const {
-  return ValueNameArgument(key);
-}
+const char* RegistryStore::MappedValueName() const { return ValueNameArgument(key); }
 
 bool RegistryStore::QueryTypeAndSize(const char* name, DWORD* type, DWORD* size) {
   return sectionKey != nullptr &&
@@ -148,7 +148,8 @@ bool RegistryStore::QueryTypeAndSize(const char* name, DWORD* type, DWORD* size)
 
 int32_t RegistryStore::WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
   if (sectionKey == nullptr && CreateKeys() == 0) return 0;
-  LONG status = Registry().setValue(sectionKey, name, 0, type, static_cast<const BYTE*>(data), size);
+  LONG status =
+      Registry().setValue(sectionKey, name, 0, type, static_cast<const BYTE*>(data), size);
   return status == ERROR_SUCCESS ? static_cast<int32_t>(size) + 1 : 0;
 }
 
@@ -224,20 +225,21 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
     out.clear();
     char* text = ResizeBuffer(out, static_cast<int32_t>(dataSize) + 3);
     DWORD capacity = dataSize + 1;
-    Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(text), &capacity);
+    Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(text),
+                          &capacity);
     out.resize(std::strlen(out.c_str()));
   } else if (type == REG_DWORD) {
     uint32_t number = 0;
     DWORD capacity = sizeof number;
-    if (Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(&number),
-                              &capacity) == ERROR_SUCCESS) {
+    if (Registry().queryValue(sectionKey, name, nullptr, &readType,
+                              reinterpret_cast<BYTE*>(&number), &capacity) == ERROR_SUCCESS) {
       FormatString(out, "%lu", static_cast<unsigned long>(number));
     }
   } else if (type == REG_QWORD) {
     uint64_t number = 0;
     DWORD capacity = sizeof number;
-    if (Registry().queryValue(sectionKey, name, nullptr, &readType, reinterpret_cast<BYTE*>(&number),
-                              &capacity) == ERROR_SUCCESS) {
+    if (Registry().queryValue(sectionKey, name, nullptr, &readType,
+                              reinterpret_cast<BYTE*>(&number), &capacity) == ERROR_SUCCESS) {
       FormatString(out, "%llu", static_cast<unsigned long long>(number));
     }
   } else {
@@ -254,7 +256,8 @@ uint32_t RegistryStore::GetValue(std::string& out, BYTE** data, DWORD* size,
       // A value that grew since the size query fails the read, and the
       // registry then reports the size it would need: more than the buffer
       // holds.  Report no bytes instead, so that no caller reads past it.
-      if (Registry().queryValue(sectionKey, name, nullptr, &readType, buffer, size) != ERROR_SUCCESS) {
+      if (Registry().queryValue(sectionKey, name, nullptr, &readType, buffer, size) !=
+          ERROR_SUCCESS) {
         *size = 0;
       }
     }
@@ -325,7 +328,8 @@ CountedStringArray RegistryStore::GetKeyNames(int32_t* count, std::string sectio
   return CollectNames(count, [this](DWORD index, char* name) {
     DWORD capacity = kNameBufferSize;
     DWORD type = 0;
-    return Registry().enumValue(sectionKey, index, name, &capacity, nullptr, &type, nullptr, nullptr);
+    return Registry().enumValue(sectionKey, index, name, &capacity, nullptr, &type, nullptr,
+                                nullptr);
   });
 }
 

@@ -35,8 +35,8 @@ class ProfileBackend : public SettingsBackend {
     *exists = length == ProfileGetString(section.c_str(), key.c_str(), "?", nullptr, 0, file);
     if (!*exists) return std::nullopt;
     std::string value(static_cast<size_t>(length) + 1, '\0');
-    uint32_t copied = ProfileGetString(section.c_str(), key.c_str(), "", &value[0],
-                                       length + 1, file);
+    uint32_t copied =
+        ProfileGetString(section.c_str(), key.c_str(), "", &value[0], length + 1, file);
     value.resize(copied);
     return value;
   }

@@ -93,8 +93,8 @@ Parsed<T> ReadAs(const std::optional<std::string>& text, Parse parse) {
   Parsed<T> result;
   if (!text) return result;
   result.text = *text;
-  result.state = parse(Strip(*text), &result.value) ? Parsed<T>::State::kPresent
-                                                    : Parsed<T>::State::kInvalid;
+  result.state =
+      parse(Strip(*text), &result.value) ? Parsed<T>::State::kPresent : Parsed<T>::State::kInvalid;
   if (!result.has_value()) result.value = T{};
   return result;
 }
@@ -120,8 +120,7 @@ Settings::Settings(Settings&&) noexcept = default;
 Settings& Settings::operator=(Settings&&) noexcept = default;
 Settings::~Settings() = default;
 
-std::optional<std::string> Settings::Get(const std::string& section,
-                                         const std::string& key) const {
+std::optional<std::string> Settings::Get(const std::string& section, const std::string& key) const {
   if (section.empty() || key.empty()) return std::nullopt;
   bool exists = false;
   return backend_->Get(section, key, &exists);
@@ -146,8 +145,7 @@ Parsed<double> Settings::GetDouble(const std::string& section, const std::string
   return ReadAs<double>(Get(section, key), ParseDouble);
 }
 
-Status Settings::Set(const std::string& section, const std::string& key,
-                     const std::string& value) {
+Status Settings::Set(const std::string& section, const std::string& key, const std::string& value) {
   Status names = NeedNames(section, key);
   return names.ok() ? backend_->Set(section, key, value) : names;
 }

@@ -36,7 +36,8 @@ void FormatString(std::string& destination, const char* format, ...) {
 
 std::string PrefixString(const std::string& source, int32_t count) {
   if (count <= 0) return std::string();
-  size_t taken = static_cast<size_t>(count) < source.size() ? static_cast<size_t>(count) : source.size();
+  size_t taken =
+      static_cast<size_t>(count) < source.size() ? static_cast<size_t>(count) : source.size();
   return source.substr(0, taken);
 }
 

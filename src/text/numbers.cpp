@@ -61,7 +61,8 @@ int32_t ParseSigned32(const char* text) {
   uint64_t limit = negative ? 2147483648u : 2147483647u;
   uint64_t value = ReadDigits(p, 10, limit, &overflow);
   if (overflow) return negative ? INT32_MIN : INT32_MAX;
-  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
+  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value))
+                  : static_cast<int32_t>(value);
 }
 
 }  // namespace inireg

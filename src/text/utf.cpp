@@ -10,7 +10,9 @@ constexpr char16_t kEscapeBase = 0xDC00;  // + byte (0x80..0xFF) for bytes that 
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-bool IsEscapedByte(char16_t unit) { return unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF; }
+bool IsEscapedByte(char16_t unit) {
+  return unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF;
+}
 
 // The surrogate whose three-byte form (ED A0..BF 80..BF) starts at `i`, as
 // escaping encoding writes a lone one, or 0.  U+DC80..U+DCFF stand for
@@ -90,17 +92,20 @@ bool DecodeEscaping(const unsigned char* bytes, size_t count, std::u16string* ou
   bool lowFollows = false;
   for (size_t k = pieces.size(); k > 0; --k) {
     Piece& piece = pieces[k - 1];
-    if (piece.encodedSurrogate && IsHighSurrogate(static_cast<char16_t>(piece.codePoint)) && lowFollows) {
+    if (piece.encodedSurrogate && IsHighSurrogate(static_cast<char16_t>(piece.codePoint)) &&
+        lowFollows) {
       piece.encodedSurrogate = false;
       piece.escaped = true;
     }
     // An escaped byte is a low surrogate; a well-formed sequence never
     // starts with one.
-    lowFollows = piece.escaped || (piece.encodedSurrogate && IsLowSurrogate(static_cast<char16_t>(piece.codePoint)));
+    lowFollows = piece.escaped ||
+                 (piece.encodedSurrogate && IsLowSurrogate(static_cast<char16_t>(piece.codePoint)));
   }
   for (const Piece& piece : pieces) {
     if (piece.escaped) {
-      for (size_t k = 0; k < piece.length; ++k) output->push_back(static_cast<char16_t>(kEscapeBase + bytes[piece.begin + k]));
+      for (size_t k = 0; k < piece.length; ++k)
+        output->push_back(static_cast<char16_t>(kEscapeBase + bytes[piece.begin + k]));
     } else {
       AppendCodePoint(piece.codePoint, output);
     }

@@ -39,7 +39,8 @@ bool ReadsBack(HKEY key, const std::string& name) {
   char data[256];
   DWORD size = sizeof data, type = 0;
   Clock::time_point start = Clock::now();
-  LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  LONG status =
+      RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
   NoteWait(start);
   if (status == ERROR_REGISTRY_IO_FAILED) {
     ++timeouts;
@@ -48,7 +49,8 @@ bool ReadsBack(HKEY key, const std::string& name) {
   if (status != ERROR_SUCCESS) {
     std::fprintf(stderr, "read %s: status %d\n", name.c_str(), static_cast<int>(status));
   }
-  return status == ERROR_SUCCESS && type == REG_BINARY && std::string(data, size) == StressData(name);
+  return status == ERROR_SUCCESS && type == REG_BINARY &&
+         std::string(data, size) == StressData(name);
 }
 
 }  // namespace
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
   SetRegistryDatabasePath(argv[1]);
   const std::string process = argv[3];
   const int threads = std::atoi(argv[4]);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(std::atof(argv[5]) * 1000));
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(static_cast<long>(std::atof(argv[5]) * 1000));
 
   HKEY shared = nullptr;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, argv[2], 0, KEY_ALL_ACCESS, &shared) != ERROR_SUCCESS) {
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
     workers.emplace_back([&, t] {
       // Half the threads share the process's handle, half open their own.
       HKEY key = shared;
-      if (t % 2 == 1 && RegOpenKeyExA(HKEY_CURRENT_USER, argv[2], 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+      if (t % 2 == 1 &&
+          RegOpenKeyExA(HKEY_CURRENT_USER, argv[2], 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         ++errors;
         return;
       }
@@ -88,7 +92,8 @@ int main(int argc, char** argv) {
         do {
           Clock::time_point start = Clock::now();
           status = RegSetValueExA(key, name.c_str(), 0, REG_BINARY,
-                                  reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+                                  reinterpret_cast<const BYTE*>(data.data()),
+                                  static_cast<DWORD>(data.size()));
           NoteWait(start);
           if (status == ERROR_REGISTRY_IO_FAILED) ++timeouts;
         } while (status == ERROR_REGISTRY_IO_FAILED);
@@ -100,10 +105,14 @@ int main(int argc, char** argv) {
         written[static_cast<size_t>(t)] = i + 1;
         if (!ReadsBack(key, name)) ++lost;
         // An earlier value of this thread and one of another thread.
-        if (!ReadsBack(key, nameOf(t, static_cast<long>(random() % static_cast<unsigned long>(i + 1))))) ++lost;
+        if (!ReadsBack(key,
+                       nameOf(t, static_cast<long>(random() % static_cast<unsigned long>(i + 1)))))
+          ++lost;
         int other = static_cast<int>(random() % static_cast<unsigned>(threads));
         long done = written[static_cast<size_t>(other)];
-        if (done > 0 && !ReadsBack(key, nameOf(other, static_cast<long>(random() % static_cast<unsigned long>(done))))) {
+        if (done > 0 &&
+            !ReadsBack(key, nameOf(other, static_cast<long>(random() %
+                                                            static_cast<unsigned long>(done))))) {
           ++lost;
         }
       }
@@ -112,8 +121,9 @@ int main(int argc, char** argv) {
   }
   for (std::thread& worker : workers) worker.join();
   RegCloseKey(shared);
-  for (int t = 0; t < threads; ++t) std::printf("thread %d writes %ld\n", t, written[static_cast<size_t>(t)].load());
-  std::printf("timeouts %ld errors %ld lost %ld maxwait_ms %ld\n", timeouts.load(), errors.load(), lost.load(),
-              maxWaitMs.load());
+  for (int t = 0; t < threads; ++t)
+    std::printf("thread %d writes %ld\n", t, written[static_cast<size_t>(t)].load());
+  std::printf("timeouts %ld errors %ld lost %ld maxwait_ms %ld\n", timeouts.load(), errors.load(),
+              lost.load(), maxWaitMs.load());
   return errors == 0 && lost == 0 ? 0 : 1;
 }

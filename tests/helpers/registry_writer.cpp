@@ -28,8 +28,9 @@ int main(int argc, char** argv) {
   for (unsigned long i = 0; status == ERROR_SUCCESS && (count == 0 || i < count); ++i) {
     std::string name = argv[3] + std::to_string(i);
     std::string data = WriterData(name);
-    status = RegSetValueExA(key, name.c_str(), 0, REG_BINARY,
-                            reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    status =
+        RegSetValueExA(key, name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
     if (status == ERROR_SUCCESS) {
       std::printf("%lu\n", i);
       std::fflush(stdout);
