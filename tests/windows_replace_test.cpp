@@ -1,8 +1,8 @@
 // Windows: a write-back through ReplaceFileA creates a missing file (by a
 // plain move, there being nothing to replace), never replaces a read-only
 // one, and leaves no temporary file either way.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

@@ -6,8 +6,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <ntsecapi.h>
 #include <windows.h>
+#include <ntsecapi.h>
 #else
 #include <sys/random.h>
 #endif
