@@ -70,6 +70,9 @@ TEST_F(ProfileStoreTest, GetStringGivesValueOrDefaultWithItsLength) {
   EXPECT_EQ(store.GetString(out, "dflt", "missing", ""), 4);
   EXPECT_EQ(out, "dflt");
   EXPECT_EQ(store.GetString(out, "dflt", "k", "nosection"), 4);
+  // A name holding a NUL ends there, as it does in the engine's C calls.
+  EXPECT_EQ(store.GetString(out, "dflt", "quoted", std::string("s\0x", 3)), 3);
+  EXPECT_EQ(out, "a b");
 
   store.SetOptions(1);
   EXPECT_EQ(store.GetOptions(), 1);

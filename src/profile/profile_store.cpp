@@ -67,10 +67,11 @@ int32_t ProfileStore::GetString(std::string& out, std::string defaultValue, std:
                                 std::string sectionArgument) {
   ApplyKey(keyArgument);
   ApplySection(sectionArgument);
-  // A value that is there is copied straight into `out`.  Names holding a
-  // NUL end at it in the engine's C calls, so they take those.
-  if (!HoldsNul(section) && !HoldsNul(key) && !HoldsNul(path) &&
-      ProfileFindValue(path, section, key, &out)) {
+  // A value that is there is copied straight into `out`.  The engine's C
+  // calls end a name at a NUL: a section or key holding one is never found
+  // by its whole length (no name holds a NUL), so it falls through to them;
+  // a path holding one must not name a record of its own.
+  if (!HoldsNul(path) && ProfileFindValue(path, section, key, &out)) {
     return static_cast<int32_t>(out.size());
   }
   if (!section.empty() && !key.empty()) {
