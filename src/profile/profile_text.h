@@ -76,9 +76,7 @@ class ProfileText {
       data_ = "";
       return;
     }
-    char* copy = new char[text.size()];
-    std::memcpy(copy, text.data(), text.size());
-    data_ = copy;
+    data_ = NewCopy(text);
     owned_ = true;
   }
   void Take(ProfileText* other) {
@@ -91,11 +89,16 @@ class ProfileText {
   }
   // Frees the bytes when this text owns them, and leaves it empty.
   void FreeOwnedBytes() {
-    if (owned_) delete[] data_;
+    if (owned_) DeleteCopy(data_);
     data_ = "";
     size_ = 0;
     owned_ = false;
   }
+
+  // Out of line, so that the compiler does not take the empty literal a
+  // text starts with for what a delete may free.
+  static const char* NewCopy(std::string_view text);
+  static void DeleteCopy(const char* bytes);
 
   const char* data_ = "";
   uint32_t size_ = 0;
