@@ -15,11 +15,6 @@ namespace inireg {
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kDefaultLineEnd[] = "\r\n";
-#else
-constexpr char kDefaultLineEnd[] = "\n";
-#endif
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // Logical lines at least this long (in bytes the reader may deliver) could be
@@ -295,7 +290,7 @@ class LayoutWriter {
   LayoutWriter(const Text& text, bool joinContinuations) : text_(text), join_(joinContinuations) {
     size_t lineFeed = text_.find(Unit('\n'));
     if (lineFeed == Text::npos) {
-      Codec::Encode(kDefaultLineEnd, &lineEnd_);
+      Codec::Encode(kProfileLineEnd, &lineEnd_);
     } else if (lineFeed > 0 && text_[lineFeed - 1] == Unit('\r')) {
       lineEnd_ = {Unit('\r'), Unit('\n')};
     } else {
@@ -505,7 +500,7 @@ std::string WriteWhole(const std::string& original, const LayoutModel& model, bo
   // The mark goes on a line of its own, so that the first header is found
   // whether or not a reader takes the mark for text.
   if (original.compare(0, 3, kByteOrderMark) == 0 && text.compare(0, 3, kByteOrderMark) != 0) {
-    text.insert(0, std::string(kByteOrderMark) + kDefaultLineEnd);
+    text.insert(0, std::string(kByteOrderMark) + kProfileLineEnd);
   }
   return text;
 }

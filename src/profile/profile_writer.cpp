@@ -8,18 +8,8 @@
 
 namespace inireg {
 
-namespace {
-
-#ifdef _WIN32
-constexpr char kLineEnd[] = "\r\n";
-#else
-constexpr char kLineEnd[] = "\n";
-#endif
-
-}  // namespace
-
 std::string RenderProfileFile(const ProfileFile& file) {
-  constexpr size_t kLineEndLength = sizeof kLineEnd - 1;
+  constexpr size_t kLineEndLength = sizeof kProfileLineEnd - 1;
   size_t length = 0;
   for (const ProfileSection& section : file.sections) {
     length += section.name.size() + 2 + 2 * kLineEndLength;
@@ -34,7 +24,7 @@ std::string RenderProfileFile(const ProfileFile& file) {
     text += '[';
     text += section.name;
     text += ']';
-    text += kLineEnd;
+    text += kProfileLineEnd;
     for (const ProfileEntry& entry : section.entries) {
       text += entry.key;
       text += '=';
@@ -48,9 +38,9 @@ std::string RenderProfileFile(const ProfileFile& file) {
           entry.value.back() == '\\') {
         text += ' ';
       }
-      text += kLineEnd;
+      text += kProfileLineEnd;
     }
-    text += kLineEnd;
+    text += kProfileLineEnd;
   }
   return text;
 }

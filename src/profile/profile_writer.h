@@ -11,6 +11,13 @@
 
 namespace inireg {
 
+// The line end the writers put where the file gives none: the platform's.
+#ifdef _WIN32
+constexpr char kProfileLineEnd[] = "\r\n";
+#else
+constexpr char kProfileLineEnd[] = "\n";
+#endif
+
 // The text the file is written back as.
 std::string RenderProfileFile(const ProfileFile& file);
 
