@@ -58,6 +58,12 @@ inline uint64_t LoadPart(const char* text, size_t count) {
 // (or hashed) at equal length, so the overlap changes no result.
 inline uint64_t LoadTail(const char* text, size_t length) { return LoadWord(text + length - 8); }
 
+// What the hash takes of a word: every byte with its 0x20 bit set, which
+// folds A to Z onto a to z (and a few other pairs, such as "@" and "`", onto
+// each other: more collisions, never a miss).  Names equal under
+// CompareNoCase give equal words; one operation instead of FoldWord's seven.
+inline uint64_t HashWord(uint64_t word) { return word | (0x20 * kEachByte); }
+
 inline uint64_t Mix(uint64_t hash, uint64_t word) {
   hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
   return hash ^ (hash >> 31);
@@ -71,30 +77,34 @@ inline uint32_t HashName(const char* text, size_t length) {
   using namespace name_detail;
   uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
   if (length < 8) {
-    if (length > 0) hash = Mix(hash, FoldWord(LoadPart(text, length)));
+    if (length > 0) hash = Mix(hash, HashWord(LoadPart(text, length)));
   } else {
     size_t whole = length - 8;  // Bytes before the tail.
-    for (size_t i = 0; i < whole; i += 8) hash = Mix(hash, FoldWord(LoadWord(text + i)));
-    hash = Mix(hash, FoldWord(LoadTail(text, length)));
+    for (size_t i = 0; i < whole; i += 8) hash = Mix(hash, HashWord(LoadWord(text + i)));
+    hash = Mix(hash, HashWord(LoadTail(text, length)));
   }
   hash *= 0x94D049BB133111EBull;
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-// Whether the two names are equal under CompareNoCase.
+// Whether two words are equal under CompareNoCase.  Callers nearly always
+// spell a name as the file does: equal bytes are the cheap answer.
+inline bool WordsEqual(uint64_t a, uint64_t b) {
+  return a == b || name_detail::FoldWord(a) == name_detail::FoldWord(b);
+}
+
+// Whether the two names are equal under CompareNoCase.  Compared a word at a
+// time in line: a call into the C library's memcmp costs more than the few
+// words of a name.
 inline bool NamesEqual(const char* a, size_t aLength, const char* b, size_t bLength) {
   using namespace name_detail;
   if (aLength != bLength) return false;
-  // Callers nearly always spell a name as the file does: equal bytes are
-  // the cheap answer.
-  if (std::memcmp(a, b, aLength) == 0) return true;
-  if (aLength < 8)
-    return aLength == 0 || FoldWord(LoadPart(a, aLength)) == FoldWord(LoadPart(b, aLength));
+  if (aLength < 8) return aLength == 0 || WordsEqual(LoadPart(a, aLength), LoadPart(b, aLength));
   size_t whole = aLength - 8;
   for (size_t i = 0; i < whole; i += 8) {
-    if (FoldWord(LoadWord(a + i)) != FoldWord(LoadWord(b + i))) return false;
+    if (!WordsEqual(LoadWord(a + i), LoadWord(b + i))) return false;
   }
-  return FoldWord(LoadTail(a, aLength)) == FoldWord(LoadTail(b, aLength));
+  return WordsEqual(LoadTail(a, aLength), LoadTail(b, aLength));
 }
 
 }  // namespace inireg

@@ -29,8 +29,8 @@ ProfileFile* ProfileOpen(const char* path);
 // Looks `key` up in `section` of the file at `path` as ProfileGetString does,
 // for callers that hold the names with their lengths (none holds a NUL):
 // sets `value` to the whole value, quoted where ProfileGetString quotes it.
-// False, leaving `value` as it was, when the path or a name is empty or
-// the section or key is missing.
+// False, leaving `value` as it was, when the path or a name is empty, the
+// path holds a NUL, or the section or key is missing.
 bool ProfileFindValue(std::string_view path, std::string_view section, std::string_view key,
                       std::string* value);
 

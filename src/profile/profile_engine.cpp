@@ -203,14 +203,14 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
         file->sections, [](const ProfileSection& s) -> std::string_view { return s.name; }, buffer,
         size);
   }
-  ProfileSection* found = inireg::FindSection(file, section, std::strlen(section));
+  ProfileSection* found = FindSection(file, section);
   if (found == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (IsEmpty(key)) {
     return CopyList(
         found->entries, [](const ProfileEntry& e) -> std::string_view { return e.key; }, buffer,
         size);
   }
-  ProfileEntry* entry = inireg::FindEntry(found, key, std::strlen(key));
+  ProfileEntry* entry = FindEntry(found, key);
   if (entry == nullptr) return CopyText(defaultText, std::strlen(defaultText), buffer, size);
   if (file->keepQuotes && entry->quoted) return CopyQuoted(entry->value, buffer, size);
   return CopyText(entry->value.data(), entry->value.size(), buffer, size);
@@ -220,8 +220,14 @@ bool ProfileFindValue(std::string_view path, std::string_view section, std::stri
                       std::string* value) {
   if (section.empty() || key.empty()) return false;
   Guard guard(ProfileCacheMutex());
-  ProfileFile* file = OpenProfileLocked(path.data(), path.size());
-  if (file == nullptr) return false;
+  // A cached record's path never holds a NUL; a path that does is left to
+  // the C calls, which end it there, so that it names no record of its own.
+  ProfileFile* file = FindCachedProfile(path.data(), path.size());
+  if (file == nullptr || !file->loaded) {
+    if (path.find('\0') != std::string_view::npos) return false;
+    file = OpenProfileLocked(path.data(), path.size());
+    if (file == nullptr) return false;
+  }
   ProfileSection* found = inireg::FindSection(file, section.data(), section.size());
   if (found == nullptr) return false;
   ProfileEntry* entry = inireg::FindEntry(found, key.data(), key.size());

@@ -31,7 +31,11 @@ CountedStringArray CollectNames(int32_t* count, NameAt nameAt) {
   return names;
 }
 
-bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+// The sticky rule for a read's by-value arguments: a non-empty argument
+// becomes the current value, moved rather than copied.
+void Adopt(std::string* current, std::string* argument) {
+  if (!argument->empty()) *current = std::move(*argument);
+}
 
 }  // namespace
 
@@ -51,27 +55,27 @@ void ProfileStore::ApplyKey(const std::string& argument) {
 
 int32_t ProfileStore::GetInt(std::string keyArgument, std::string sectionArgument,
                              int32_t defaultValue) {
-  ApplyKey(keyArgument);
-  ApplySection(sectionArgument);
+  Adopt(&key, &keyArgument);
+  Adopt(&section, &sectionArgument);
   return ProfileGetInt(section.c_str(), key.c_str(), defaultValue, path.c_str());
 }
 
 int32_t ProfileStore::GetHex(std::string keyArgument, std::string sectionArgument,
                              int32_t defaultValue) {
-  ApplyKey(keyArgument);
-  ApplySection(sectionArgument);
+  Adopt(&key, &keyArgument);
+  Adopt(&section, &sectionArgument);
   return ProfileGetHex(section.c_str(), key.c_str(), defaultValue, path.c_str());
 }
 
 int32_t ProfileStore::GetString(std::string& out, std::string defaultValue, std::string keyArgument,
                                 std::string sectionArgument) {
-  ApplyKey(keyArgument);
-  ApplySection(sectionArgument);
+  Adopt(&key, &keyArgument);
+  Adopt(&section, &sectionArgument);
   // A value that is there is copied straight into `out`.  The engine's C
   // calls end a name at a NUL: a section or key holding one is never found
-  // by its whole length (no name holds a NUL), so it falls through to them;
-  // a path holding one must not name a record of its own.
-  if (!HoldsNul(path) && ProfileFindValue(path, section, key, &out)) {
+  // by its whole length (no name holds a NUL), so it falls through to them,
+  // as does a path holding one.
+  if (ProfileFindValue(path, section, key, &out)) {
     return static_cast<int32_t>(out.size());
   }
   if (!section.empty() && !key.empty()) {
