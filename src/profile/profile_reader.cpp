@@ -111,7 +111,6 @@ class ProfileReader {
   // the section's own vector is allocated once, at its final size.
   ProfileSection* section_ = nullptr;
   std::vector<ProfileEntry> entries_;
-  std::vector<uint32_t> hashes_;
 };
 
 bool ProfileReader::ReadNarrowLine(char* buffer, size_t size) {
@@ -267,14 +266,13 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.key = Span(parsed.keyBegin, parsed.keyEnd);
   entry.value = Span(parsed.valueBegin, parsed.valueEnd);
   entry.quoted = parsed.quoted;
-  hashes_.push_back(
-      HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
+  entry.keyHash = HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin));
   if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
   return true;
 }
 
 void ProfileReader::FinishSection() {
-  SetEntries(section_, &entries_, &hashes_);
+  SetEntries(section_, &entries_);
   section_ = nullptr;
 }
 

@@ -1,6 +1,6 @@
 // The indexes of a parsed profile file: per file, a case-insensitive table
-// from a section name to the first section of that name; per section, the
-// hashes of its keys and, past sixteen entries, a table from a key to its
+// from a section name to the first section of that name; per section, tags
+// of its keys' hashes and, past sixteen entries, a table from a key to its
 // first entry.  They are kept right through appends and deletions,
 // so that lookups find the first match in file order without a walk.
 #include <cassert>
@@ -17,44 +17,33 @@ namespace {
 
 // --- The key index of a section ---------------------------------------------
 
-uint32_t KeyHashAt(const ProfileSection& section, size_t index) {
-  return index < kKeyTableThreshold ? section.smallKeyHashes[index]
-                                    : section.keyHashes[index - kKeyTableThreshold];
-}
-
-void PushKeyHash(ProfileSection* section, uint32_t hash) {
-  if (section->hashedEntries < kKeyTableThreshold) {
-    section->smallKeyHashes[section->hashedEntries] = hash;
-  } else {
-    section->keyHashes.push_back(hash);
-  }
-  ++section->hashedEntries;
-}
+uint16_t KeyTag(uint32_t hash) { return static_cast<uint16_t>(hash >> 16); }
 
 // Adds entry `index` to the key table unless an earlier entry has its key.
 void InsertKey(ProfileSection* section, uint32_t index) {
-  uint32_t hash = KeyHashAt(*section, index);
-  const ProfileText& key = section->entries[index].key;
+  const ProfileEntry& entry = section->entries[index];
   std::vector<uint32_t>& table = section->keyTable;
   size_t mask = table.size() - 1;
-  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+  for (size_t slot = entry.keyHash & mask;; slot = (slot + 1) & mask) {
     if (table[slot] == 0) {
       table[slot] = index + 1;
       return;
     }
-    uint32_t other = table[slot] - 1;
-    const ProfileText& otherKey = section->entries[other].key;
-    if (KeyHashAt(*section, other) == hash &&
-        NamesEqual(otherKey.data(), otherKey.size(), key.data(), key.size())) {
+    const ProfileEntry& other = section->entries[table[slot] - 1];
+    if (other.keyHash == entry.keyHash &&
+        NamesEqual(other.key.data(), other.key.size(), entry.key.data(), entry.key.size())) {
       return;
     }
   }
 }
 
-// Makes the key table fit the entries (at most half full), or drops it for a
-// section small enough to scan.
-void RebuildKeyTable(ProfileSection* section) {
+// Makes the key tags and the key table fit the entries (the table at most
+// half full, or none for a section small enough to scan).
+void Reindex(ProfileSection* section) {
   size_t count = section->entries.size();
+  for (size_t i = 0; i < kKeyTableThreshold; ++i) {
+    section->keyTags[i] = i < count ? KeyTag(section->entries[i].keyHash) : 0;
+  }
   section->keyTable.clear();
   if (count <= kKeyTableThreshold) {
     section->keyTable.shrink_to_fit();
@@ -130,31 +119,23 @@ void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
 
 }  // namespace
 
-// Gives the section the entries and their key hashes, moved, in vectors of
-// exactly their number; empties both.
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
-                std::vector<uint32_t>* hashes) {
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries) {
   section->entries.assign(std::make_move_iterator(entries->begin()),
                           std::make_move_iterator(entries->end()));
-  size_t count = hashes->size();
-  size_t small = count < kKeyTableThreshold ? count : kKeyTableThreshold;
-  std::copy(hashes->begin(), hashes->begin() + static_cast<std::ptrdiff_t>(small),
-            section->smallKeyHashes);
-  section->keyHashes.assign(hashes->begin() + static_cast<std::ptrdiff_t>(small), hashes->end());
-  section->hashedEntries = static_cast<uint32_t>(count);
   entries->clear();
-  hashes->clear();
-  RebuildKeyTable(section);
+  Reindex(section);
 }
 
 ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length) {
-  assert(section->hashedEntries == section->entries.size());
   uint32_t hash = HashName(key, length);
-  if (section->keyTable.empty()) {
-    for (size_t i = 0; i < section->hashedEntries; ++i) {
-      ProfileEntry& entry = section->entries[i];
-      if (section->smallKeyHashes[i] == hash &&
-          NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
+  ProfileEntry* entries = section->entries.data();
+  size_t count = section->entries.size();
+  if (count <= kKeyTableThreshold) {
+    uint16_t tag = KeyTag(hash);
+    for (size_t i = 0; i < count; ++i) {
+      if (section->keyTags[i] != tag) continue;
+      ProfileEntry& entry = entries[i];
+      if (entry.keyHash == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
         return &entry;
       }
     }
@@ -163,10 +144,8 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
   const std::vector<uint32_t>& table = section->keyTable;
   size_t mask = table.size() - 1;
   for (size_t slot = hash & mask; table[slot] != 0; slot = (slot + 1) & mask) {
-    uint32_t index = table[slot] - 1;
-    ProfileEntry& entry = section->entries[index];
-    if (KeyHashAt(*section, index) == hash &&
-        NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
+    ProfileEntry& entry = entries[table[slot] - 1];
+    if (entry.keyHash == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
       return &entry;
     }
   }
@@ -174,37 +153,21 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
 }
 
 void AppendEntry(ProfileSection* section, ProfileEntry entry) {
-  assert(section->hashedEntries == section->entries.size());
-  PushKeyHash(section, HashName(entry.key.data(), entry.key.size()));
+  entry.keyHash = HashName(entry.key.data(), entry.key.size());
   section->entries.push_back(std::move(entry));
-  if (section->entries.size() <= kKeyTableThreshold) return;
-  if (section->entries.size() * 2 > section->keyTable.size()) {
-    RebuildKeyTable(section);
+  size_t count = section->entries.size();
+  if (count <= kKeyTableThreshold) {
+    section->keyTags[count - 1] = KeyTag(section->entries.back().keyHash);
+  } else if (count * 2 > section->keyTable.size()) {
+    Reindex(section);
   } else {
-    InsertKey(section, static_cast<uint32_t>(section->entries.size() - 1));
+    InsertKey(section, static_cast<uint32_t>(count - 1));
   }
 }
 
 void EraseEntry(ProfileSection* section, ProfileEntry* entry) {
-  assert(section->hashedEntries == section->entries.size());
-  size_t index = static_cast<size_t>(entry - section->entries.data());
-  size_t count = section->entries.size();
-  for (size_t i = index; i + 1 < count; ++i) {
-    uint32_t next = KeyHashAt(*section, i + 1);
-    if (i < kKeyTableThreshold) {
-      section->smallKeyHashes[i] = next;
-    } else {
-      section->keyHashes[i - kKeyTableThreshold] = next;
-    }
-  }
-  if (count > kKeyTableThreshold) {
-    section->keyHashes.pop_back();
-  } else {
-    section->smallKeyHashes[count - 1] = 0;
-  }
-  --section->hashedEntries;
-  section->entries.erase(section->entries.begin() + static_cast<std::ptrdiff_t>(index));
-  RebuildKeyTable(section);
+  section->entries.erase(section->entries.begin() + (entry - section->entries.data()));
+  Reindex(section);
 }
 
 ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) {

@@ -31,28 +31,28 @@ struct ProfileEntry {
   ProfileText key;    // Trimmed; never empty.
   ProfileText value;  // Trimmed, without its enclosing quotes; may be empty.
   bool quoted = false;
+  // HashName of key: set by AppendEntry, and by the reader for SetEntries.
+  // (It fills what would be padding.)
+  uint32_t keyHash = 0;
 };
 
 // Sections of at most this many entries are searched by a scan of their key
-// hashes; larger ones also have a table.
+// tags; larger ones also have a table.
 constexpr size_t kKeyTableThreshold = 16;
 
 struct ProfileSection {
-  ProfileText name;                   // As written between the brackets, or trimmed by a write.
+  // What a lookup reads of a section comes first and takes 56 bytes: the
+  // entries' address and count, and the key tags.
   std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
-
-  // The key index, kept by AppendEntry and EraseEntry.  The HashName of
-  // entries[i].key is smallKeyHashes[i] for the first kKeyTableThreshold
-  // entries and keyHashes[i - kKeyTableThreshold] after them; hashedEntries
-  // counts the entries hashed.  The name, the entries' address and the first
-  // hashes lie together at the start of the section, in the lines a lookup
-  // reads anyway.  A section of more than kKeyTableThreshold entries also
+  // The key index, kept by AppendEntry, EraseEntry and SetEntries.  keyTags[i]
+  // is the high half of entries[i].keyHash for the first kKeyTableThreshold
+  // entries, so that a scan compares the full hash and the key only where
+  // the tag matches.  A section of more than kKeyTableThreshold entries also
   // has keyTable, an open-addressing table (linear probing, size a power of
   // two) of entry index + 1 (0: free) holding the first entry of each key.
   // A deletion rebuilds the table.
-  uint32_t hashedEntries = 0;
-  uint32_t smallKeyHashes[kKeyTableThreshold] = {};
-  std::vector<uint32_t> keyHashes;
+  uint16_t keyTags[kKeyTableThreshold] = {};
+  ProfileText name;  // As written between the brackets, or trimmed by a write.
   std::vector<uint32_t> keyTable;
 };
 
@@ -63,10 +63,10 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
 void AppendEntry(ProfileSection* section, ProfileEntry entry);
 // Deletes `entry`, one of the section's, and reindexes the section.
 void EraseEntry(ProfileSection* section, ProfileEntry* entry);
-// Gives the section the entries and their key hashes, moved, in vectors of
-// exactly their number, and indexes them; empties both.  For the reader.
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries,
-                std::vector<uint32_t>* hashes);
+// Gives the section the entries, moved, in a vector of exactly their number,
+// and indexes them; empties `entries`.  For the reader, which has set each
+// entry's keyHash.
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries);
 
 struct ProfileFile {
   ProfileFile() = default;
