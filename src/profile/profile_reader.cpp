@@ -375,6 +375,21 @@ void LoadProfileFile(ProfileFile* file) {
   ParseText(file, size, nullptr);
 }
 
+bool ReadProfileBytes(const std::string& path, uint64_t expectedSize, ProfileFile* file,
+                      size_t* size) {
+  std::unique_ptr<File> stream = OpenFileRetry(path, OpenMode::kRead);
+  if (!stream) return false;
+  *size = ReadWhole(stream.get(), expectedSize, file);
+  if (!stream->Failed()) return true;
+  file->text.reset();
+  *size = 0;
+  return false;
+}
+
+void ParseProfileBytes(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
+  ParseText(file, size, sources);
+}
+
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {
   file->text.reset(new char[size + 1]);
   if (size > 0) std::memcpy(file->text.get(), bytes, size);

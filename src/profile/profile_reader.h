@@ -6,6 +6,8 @@
 #define INIREG_PROFILE_PROFILE_READER_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "profile/profile_records.h"
@@ -30,6 +32,16 @@ struct ProfileSourceMap {
 // reads a file, and, when `sources` is not null, records where each record
 // came from.
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources);
+
+// Reads the file `path` whole into a new buffer of the empty record `file`
+// (ProfileFile::text), sized by `expectedSize` (the size its identity gave)
+// so that one read usually takes it all, and sets `size` to the bytes read.
+// False when the file cannot be opened or read.
+bool ReadProfileBytes(const std::string& path, uint64_t expectedSize, ProfileFile* file,
+                      size_t* size);
+// Reads the `size` bytes the empty record `file` holds in its own buffer
+// into its records, as ReadProfileText does with a copy.
+void ParseProfileBytes(ProfileFile* file, size_t size, ProfileSourceMap* sources);
 
 // Fills an empty, not yet loaded record from its file, and sets its identity
 // and, where the identity cannot tell versions apart, its content hash.  An
