@@ -537,5 +537,35 @@ TEST(ProfileLayoutTest, ChangedRecordsAreThoseOfTheNewBytes) {
   }
 }
 
+// A file with a line near the reader's limit is written whole.  Without
+// continuation lines a file has the same lines whether or not they are
+// joined, so the limit must fall at the same length either way, in 8-bit
+// and in UTF-16LE files, wherever the line stands.
+TEST(ProfileLayoutTest, LineLimitFallsAtTheSameLengthWithAndWithoutJoining) {
+  size_t inPlace = 0, whole = 0;
+  auto check = [&](const std::string& file, size_t length) {
+    bool joined = false, separate = false;
+    ApplyChangesKeepingLayout(file, {Set("a", "k", "2")}, true, &joined);
+    ApplyChangesKeepingLayout(file, {Set("a", "k", "2")}, false, &separate);
+    EXPECT_EQ(joined, separate) << "a line of " << length << " units";
+    ++(separate ? inPlace : whole);
+  };
+  for (size_t length = kLineBufferSize - 24; length <= kLineBufferSize - 8; ++length) {
+    std::string line = ";" + std::string(length - 2, 'c') + "\n";
+    for (const std::string& file : {"[a]\nk=1\n" + line, "[a]\n" + line + "k=1\n",
+                                    line + "[a]\r\nk=1", "[a]\nk=1\n" + line.substr(1)}) {
+      check(file, length);
+    }
+  }
+  for (size_t length = (kLineBufferSize - 24) / 3; length <= (kLineBufferSize - 8) / 3; ++length) {
+    std::u16string line = u";" + std::u16string(length - 2, u'c') + u"\n";
+    check(Utf16(u"[a]\nk=1\n" + line), length);
+    check(Utf16(line + u"[a]\nk=1\n"), length);
+  }
+  // The lengths tried lie on both sides of the limit.
+  EXPECT_GT(inPlace, 10u);
+  EXPECT_GT(whole, 10u);
+}
+
 }  // namespace
 }  // namespace inireg

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -91,7 +92,7 @@ struct LayoutSection {
   }
 
   void Add(LayoutEntry entry) {
-    if (keysIndexed_) keyIndex_[LowerCased(entry.key.str())].push_back(entries.size());
+    if (keyIndex_) (*keyIndex_)[LowerCased(entry.key.str())].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
   // The first entry named `key` that is not deleted, or null.
@@ -106,14 +107,14 @@ struct LayoutSection {
       }
       return nullptr;
     }
-    if (!keysIndexed_) {
+    if (!keyIndex_) {
       // Indexed on first use: a journal touches few of a file's sections.
+      keyIndex_ = std::make_unique<NameIndex>();
       for (size_t i = 0; i < entries.size(); ++i)
-        keyIndex_[LowerCased(entries[i].key.str())].push_back(i);
-      keysIndexed_ = true;
+        (*keyIndex_)[LowerCased(entries[i].key.str())].push_back(i);
     }
-    auto found = keyIndex_.find(LowerCased(key));
-    if (found == keyIndex_.end()) return nullptr;
+    auto found = keyIndex_->find(LowerCased(key));
+    if (found == keyIndex_->end()) return nullptr;
     for (size_t index : found->second) {
       if (!entries[index].deleted) return &entries[index];
     }
@@ -121,8 +122,8 @@ struct LayoutSection {
   }
 
  private:
-  NameIndex keyIndex_;
-  bool keysIndexed_ = false;
+  // Apart, as a large file has many sections and few large ones.
+  std::unique_ptr<NameIndex> keyIndex_;
 };
 
 // The file's records with the changes applied, each remembering where in the
@@ -330,6 +331,20 @@ class LayoutWriter {
   // the reader cuts lines and stops joining them: where such a line's parts
   // fall depends on the bytes around it, which editing would move.
   bool HasLongLines() const {
+    if (!join_) {
+      // A logical line is a physical one: a long line is a stretch of
+      // `longest` units without a line feed.  Looking back from the end of
+      // each such stretch finds its last line feed after a few units.
+      constexpr size_t longest =
+          (kLongestSafeLine + Codec::kBytesPerUnit - 1) / Codec::kBytesPerUnit;
+      size_t start = 0;
+      while (text_.size() - start >= longest) {
+        size_t lineFeed = text_.rfind(Unit('\n'), start + longest - 2);
+        if (lineFeed == TextView::npos || lineFeed < start) return true;
+        start = lineFeed + 1;
+      }
+      return false;
+    }
     size_t logical = 0, start = 0;
     while (start < text_.size()) {
       size_t lineFeed = text_.find(Unit('\n'), start);
