@@ -225,7 +225,7 @@ std::vector<std::string> UntouchedPieces(const std::string& original, const Prof
     for (const Section& candidate : changed) {
       if (candidate.fileIndex == index) now = &candidate;
     }
-    const std::vector<ProfileTextSpan>& spans = sources.entries[index];
+    ProfileSourceMap::Spans spans = sources.EntriesOf(index);
     if (now == nullptr) {
       size_t end =
           index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();

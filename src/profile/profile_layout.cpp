@@ -63,7 +63,7 @@ struct LayoutSection {
   // A section read from the file: its record, and the source map's spans of
   // its entries (null when the map does not fit the records).
   const ProfileSection* source = nullptr;
-  const std::vector<ProfileTextSpan>* spans = nullptr;
+  const ProfileTextSpan* spans = nullptr;
   ProfileTextSpan header;
   size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
   // The entries, the file's first, then new ones.  A file's section gets
@@ -86,7 +86,7 @@ struct LayoutSection {
       item.fileValue = ProfileText::Borrow(entry.value.data(), entry.value.size());
       item.quoted = item.fileQuoted = entry.quoted;
       item.fromFile = true;
-      if (spans != nullptr) item.span = (*spans)[i];
+      if (spans != nullptr) item.span = spans[i];
       Add(std::move(item));
     }
   }
@@ -135,7 +135,7 @@ class LayoutModel {
   LayoutModel(const ProfileFile& parsed, const ProfileSourceMap& sources, size_t fileSize,
               size_t addedHint) {
     mapped_ = sources.headers.size() == parsed.sections.size() &&
-              sources.entries.size() == parsed.sections.size();
+              sources.firstEntries.size() == parsed.sections.size();
     size_t index = 0;
     sections.reserve(parsed.sections.size() + addedHint);
     for (const ProfileSection& section : parsed.sections) {
@@ -148,8 +148,9 @@ class LayoutModel {
         copy.header = sources.headers[index];
         copy.regionEnd =
             index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : fileSize;
-        copy.spans = &sources.entries[index];
-        mapped_ = sources.entries[index].size() == section.entries.size();
+        ProfileSourceMap::Spans spans = sources.EntriesOf(index);
+        copy.spans = spans.data;
+        mapped_ = spans.size() == section.entries.size();
       }
       ++index;
     }

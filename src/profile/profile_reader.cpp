@@ -269,7 +269,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.quoted = parsed.quoted;
   hashes_.push_back(
       HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin)));
-  if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
+  if (sources_ != nullptr) sources_->entries.push_back(lineSpan_);
   return true;
 }
 
@@ -307,8 +307,7 @@ void ProfileReader::ReadAll() {
     section_ = AppendSection(profile_, Span(p + 1, close));
     if (sources_ != nullptr) {
       sources_->headers.push_back(lineSpan_);
-      sources_->entries.emplace_back();
-      sources_->entries.back().reserve(kKeyTableThreshold);
+      sources_->firstEntries.push_back(sources_->entries.size());
     }
   }
   if (section_ != nullptr) FinishSection();

@@ -24,8 +24,27 @@ struct ProfileTextSpan {
   size_t end = 0;
 };
 struct ProfileSourceMap {
-  std::vector<ProfileTextSpan> headers;               // One per section, in order.
-  std::vector<std::vector<ProfileTextSpan>> entries;  // Per section, one per entry.
+  std::vector<ProfileTextSpan> headers;  // One per section, in order.
+  // One per entry, section after section; section i's start at
+  // entries[firstEntries[i]].  Flat, so that a file of many sections costs
+  // two growing arrays rather than an allocation per section.
+  std::vector<ProfileTextSpan> entries;
+  std::vector<size_t> firstEntries;  // One per section.
+
+  struct Spans {
+    const ProfileTextSpan* data;
+    size_t count;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const ProfileTextSpan& operator[](size_t i) const { return data[i]; }
+    const ProfileTextSpan& back() const { return data[count - 1]; }
+  };
+  // The spans of the entries of section `section`.
+  Spans EntriesOf(size_t section) const {
+    size_t first = firstEntries[section];
+    size_t end = section + 1 < firstEntries.size() ? firstEntries[section + 1] : entries.size();
+    return Spans{entries.data() + first, end - first};
+  }
 };
 
 // Reads `size` bytes, copied, into the empty record `file` as LoadProfileFile
