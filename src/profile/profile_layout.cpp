@@ -603,13 +603,15 @@ bool ApplyEditToRecords(const LayoutEdit& edit, const ProfileJournal& changes,
         !(IsTrimmed(change.section) && IsTrimmed(change.key))) {
       return false;
     }
-    // Text near the reader's line limit (its lines are cut there) is left
-    // to the reader.
+    // A line that may come near the reader's line limit (where it cuts
+    // lines), counting three bytes a code unit as UTF-16 text may take, is
+    // left to the reader.
     if (3 * (change.section.size() + change.key.size() + change.value.size()) + 16 >=
         kLongestSafeLine) {
       return false;
     }
-    // The editor writes what the records would refuse.
+    // The editor writes even what the records refuse (a replayed change
+    // the file as it is now cannot carry): then only its bytes tell.
     if (ApplyProfileChange(parsed, change) == ChangeResult::kRefused) return false;
   }
   return true;

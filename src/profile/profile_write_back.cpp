@@ -104,7 +104,7 @@ Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
       fresh = FreshRecord(*file);
       LoadProfileText(edit.contents, &fresh, nullptr);
     }
-    // Unchanged, the file was absent and is now empty, as the records are.
+    // Written unchanged, the file was absent: it is now as empty as the records.
   }
   *file = std::move(fresh);
   if (write) {
