@@ -76,7 +76,7 @@ void CheckKeptBytes(const std::string& original, const std::string& result, cons
       dropped.emplace_back(sources.headers[index].begin, regionEnd);
       continue;
     }
-    const std::vector<ProfileTextSpan>& spans = sources.entries[index];
+    ProfileSourceMap::Spans spans = sources.EntriesOf(index);
     cuts.push_back(spans.empty() ? sources.headers[index].end : spans.back().end);
     for (const Entry& entry : section.entries) {
       const Entry* kept = nullptr;

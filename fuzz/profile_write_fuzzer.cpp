@@ -355,6 +355,17 @@ void Run(FuzzedDataProvider& input) {
     }
   }
 
+  // Synced, the record stays cached as the file it wrote (the layout-keeping
+  // write-back builds it from the changes rather than from the new bytes).
+  if (input.ConsumeBool() && ProfileSync(path.c_str()).ok()) {
+    Model synced = model;
+    synced.dirty = false;
+    if (!CacheHolds(synced)) {
+      Fail(std::string("after a write-back the cached record differs from what was written") +
+           (layout ? " (layout kept)" : "") + (concurrent ? " (merged)" : ""));
+    }
+  }
+
   // Written back, and read back the same.
   ProfileClose(path.c_str());
   if (disk.Files() > 1) Fail("write-back left a temporary file behind");

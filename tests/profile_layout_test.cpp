@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -224,7 +225,7 @@ std::vector<std::string> UntouchedPieces(const std::string& original, const Prof
     for (const Section& candidate : changed) {
       if (candidate.fileIndex == index) now = &candidate;
     }
-    const std::vector<ProfileTextSpan>& spans = sources.entries[index];
+    ProfileSourceMap::Spans spans = sources.EntriesOf(index);
     if (now == nullptr) {
       size_t end =
           index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : original.size();
@@ -455,6 +456,115 @@ TEST(ProfileLayoutTest, OddFilesAreWrittenWholeAndStillReadBackRight) {
   std::string result =
       ApplyChangesKeepingLayout("\xEF\xBB\xBF[a]\n" + longComment, {Set("a", "k", "1")}, false);
   EXPECT_EQ(result.compare(0, 3, "\xEF\xBB\xBF"), 0);
+}
+
+// The write-back keeps the records it parsed the file into and applies the
+// changes to them instead of reading its new bytes again: wherever the
+// editor vouches for that, they must be the records (and lookups) that
+// reading the new bytes gives.
+TEST(ProfileLayoutTest, ChangedRecordsAreThoseOfTheNewBytes) {
+  std::vector<std::string> files(std::begin(kCorpus), std::end(kCorpus));
+  files.push_back(Utf16(u"; note\r\n[Window]\r\nWidth = 1\r\n[s]\r\nk=2\r\n"));
+  files.push_back("[Window]\n; " + std::string(40000, 'c') + "\nWidth=1\n");  // Written whole.
+  size_t vouched = 0, changed = 0;
+  for (bool join : {false, true}) {
+    for (const std::string& file : files) {
+      for (const ProfileJournal& changes : Journals()) {
+        SCOPED_TRACE(std::string(join ? "joined: " : "") + file.substr(0, 200));
+        ProfileFile parsed;
+        parsed.joinContinuations = join;
+        ProfileSourceMap sources;
+        LoadProfileText(file, &parsed, &sources);
+        LayoutEdit edit = EditKeepingLayout(parsed, file.size(), sources, changes);
+        bool inPlace = false;
+        std::string expected = ApplyChangesKeepingLayout(file, changes, join, &inPlace);
+        EXPECT_EQ(edit.changed ? edit.contents : file, expected);
+        EXPECT_EQ(edit.editedInPlace, inPlace);
+        changed += edit.changed;
+        bool applied = ApplyEditToRecords(edit, changes, &parsed);
+        // Unchanged, the records already are the file's; written whole, they
+        // are the rendering's.
+        if (!edit.changed || !edit.editedInPlace) {
+          EXPECT_FALSE(applied);
+        }
+        if (!applied) continue;
+        ++vouched;
+        ProfileFile reread;
+        reread.joinContinuations = join;
+        LoadProfileText(edit.contents, &reread, nullptr);
+        EXPECT_EQ(Describe(model::Of(parsed)), Describe(model::Of(reread)));
+        EXPECT_EQ(parsed.utf8Bom, reread.utf8Bom);
+        EXPECT_EQ(parsed.wideText, reread.wideText);
+        // The indexes the changes kept find what the reader's find: the
+        // first section of each name, and in it the first entry of each key.
+        for (ProfileSection& section : reread.sections) {
+          ProfileSection* held = FindSection(&parsed, section.name.data(), section.name.size());
+          ASSERT_NE(held, nullptr) << section.name;
+          auto first = std::find_if(parsed.sections.begin(), parsed.sections.end(),
+                                    [&](const ProfileSection& s) {
+                                      return model::SameName(s.name.str(), section.name.str());
+                                    });
+          EXPECT_EQ(held, &*first);
+          ProfileSection* want = FindSection(&reread, section.name.data(), section.name.size());
+          for (const ProfileEntry& entry : want->entries) {
+            ProfileEntry* found = FindEntry(held, entry.key.data(), entry.key.size());
+            ProfileEntry* wanted = FindEntry(want, entry.key.data(), entry.key.size());
+            ASSERT_NE(found, nullptr) << entry.key;
+            EXPECT_EQ(found->value.str(), wanted->value.str());
+            EXPECT_EQ(found->quoted, wanted->quoted);
+          }
+        }
+      }
+    }
+  }
+  // Most changed files are edited in place by journals the engine could
+  // have made.
+  EXPECT_GT(vouched, changed / 2);
+
+  // Changes the records refuse (a bare value ending in a backslash while
+  // lines are joined), and names the engine would have trimmed, are left to
+  // the reader.
+  for (const ProfileJournal& changes :
+       {ProfileJournal{Set("Window", "Width", "C:\\dir\\")},
+        ProfileJournal{Set(" Window ", "Width", "2")}, ProfileJournal{Set("Window", " k ", "2")}}) {
+    ProfileFile parsed;
+    parsed.joinContinuations = true;
+    ProfileSourceMap sources;
+    LoadProfileText(kCorpus[0], &parsed, &sources);
+    LayoutEdit edit = EditKeepingLayout(parsed, std::strlen(kCorpus[0]), sources, changes);
+    EXPECT_TRUE(edit.changed && edit.editedInPlace);
+    EXPECT_FALSE(ApplyEditToRecords(edit, changes, &parsed)) << changes[0].section;
+  }
+}
+
+// A file with a line near the reader's limit is written whole.  Without
+// continuation lines a file has the same lines whether or not they are
+// joined, so the limit must fall at the same length either way, in 8-bit
+// and in UTF-16LE files, wherever the line stands.
+TEST(ProfileLayoutTest, LineLimitFallsAtTheSameLengthWithAndWithoutJoining) {
+  size_t inPlace = 0, whole = 0;
+  auto check = [&](const std::string& file, size_t length) {
+    bool joined = false, separate = false;
+    ApplyChangesKeepingLayout(file, {Set("a", "k", "2")}, true, &joined);
+    ApplyChangesKeepingLayout(file, {Set("a", "k", "2")}, false, &separate);
+    EXPECT_EQ(joined, separate) << "a line of " << length << " units";
+    ++(separate ? inPlace : whole);
+  };
+  for (size_t length = kLineBufferSize - 24; length <= kLineBufferSize - 8; ++length) {
+    std::string line = ";" + std::string(length - 2, 'c') + "\n";
+    for (const std::string& file : {"[a]\nk=1\n" + line, "[a]\n" + line + "k=1\n",
+                                    line + "[a]\r\nk=1", "[a]\nk=1\n" + line.substr(1)}) {
+      check(file, length);
+    }
+  }
+  for (size_t length = (kLineBufferSize - 24) / 3; length <= (kLineBufferSize - 8) / 3; ++length) {
+    std::u16string line = u";" + std::u16string(length - 2, u'c') + u"\n";
+    check(Utf16(u"[a]\nk=1\n" + line), length);
+    check(Utf16(line + u"[a]\nk=1\n"), length);
+  }
+  // The lengths tried lie on both sides of the limit.
+  EXPECT_GT(inPlace, 10u);
+  EXPECT_GT(whole, 10u);
 }
 
 }  // namespace

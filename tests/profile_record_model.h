@@ -31,11 +31,8 @@ struct Section {
 };
 using Records = std::vector<Section>;
 
-// The records the reader makes of `bytes`.
-inline Records Load(const std::string& bytes, bool join, ProfileSourceMap* sources = nullptr) {
-  ProfileFile file;
-  file.joinContinuations = join;
-  LoadProfileText(bytes, &file, sources);
+// The records `file` holds.
+inline Records Of(const ProfileFile& file) {
   Records records;
   for (const ProfileSection& section : file.sections) {
     records.push_back(Section{section.name.str(), {}, records.size()});
@@ -45,6 +42,14 @@ inline Records Load(const std::string& bytes, bool join, ProfileSourceMap* sourc
     }
   }
   return records;
+}
+
+// The records the reader makes of `bytes`.
+inline Records Load(const std::string& bytes, bool join, ProfileSourceMap* sources = nullptr) {
+  ProfileFile file;
+  file.joinContinuations = join;
+  LoadProfileText(bytes, &file, sources);
+  return Of(file);
 }
 
 inline bool SameName(const std::string& a, const std::string& b) {

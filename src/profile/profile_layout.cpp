@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "profile/profile_change.h"
 #include "profile/profile_writer.h"
 #include "text/ascii_case.h"
 
@@ -57,16 +60,44 @@ struct LayoutSection {
   ProfileText name;
   bool deleted = false;
   bool fromFile = false;
+  // A section read from the file: its record, and the source map's spans of
+  // its entries (null when the map does not fit the records).
+  const ProfileSection* source = nullptr;
+  const ProfileTextSpan* spans = nullptr;
   ProfileTextSpan header;
-  size_t regionEnd = 0;              // Where the next section's header starts, or the file's end.
-  std::vector<LayoutEntry> entries;  // The file's entries first, then new ones.
+  size_t regionEnd = 0;  // Where the next section's header starts, or the file's end.
+  // The entries, the file's first, then new ones.  A file's section gets
+  // them when a change first looks into it (Expand); until then its
+  // entries are its record's, unchanged.  A journal touches few of a large
+  // file's sections.
+  bool expanded = false;
+  std::vector<LayoutEntry> entries;
+
+  void Expand() {
+    if (expanded) return;
+    expanded = true;
+    if (source == nullptr) return;
+    entries.reserve(source->entries.size());
+    for (size_t i = 0; i < source->entries.size(); ++i) {
+      const ProfileEntry& entry = source->entries[i];
+      LayoutEntry item;
+      item.key = ProfileText::Borrow(entry.key.data(), entry.key.size());
+      item.value = ProfileText::Borrow(entry.value.data(), entry.value.size());
+      item.fileValue = ProfileText::Borrow(entry.value.data(), entry.value.size());
+      item.quoted = item.fileQuoted = entry.quoted;
+      item.fromFile = true;
+      if (spans != nullptr) item.span = spans[i];
+      Add(std::move(item));
+    }
+  }
 
   void Add(LayoutEntry entry) {
-    if (keysIndexed_) keyIndex_[LowerCased(entry.key.str())].push_back(entries.size());
+    if (keyIndex_) (*keyIndex_)[LowerCased(entry.key.str())].push_back(entries.size());
     entries.push_back(std::move(entry));
   }
   // The first entry named `key` that is not deleted, or null.
   LayoutEntry* Find(const std::string& key) {
+    Expand();
     if (entries.size() <= kKeyTableThreshold) {
       for (LayoutEntry& entry : entries) {
         if (!entry.deleted &&
@@ -76,14 +107,14 @@ struct LayoutSection {
       }
       return nullptr;
     }
-    if (!keysIndexed_) {
+    if (!keyIndex_) {
       // Indexed on first use: a journal touches few of a file's sections.
+      keyIndex_ = std::make_unique<NameIndex>();
       for (size_t i = 0; i < entries.size(); ++i)
-        keyIndex_[LowerCased(entries[i].key.str())].push_back(i);
-      keysIndexed_ = true;
+        (*keyIndex_)[LowerCased(entries[i].key.str())].push_back(i);
     }
-    auto found = keyIndex_.find(LowerCased(key));
-    if (found == keyIndex_.end()) return nullptr;
+    auto found = keyIndex_->find(LowerCased(key));
+    if (found == keyIndex_->end()) return nullptr;
     for (size_t index : found->second) {
       if (!entries[index].deleted) return &entries[index];
     }
@@ -91,8 +122,8 @@ struct LayoutSection {
   }
 
  private:
-  NameIndex keyIndex_;
-  bool keysIndexed_ = false;
+  // Apart, as a large file has many sections and few large ones.
+  std::unique_ptr<NameIndex> keyIndex_;
 };
 
 // The file's records with the changes applied, each remembering where in the
@@ -100,34 +131,27 @@ struct LayoutSection {
 // which lines to drop.
 class LayoutModel {
  public:
-  LayoutModel(const ProfileFile& parsed, const ProfileSourceMap& sources, size_t fileSize) {
+  // `addedHint`: how many sections the changes may add, at most.
+  LayoutModel(const ProfileFile& parsed, const ProfileSourceMap& sources, size_t fileSize,
+              size_t addedHint) {
     mapped_ = sources.headers.size() == parsed.sections.size() &&
-              sources.entries.size() == parsed.sections.size();
+              sources.firstEntries.size() == parsed.sections.size();
     size_t index = 0;
-    sections.reserve(parsed.sections.size());
+    sections.reserve(parsed.sections.size() + addedHint);
     for (const ProfileSection& section : parsed.sections) {
-      LayoutSection copy;
+      sections.emplace_back();
+      LayoutSection& copy = sections.back();
       copy.name = ProfileText::Borrow(section.name.data(), section.name.size());
-      copy.entries.reserve(section.entries.size());
       copy.fromFile = true;
+      copy.source = &section;
       if (mapped_) {
         copy.header = sources.headers[index];
         copy.regionEnd =
             index + 1 < sources.headers.size() ? sources.headers[index + 1].begin : fileSize;
-        mapped_ = sources.entries[index].size() == section.entries.size();
+        ProfileSourceMap::Spans spans = sources.EntriesOf(index);
+        copy.spans = spans.data;
+        mapped_ = spans.size() == section.entries.size();
       }
-      for (size_t i = 0; i < section.entries.size(); ++i) {
-        const ProfileEntry& entry = section.entries[i];
-        LayoutEntry item;
-        item.key = ProfileText::Borrow(entry.key.data(), entry.key.size());
-        item.value = ProfileText::Borrow(entry.value.data(), entry.value.size());
-        item.fileValue = ProfileText::Borrow(entry.value.data(), entry.value.size());
-        item.quoted = item.fileQuoted = entry.quoted;
-        item.fromFile = true;
-        if (mapped_) item.span = sources.entries[index][i];
-        copy.Add(std::move(item));
-      }
-      sections.push_back(std::move(copy));
       ++index;
     }
     fileSections_.reserve(sections.size());
@@ -158,7 +182,7 @@ class LayoutModel {
   bool Modified() const {
     for (const LayoutSection& section : sections) {
       if (section.deleted != !section.fromFile) return true;
-      if (section.deleted) continue;
+      if (section.deleted || !section.expanded) continue;
       for (const LayoutEntry& entry : section.entries) {
         if (entry.deleted != !entry.fromFile || entry.Changed()) return true;
       }
@@ -171,6 +195,10 @@ class LayoutModel {
     for (const LayoutSection& section : sections) {
       if (section.deleted) continue;
       ProfileSection* copy = AppendSection(file, section.name);
+      if (!section.expanded) {
+        for (const ProfileEntry& entry : section.source->entries) AppendEntry(copy, entry);
+        continue;
+      }
       for (const LayoutEntry& entry : section.entries) {
         if (entry.deleted) continue;
         ProfileEntry record;
@@ -221,6 +249,7 @@ class LayoutModel {
     if (section == nullptr) {
       LayoutSection added;
       added.name = sectionName;
+      added.expanded = true;
       AddSection(std::move(added));
       section = &sections.back();
     }
@@ -286,10 +315,11 @@ class LayoutWriter {
  public:
   using Unit = typename Codec::Unit;
   using Text = std::basic_string<Unit>;
+  using TextView = std::basic_string_view<Unit>;
 
-  LayoutWriter(const Text& text, bool joinContinuations) : text_(text), join_(joinContinuations) {
+  LayoutWriter(TextView text, bool joinContinuations) : text_(text), join_(joinContinuations) {
     size_t lineFeed = text_.find(Unit('\n'));
-    if (lineFeed == Text::npos) {
+    if (lineFeed == TextView::npos) {
       Codec::Encode(kProfileLineEnd, &lineEnd_);
     } else if (lineFeed > 0 && text_[lineFeed - 1] == Unit('\r')) {
       lineEnd_ = {Unit('\r'), Unit('\n')};
@@ -302,10 +332,24 @@ class LayoutWriter {
   // the reader cuts lines and stops joining them: where such a line's parts
   // fall depends on the bytes around it, which editing would move.
   bool HasLongLines() const {
+    if (!join_) {
+      // A logical line is a physical one: a long line is a stretch of
+      // `longest` units without a line feed.  Looking back from the end of
+      // each such stretch finds its last line feed after a few units.
+      constexpr size_t longest =
+          (kLongestSafeLine + Codec::kBytesPerUnit - 1) / Codec::kBytesPerUnit;
+      size_t start = 0;
+      while (text_.size() - start >= longest) {
+        size_t lineFeed = text_.rfind(Unit('\n'), start + longest - 2);
+        if (lineFeed == TextView::npos || lineFeed < start) return true;
+        start = lineFeed + 1;
+      }
+      return false;
+    }
     size_t logical = 0, start = 0;
     while (start < text_.size()) {
       size_t lineFeed = text_.find(Unit('\n'), start);
-      size_t end = lineFeed == Text::npos ? text_.size() : lineFeed + 1;
+      size_t end = lineFeed == TextView::npos ? text_.size() : lineFeed + 1;
       logical += end - start;
       if (logical * Codec::kBytesPerUnit >= kLongestSafeLine) return true;
       if (!(join_ && EndsInContinuation(start, end))) logical = 0;
@@ -321,7 +365,8 @@ class LayoutWriter {
     out_ = out;
     position_ = 0;
     for (const LayoutSection& section : model.sections) {
-      if (!section.fromFile) continue;
+      // A section no change looked into is copied with what follows it.
+      if (!section.fromFile || (!section.expanded && !section.deleted)) continue;
       CopyTo(toUnit(section.header.begin));
       if (section.deleted) {
         // Everything up to the next header goes with it.
@@ -362,7 +407,7 @@ class LayoutWriter {
 
  private:
   void CopyTo(size_t end) {
-    out_->append(text_, position_, end - position_);
+    out_->append(text_.data() + position_, end - position_);
     position_ = end;
   }
 
@@ -438,36 +483,37 @@ class LayoutWriter {
       break;
     }
     if (prefixEnd > begin) {
-      out_->append(text_, begin, prefixEnd - begin);
+      out_->append(text_.data() + begin, prefixEnd - begin);
       if (!Codec::Encode(ValueText(entry), out_)) return false;
     } else if (!Codec::Encode(entry.key.str() + "=" + ValueText(entry), out_)) {
       return false;
     }
     if (bodyEnd < end) {
-      out_->append(text_, bodyEnd, end - bodyEnd);
+      out_->append(text_.data() + bodyEnd, end - bodyEnd);
     } else if (end < text_.size()) {
       out_->append(lineEnd_);
     }
     return true;
   }
 
-  const Text& text_;
+  TextView text_;
   bool join_;
   Text lineEnd_;
   Text* out_ = nullptr;
   size_t position_ = 0;
 };
 
-bool WriteNarrow(const std::string& original, const LayoutModel& model, bool join,
+// `room`: the bytes the output is expected to take.
+bool WriteNarrow(std::string_view original, const LayoutModel& model, bool join, size_t room,
                  std::string* out) {
   LayoutWriter<NarrowText> writer(original, join);
   if (writer.HasLongLines()) return false;
-  out->reserve(original.size() + 256);
+  out->reserve(room);
   return writer.Write(
       model, [](size_t offset) { return offset; }, out);
 }
 
-bool WriteWide(const std::string& original, const LayoutModel& model, bool join, std::string* out) {
+bool WriteWide(std::string_view original, const LayoutModel& model, bool join, std::string* out) {
   // An odd last byte is no code unit: nothing written after it would be
   // read in step.
   if (original.size() % 2 != 0) return false;
@@ -482,7 +528,7 @@ bool WriteWide(const std::string& original, const LayoutModel& model, bool join,
   if (!writer.Write(
           model, [](size_t offset) { return (offset - 2) / 2; }, &edited))
     return false;
-  out->assign(original, 0, 2);
+  out->assign(original.data(), 2);
   out->reserve(2 + 2 * edited.size());
   for (char16_t unit : edited) {
     out->push_back(static_cast<char>(unit & 0xFF));
@@ -492,7 +538,7 @@ bool WriteWide(const std::string& original, const LayoutModel& model, bool join,
 }
 
 // The whole-file form, for files too odd to edit line by line.
-std::string WriteWhole(const std::string& original, const LayoutModel& model, bool join) {
+std::string WriteWhole(std::string_view original, const LayoutModel& model, bool join) {
   ProfileFile records;
   records.joinContinuations = join;
   model.ToRecords(&records);
@@ -505,11 +551,70 @@ std::string WriteWhole(const std::string& original, const LayoutModel& model, bo
   return text;
 }
 
+bool IsTrimmed(const std::string& text) {
+  return text.empty() || (!IsProfileSpace(text.front()) && !IsProfileSpace(text.back()));
+}
+
 }  // namespace
 
 void LoadProfileText(const std::string& bytes, ProfileFile* file, ProfileSourceMap* sources) {
   file->loaded = true;
   ReadProfileText(bytes.data(), bytes.size(), file, sources);
+}
+
+LayoutEdit EditKeepingLayout(const ProfileFile& parsed, size_t size,
+                             const ProfileSourceMap& sources, const ProfileJournal& changes) {
+  LayoutEdit edit;
+  if (changes.empty()) return edit;
+  bool join = parsed.joinContinuations;
+  std::string_view original(parsed.text.get(), size);
+  // Room for every change's text as a line of its own, so that the output
+  // is allocated once.
+  size_t room = size, added = 0;
+  for (const ProfileChange& change : changes) {
+    room += change.section.size() + change.key.size() + change.value.size() + 16;
+    added += change.kind == ProfileChange::Kind::kSetEntry;
+  }
+  LayoutModel model(parsed, sources, size, added);
+  for (const ProfileChange& change : changes) model.Apply(change);
+  if (!model.Modified()) return edit;
+
+  edit.changed = true;
+  if (model.mapped()) {
+    bool written = parsed.wideText ? WriteWide(original, model, join, &edit.contents)
+                                   : WriteNarrow(original, model, join, room, &edit.contents);
+    if (written) return edit;
+    edit.contents.clear();
+  }
+  edit.editedInPlace = false;
+  edit.contents = WriteWhole(original, model, join);
+  return edit;
+}
+
+bool ApplyEditToRecords(const LayoutEdit& edit, const ProfileJournal& changes,
+                        ProfileFile* parsed) {
+  // Written whole, the records are the rendering's, which need not keep
+  // what the reader made of the odd original.
+  if (!edit.changed || !edit.editedInPlace) return false;
+  for (const ProfileChange& change : changes) {
+    // The editor trims what the engine's writes journal trimmed already;
+    // the records' changes do not.
+    if (change.kind != ProfileChange::Kind::kDeleteSection &&
+        !(IsTrimmed(change.section) && IsTrimmed(change.key))) {
+      return false;
+    }
+    // A line that may come near the reader's line limit (where it cuts
+    // lines), counting three bytes a code unit as UTF-16 text may take, is
+    // left to the reader.
+    if (3 * (change.section.size() + change.key.size() + change.value.size()) + 16 >=
+        kLongestSafeLine) {
+      return false;
+    }
+    // The editor writes even what the records refuse (a replayed change
+    // the file as it is now cannot carry): then only its bytes tell.
+    if (ApplyProfileChange(parsed, change) == ChangeResult::kRefused) return false;
+  }
+  return true;
 }
 
 std::string ApplyChangesKeepingLayout(const std::string& original, const ProfileJournal& changes,
@@ -522,18 +627,9 @@ std::string ApplyChangesKeepingLayout(const std::string& original, const Profile
   parsed.joinContinuations = joinContinuations;
   ProfileSourceMap sources;
   LoadProfileText(original, &parsed, &sources);
-  LayoutModel model(parsed, sources, original.size());
-  for (const ProfileChange& change : changes) model.Apply(change);
-  if (!model.Modified()) return original;
-
-  std::string result;
-  if (model.mapped()) {
-    bool written = parsed.wideText ? WriteWide(original, model, joinContinuations, &result)
-                                   : WriteNarrow(original, model, joinContinuations, &result);
-    if (written) return result;
-  }
-  *editedInPlace = false;
-  return WriteWhole(original, model, joinContinuations);
+  LayoutEdit edit = EditKeepingLayout(parsed, original.size(), sources, changes);
+  *editedInPlace = edit.editedInPlace;
+  return edit.changed ? std::move(edit.contents) : original;
 }
 
 }  // namespace inireg

@@ -27,6 +27,31 @@
 
 namespace inireg {
 
+// What EditKeepingLayout made of a file.
+struct LayoutEdit {
+  // Some record changed, and `contents` holds the file's new bytes.
+  // Otherwise the file stays as it is and `contents` is empty.
+  bool changed = false;
+  // The file's lines were kept (false: it was too odd and was written whole).
+  bool editedInPlace = true;
+  std::string contents;
+};
+
+// Applies `changes` to the `size` bytes that `parsed` holds in its own
+// buffer (ProfileFile::text) and was read from, under its
+// joinContinuations, with `sources` recording where each record came from.
+// `parsed` is only read.
+LayoutEdit EditKeepingLayout(const ProfileFile& parsed, size_t size,
+                             const ProfileSourceMap& sources, const ProfileJournal& changes);
+
+// Makes `parsed`, the records an edit that changed something was made from,
+// the records of the edit's contents by applying `changes` to them, which
+// spares reading the contents again.  False where that cannot be vouched
+// for (the file was written whole, a change is one the engine's writes would
+// refuse or never journal): then `parsed` may be partly changed, and the
+// records must be read from the contents.
+bool ApplyEditToRecords(const LayoutEdit& edit, const ProfileJournal& changes, ProfileFile* parsed);
+
 // The new bytes of a file whose bytes were `original`, with `changes` applied.
 // An empty journal, or one that changes no record, gives `original` itself.
 // `editedInPlace`, when given, tells whether the file's lines were kept

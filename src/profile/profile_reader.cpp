@@ -267,7 +267,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   entry.value = Span(parsed.valueBegin, parsed.valueEnd);
   entry.quoted = parsed.quoted;
   entry.keyHash = HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin));
-  if (sources_ != nullptr) sources_->entries.back().push_back(lineSpan_);
+  if (sources_ != nullptr) sources_->entries.push_back(lineSpan_);
   return true;
 }
 
@@ -305,8 +305,7 @@ void ProfileReader::ReadAll() {
     section_ = AppendSection(profile_, Span(p + 1, close));
     if (sources_ != nullptr) {
       sources_->headers.push_back(lineSpan_);
-      sources_->entries.emplace_back();
-      sources_->entries.back().reserve(kKeyTableThreshold);
+      sources_->firstEntries.push_back(sources_->entries.size());
     }
   }
   if (section_ != nullptr) FinishSection();
@@ -371,6 +370,21 @@ void LoadProfileFile(ProfileFile* file) {
   // apart; an older file is not hashed at all.
   if (ProfileIdentityCannotTell(*file)) file->contentHash = HashBytes(file->text.get(), size);
   ParseText(file, size, nullptr);
+}
+
+bool ReadProfileBytes(const std::string& path, uint64_t expectedSize, ProfileFile* file,
+                      size_t* size) {
+  std::unique_ptr<File> stream = OpenFileRetry(path, OpenMode::kRead);
+  if (!stream) return false;
+  *size = ReadWhole(stream.get(), expectedSize, file);
+  if (!stream->Failed()) return true;
+  file->text.reset();
+  *size = 0;
+  return false;
+}
+
+void ParseProfileBytes(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
+  ParseText(file, size, sources);
 }
 
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {

@@ -59,7 +59,9 @@ void RecordWritten(ProfileFile* file, const std::string& target, const std::stri
     file->identity = FileIdentity();
     file->identity.size = ~uint64_t{0};  // Unknown: the next write-back merges.
   }
-  file->contentHash = HashContents(contents);
+  // As on loading: hashed only where the identity cannot tell versions apart.
+  file->contentHash =
+      ProfileIdentityCannotTell(*file) ? HashContents(contents) : HashBytes(nullptr, 0);
 }
 
 }  // namespace
@@ -77,34 +79,43 @@ void ReloadProfile(ProfileFile* file) {
 namespace {
 
 // The layout-keeping write-back: the journal is applied to the file's
-// current bytes, and the record is read again from the result.
+// current bytes, read once into the record that becomes the file's, and
+// parsed once: the changes are applied to those records too, which gives
+// what reading the new bytes gives.
 Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
   FileSystem* fileSystem = CurrentFileSystem();
   FileIdentity current;
   int64_t takenNs = ProfileClockNs();
   bool known = fileSystem->Identify(target, &current);
-  std::string original;
-  if (known && current.exists && !ReadBytes(target, &original)) {
+  ProfileFile fresh = FreshRecord(*file);
+  fresh.loaded = true;
+  size_t size = 0;
+  if (known && current.exists && !ReadProfileBytes(target, current.size, &fresh, &size)) {
     return Failed(target + " cannot be read to apply the changes to its lines");
   }
-  std::string contents =
-      ApplyChangesKeepingLayout(original, file->journal, file->joinContinuations);
-  bool write = contents != original || !current.exists;
+  ProfileSourceMap sources;
+  ParseProfileBytes(&fresh, size, &sources);
+  LayoutEdit edit = EditKeepingLayout(fresh, size, sources, file->journal);
+  bool write = edit.changed || !current.exists;
   if (write) {
     std::string reason;
-    if (!ReplaceFileContents(target, contents, &reason)) return Failed(reason);
+    if (!ReplaceFileContents(target, edit.contents, &reason)) return Failed(reason);
+    if (edit.changed && !ApplyEditToRecords(edit, file->journal, &fresh)) {
+      fresh = FreshRecord(*file);
+      LoadProfileText(edit.contents, &fresh, nullptr);
+    }
+    // Written unchanged, the file was absent: it is now as empty as the records.
   }
-  ProfileFile fresh = FreshRecord(*file);
-  LoadProfileText(contents, &fresh, nullptr);
   *file = std::move(fresh);
   if (write) {
-    RecordWritten(file, target, contents);
+    RecordWritten(file, target, edit.contents);
   } else {
     // Nothing to write: the record is the file as it is.
     file->identity = current;
     if (!known) file->identity.size = ~uint64_t{0};
     file->identityTakenNs = takenNs;
-    file->contentHash = HashContents(contents);
+    file->contentHash = ProfileIdentityCannotTell(*file) ? HashBytes(file->text.get(), size)
+                                                         : HashBytes(nullptr, 0);
   }
   return Status::Ok();
 }
