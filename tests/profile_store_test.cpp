@@ -73,6 +73,19 @@ TEST_F(ProfileStoreTest, GetStringGivesValueOrDefaultWithItsLength) {
   // A name holding a NUL ends there, as it does in the engine's C calls.
   EXPECT_EQ(store.GetString(out, "dflt", "quoted", std::string("s\0x", 3)), 3);
   EXPECT_EQ(out, "a b");
+  {
+    // So does a path, read before and after its file's record is cached:
+    // it names that record and never one of its own.
+    ProfileClose(path_.c_str());
+    ProfileStore cut(path_ + std::string("\0junk", 5));
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(cut.GetString(out, "dflt", "quoted", "s"), 3);
+      EXPECT_EQ(out, "a b");
+    }
+    for (const std::string& cached : ProfileCachedPaths()) {
+      EXPECT_EQ(cached.find('\0'), std::string::npos);
+    }
+  }
 
   store.SetOptions(1);
   EXPECT_EQ(store.GetOptions(), 1);
