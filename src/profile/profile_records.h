@@ -115,10 +115,18 @@ struct ProfileFile {
   // power of two, at most three quarters full) holding, for each distinct
   // name, the first section of that name in file order.
   // The slot repeats the name's address and size, so that a probe compares
-  // the name while the section itself is still being fetched.
+  // the name while the section itself is still being fetched.  It also
+  // remembers where the section's entries were and how many when a lookup
+  // last found it: FindSection fetches those entries, and as many bytes of
+  // text after the header (where the keys and values usually are), ahead of
+  // time, so that what a lookup wants is on its way while the section's key
+  // tags are read.  Only a hint: fetching from where they no longer are
+  // costs a little time and is never wrong; each FindSection updates it.
   struct SectionSlot {
     ProfileSection* section = nullptr;  // Null: free.
     const char* name = nullptr;         // section->name's bytes.
+    const ProfileEntry* entries = nullptr;
+    uint32_t entryCount = 0;
     uint32_t nameSize = 0;
     uint32_t hash = 0;
   };
