@@ -317,6 +317,7 @@ TEST_F(RegistryLinuxTest, LastWriteTimesFollowChangesOfValuesAndSubkeys) {
   EXPECT_GE(LastWriteTime(child) + 20000000u, now);
 
   EXPECT_TRUE(Touches(child, [&] { Set(child, "v", "1"); }));
+  EXPECT_EQ(LastWriteTime(child) % 10000, 0u) << "kept to the millisecond";
   EXPECT_FALSE(Touches(parent, [&] { Set(child, "w", "2"); }));
   EXPECT_FALSE(Touches(child, [&] {
     Get(child, "v");

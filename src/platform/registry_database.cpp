@@ -126,12 +126,19 @@ LONG Guarded(Body&& body) {
   }
 }
 
-// The current time as a FILETIME: 100-nanosecond intervals since 1601.
+// The current time as a FILETIME (100-nanosecond intervals since 1601), to
+// the millisecond, as coarse as the Windows clock a key's last-write time
+// comes from (one timer tick, 1 to 16 ms): the changes a program makes to a
+// key in one burst then leave its time, and its row, as the first one set
+// them (kTouchKey writes only a different time), and a commit writes the
+// value's page alone.
 int64_t Now() {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  return (static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * 10000000 + now.tv_nsec / 100;
+  int64_t milliseconds = now.tv_nsec / 1000000;
+  return (static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * 10000000 +
+         milliseconds * 10000;
 }
 
 std::string Fold(const std::string& name) { return UpperCased(name); }
@@ -178,7 +185,7 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
     "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "        \
     "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data") \
   X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                     \
-  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1")                                    \
+  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1 AND modified <> ?2")                 \
   X(kKeyInfoSubkeys,                                                                             \
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")               \
   X(kKeyInfoValues,                                                                              \
