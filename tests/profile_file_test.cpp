@@ -135,6 +135,17 @@ TEST_F(ProfileFileTest, ReadsAnOverlongLineAsSeveralLines) {
 
 TEST_F(ProfileFileTest, ANulByteEndsItsLine) {
   EXPECT_EQ(Describe(Load(std::string("[s]\nk=a\0b=c\nj=2\n", 16))), "[s]k=a;j=2;");
+  // Wherever it lies in a line, and the line wherever in the file.
+  std::string text = "[s]\n";
+  std::string expected = "[s]";
+  for (size_t at = 0; at < 40; ++at) {
+    std::string value(40, 'v');
+    value[at] = '\0';
+    std::string key = "k" + std::to_string(at);
+    text += key + "=" + value + "\n";
+    expected += key + "=" + std::string(at, 'v') + ";";
+  }
+  EXPECT_EQ(Describe(Load(text + "last=1\n")), expected + "last=1;");
 }
 
 std::string Utf16(const std::u16string& text, bool byteOrderMark = true) {
