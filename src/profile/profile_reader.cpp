@@ -25,8 +25,8 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 // line is a few dozen bytes: one pass sixteen bytes at a time in line costs
 // less than a call into memchr for each of the two.
 const char* FindLineFeedOrNul(const char* text, size_t size) {
-  const char* end = text + size;
 #if defined(__SSE2__)
+  const char* end = text + size;
   const __m128i lineFeed = _mm_set1_epi8('\n');
   const __m128i zero = _mm_setzero_si128();
   for (; end - text >= 16; text += 16) {
