@@ -51,4 +51,8 @@ uint64_t HashBytes(const void* data, size_t size) {
 
 uint64_t HashContents(const std::string& bytes) { return HashBytes(bytes.data(), bytes.size()); }
 
+uint64_t ContentHashWhereNeeded(const ProfileFile& file, const void* data, size_t size) {
+  return ProfileIdentityCannotTell(file) ? HashBytes(data, size) : HashBytes(nullptr, 0);
+}
+
 }  // namespace inireg

@@ -28,6 +28,10 @@ bool ProfileIdentityCannotTell(const ProfileFile& file);
 // A hash of a file's bytes, for telling versions of a file apart.
 uint64_t HashBytes(const void* data, size_t size);
 uint64_t HashContents(const std::string& bytes);
+// The content hash a record whose identity was just taken keeps of its
+// file's bytes: the bytes' hash where only a hash can tell versions apart,
+// else that of no bytes (an older file is not hashed at all).
+uint64_t ContentHashWhereNeeded(const ProfileFile& file, const void* data, size_t size);
 
 }  // namespace inireg
 

@@ -399,9 +399,7 @@ void LoadProfileFile(ProfileFile* file) {
     file->unreadable = true;
     return;
   }
-  // The hash is only ever compared where the identity cannot tell versions
-  // apart; an older file is not hashed at all.
-  if (ProfileIdentityCannotTell(*file)) file->contentHash = HashBytes(file->text.get(), size);
+  file->contentHash = ContentHashWhereNeeded(*file, file->text.get(), size);
   ParseText(file, size, nullptr);
 }
 

@@ -60,8 +60,7 @@ void RecordWritten(ProfileFile* file, const std::string& target, const std::stri
     file->identity.size = ~uint64_t{0};  // Unknown: the next write-back merges.
   }
   // As on loading: hashed only where the identity cannot tell versions apart.
-  file->contentHash =
-      ProfileIdentityCannotTell(*file) ? HashContents(contents) : HashBytes(nullptr, 0);
+  file->contentHash = ContentHashWhereNeeded(*file, contents.data(), contents.size());
 }
 
 }  // namespace
@@ -114,8 +113,7 @@ Status WriteBackKeepingLayout(ProfileFile* file, const std::string& target) {
     file->identity = current;
     if (!known) file->identity.size = ~uint64_t{0};
     file->identityTakenNs = takenNs;
-    file->contentHash = ProfileIdentityCannotTell(*file) ? HashBytes(file->text.get(), size)
-                                                         : HashBytes(nullptr, 0);
+    file->contentHash = ContentHashWhereNeeded(*file, file->text.get(), size);
   }
   return Status::Ok();
 }
