@@ -110,8 +110,9 @@ void Own(const std::string& path, uid_t owner, gid_t group, mode_t mode) {
 
 // Sets one value through a store and lets the store write it back.
 // 0: the write was accepted; 1: it was refused.
-int WriteThroughStore(const std::string& path, const std::string& value) {
+int WriteThroughStore(const std::string& path, const std::string& value, bool keepLayout = false) {
   ProfileStore store(path);
+  store.SetKeepLayout(keepLayout);
   return store.SetString(value, "k", "s") == 1 ? 0 : 1;
 }
 
@@ -284,24 +285,25 @@ TEST_F(SecurityTest, AFileTheCallerCouldNotWriteIsNeverReplaced) {
       {"another user's file the group may write", kOther, 0664, true},
       {"the caller's own file", kVictim, 0644, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string path = folder + "/app.ini";
-    WriteFile(path, "[s]\nk=old\n");
-    Own(path, c.owner, kTeam, c.mode);
-    int status = RunAs(kVictim, {kTeam}, [&] { return WriteThroughStore(path, "new"); });
-    ASSERT_EQ(status, 0) << Ending(status);
-    struct stat info = StatOf(path);
-    if (c.writable) {
-      EXPECT_EQ(ReadFile(path), "[s]\nk=new\n\n");
-    } else {
-      EXPECT_EQ(ReadFile(path), "[s]\nk=old\n");
-      EXPECT_EQ(info.st_uid, c.owner);
-      EXPECT_EQ(info.st_gid, kTeam);
-      EXPECT_EQ(info.st_mode & 07777, c.mode);
+  for (bool layout : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (layout ? ", layout kept" : ""));
+      const std::string path = folder + "/app.ini";
+      WriteFile(path, "[s]\nk=old\n");
+      Own(path, c.owner, kTeam, c.mode);
+      int status = RunAs(kVictim, {kTeam}, [&] { return WriteThroughStore(path, "new", layout); });
+      ASSERT_EQ(status, 0) << Ending(status);
+      struct stat info = StatOf(path);
+      if (c.writable) {
+        EXPECT_EQ(ReadFile(path), layout ? "[s]\nk=new\n" : "[s]\nk=new\n\n");
+      } else {
+        EXPECT_EQ(ReadFile(path), "[s]\nk=old\n");
+        EXPECT_EQ(info.st_uid, c.owner);
+        EXPECT_EQ(info.st_gid, kTeam);
+        EXPECT_EQ(info.st_mode & 07777, c.mode);
+      }
+      EXPECT_TRUE(TemporaryFilesIn(folder).empty());
     }
-    EXPECT_TRUE(TemporaryFilesIn(folder).empty());
-  }
 }
 
 TEST_F(SecurityTest, TheCallersOwnReadOnlyFileIsNeverReplaced) {
@@ -316,8 +318,10 @@ TEST_F(SecurityTest, TheCallersOwnReadOnlyFileIsNeverReplaced) {
   WriteFile(path, "[s]\nk=old\n");
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   if (root) Own(path, kVictim, kVictim, 0444);
-  int status = RunAs(caller, {}, [&] { return WriteThroughStore(path, "new"); });
-  ASSERT_EQ(status, 0) << Ending(status);
+  for (bool layout : {false, true}) {
+    int status = RunAs(caller, {}, [&] { return WriteThroughStore(path, "new", layout); });
+    ASSERT_EQ(status, 0) << Ending(status);
+  }
   EXPECT_EQ(ReadFile(path), "[s]\nk=old\n");
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0444u);
   EXPECT_TRUE(TemporaryFilesIn(folder).empty());
