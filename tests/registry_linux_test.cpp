@@ -331,7 +331,8 @@ TEST_F(RegistryLinuxTest, LastWriteTimesFollowChangesOfValuesAndSubkeys) {
   EXPECT_TRUE(Touches(parent, [&] { RegCloseKey(CreateKey(parent, "Fourth")); }));
   EXPECT_TRUE(Touches(parent, [&] { RegDeleteKeyA(parent, "Fourth"); }));
 
-  // Enumeration reports each subkey's own time.
+  // Enumeration reports each subkey's own time, its values' writes included.
+  EXPECT_TRUE(Touches(child, [&] { Set(child, "v", "3"); }));
   char name[16];
   DWORD size = sizeof name;
   FILETIME time{};
@@ -460,10 +461,12 @@ INSERT INTO vals(key_id, name, name_folded, type, data) VALUES
 PRAGMA application_id = 1229869639;
 )";
 
-void MakeFirstVersionDatabase(const std::string& path, int version) {
+// The first version's schema and rows, then `change`, labelled `version`.
+void MakeFirstVersionDatabase(const std::string& path, int version, const char* change = "") {
   sqlite3* connection = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &connection));
-  std::string sql = kFirstSchema + ("PRAGMA user_version = " + std::to_string(version) + ";");
+  std::string sql =
+      kFirstSchema + (change + ("PRAGMA user_version = " + std::to_string(version) + ";"));
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr));
   sqlite3_close(connection);
 }
@@ -485,14 +488,29 @@ TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
   RegCloseKey(key);
   SetRegistryDatabasePath(database_);
 
-  EXPECT_EQ(2, ScalarOf(old, "PRAGMA user_version"));
+  EXPECT_EQ(3, ScalarOf(old, "PRAGMA user_version"));
   EXPECT_EQ(0, ScalarOf(old, "SELECT count(*) FROM keys WHERE modified = 0"));
   EXPECT_EQ(7, ScalarOf(old, "SELECT count(*) FROM keys"));
   EXPECT_EQ("ok", DatabaseIntegrity(old));
 
+  // A second-version database keeps its keys' times.
+  std::string second = folder_.File("second.db");
+  MakeFirstVersionDatabase(second, 2,
+                           "ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0;"
+                           "UPDATE keys SET modified = 130000000000000000;");
+  SetRegistryDatabasePath(second);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_ALL_ACCESS, &key));
+  EXPECT_EQ(130000000000000000u, LastWriteTime(key));
+  EXPECT_TRUE(Touches(key, [&] { Set(key, "a", "changed"); }));
+  RegCloseKey(key);
+  SetRegistryDatabasePath(database_);
+  EXPECT_EQ(3, ScalarOf(second, "PRAGMA user_version"));
+  EXPECT_EQ("ok", DatabaseIntegrity(second));
+
   // A version this code does not know is refused and left alone.
   std::string newer = folder_.File("newer.db");
-  MakeFirstVersionDatabase(newer, 3);
+  MakeFirstVersionDatabase(newer, 4);
   std::string before = ReadFile(newer);
   SetRegistryDatabasePath(newer);
   EXPECT_EQ(ERROR_REGISTRY_CORRUPT,

@@ -24,8 +24,9 @@ namespace {
 
 // "INRG": marks a database as ours, next to the schema version.
 constexpr int64_t kApplicationId = 0x494E5247;
-// Version 1 had no last-write times; it is upgraded in place on first use.
-constexpr int64_t kSchemaVersion = 2;
+// Version 1 had no last-write times and version 2 kept them on keys only;
+// both are upgraded in place on first use.
+constexpr int64_t kSchemaVersion = 3;
 constexpr int64_t kFirstSchemaVersion = 1;
 // Keys nest at most this deep below a root, as on Windows: deeper trees only
 // make every walk over them (export, deletion) risk the stack.
@@ -51,7 +52,8 @@ CREATE TABLE vals(
   name BLOB NOT NULL,
   name_folded BLOB NOT NULL,
   type INTEGER NOT NULL,
-  data BLOB NOT NULL);
+  data BLOB NOT NULL,
+  modified INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX vals_by_name ON vals(key_id, name_folded);
 CREATE INDEX vals_by_order ON vals(key_id, id);
 INSERT INTO keys(id, parent, name, name_folded) VALUES
@@ -128,10 +130,9 @@ LONG Guarded(Body&& body) {
 
 // The current time as a FILETIME (100-nanosecond intervals since 1601), to
 // the millisecond, as coarse as the Windows clock a key's last-write time
-// comes from (one timer tick, 1 to 16 ms): the changes a program makes to a
-// key in one burst then leave its time, and its row, as the first one set
-// them (kTouchKey writes only a different time), and a commit writes the
-// value's page alone.
+// comes from (one timer tick, 1 to 16 ms): a burst of changes kept on a key's
+// row (subkeys created, values deleted) then rewrites the row once, since
+// kTouchKey writes only a different time.
 int64_t Now() {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   timespec now{};
@@ -152,55 +153,64 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
 
 }  // namespace
 
+// A key's last-write time, for a row of `keys`: the newest of the time kept
+// on the key's row (its creation, its subkeys' creation and deletion, a
+// value's deletion) and the times kept on its values' rows.  A value's write
+// stamps its own row, which the write rewrites anyway, so that a commit
+// writes no page of `keys` for it.
+#define INIREG_LAST_WRITE_OF_KEY_ROW \
+  "max(modified, coalesce((SELECT max(vals.modified) FROM vals WHERE vals.key_id = keys.id), 0))"
+
 // Every statement the database runs more than once, prepared on first use:
 // each one's name with its SQL, so that the names and the texts cannot drift
 // apart.
-#define INIREG_REGISTRY_STATEMENTS(X)                                                            \
-  X(kBegin, "BEGIN IMMEDIATE")                                                                   \
-  X(kBeginRead, "BEGIN")                                                                         \
-  X(kCommit, "COMMIT")                                                                           \
-  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                              \
-  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                    \
-  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)")  \
-  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                                \
-  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                             \
-  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                       \
-  X(kSubkeyAt,                                                                                   \
-    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 "                            \
-    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                    \
-  X(kSubkeyAfter,                                                                                \
-    "SELECT name, name_folded, modified FROM keys WHERE parent = ?1 AND name_folded > ?2 "       \
-    "ORDER BY name_folded LIMIT 1")                                                              \
-  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")       \
-  X(kValueAt,                                                                                    \
-    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")     \
-  X(kValueAfter,                                                                                 \
-    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")   \
-  X(kDataVersion, "PRAGMA data_version")                                                         \
-  X(kDepthOf,                                                                                    \
-    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                   \
-    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                     \
-    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                  \
-  X(kSetValue,                                                                                   \
-    "INSERT INTO vals(key_id, name, name_folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "        \
-    "ON CONFLICT(key_id, name_folded) DO UPDATE SET type = excluded.type, data = excluded.data") \
-  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                     \
-  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1 AND modified <> ?2")                 \
-  X(kKeyInfoSubkeys,                                                                             \
-    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")               \
-  X(kKeyInfoValues,                                                                              \
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "           \
-    "FROM vals WHERE key_id = ?1")                                                               \
-  X(kModifiedOf, "SELECT modified FROM keys WHERE id = ?1")                                      \
-  X(kDeleteTreeValues,                                                                           \
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                           \
-    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                              \
-    "DELETE FROM vals WHERE key_id IN tree")                                                     \
-  X(kDeleteTreeKeys,                                                                             \
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                           \
-    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                              \
-    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                            \
-  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                          \
+#define INIREG_REGISTRY_STATEMENTS(X)                                                           \
+  X(kBegin, "BEGIN IMMEDIATE")                                                                  \
+  X(kBeginRead, "BEGIN")                                                                        \
+  X(kCommit, "COMMIT")                                                                          \
+  X(kKeyExists, "SELECT 1 FROM keys WHERE id = ?1")                                             \
+  X(kFindChild, "SELECT id FROM keys WHERE parent = ?1 AND name_folded = ?2")                   \
+  X(kInsertKey, "INSERT INTO keys(parent, name, name_folded, modified) VALUES(?1, ?2, ?3, ?4)") \
+  X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                               \
+  X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                            \
+  X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                      \
+  X(kSubkeyAt, "SELECT name, name_folded, " INIREG_LAST_WRITE_OF_KEY_ROW                        \
+               " FROM keys WHERE parent = ?1 "                                                  \
+               "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                        \
+  X(kSubkeyAfter, "SELECT name, name_folded, " INIREG_LAST_WRITE_OF_KEY_ROW                     \
+                  " FROM keys "                                                                 \
+                  "WHERE parent = ?1 AND name_folded > ?2 ORDER BY name_folded LIMIT 1")        \
+  X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")      \
+  X(kValueAt,                                                                                   \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")    \
+  X(kValueAfter,                                                                                \
+    "SELECT name, type, data, id FROM vals WHERE key_id = ?1 AND id > ?2 ORDER BY id LIMIT 1")  \
+  X(kDataVersion, "PRAGMA data_version")                                                        \
+  X(kDepthOf,                                                                                   \
+    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION ALL "                                  \
+    "SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id "                    \
+    "WHERE keys.parent IS NOT NULL) SELECT max(depth) FROM up")                                 \
+  X(kSetValue,                                                                                  \
+    "INSERT INTO vals(key_id, name, name_folded, type, data, modified) "                        \
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(key_id, name_folded) DO UPDATE "                \
+    "SET type = excluded.type, data = excluded.data, modified = excluded.modified")             \
+  X(kDeleteValue, "DELETE FROM vals WHERE key_id = ?1 AND name_folded = ?2")                    \
+  X(kTouchKey, "UPDATE keys SET modified = ?2 WHERE id = ?1 AND modified <> ?2")                \
+  X(kKeyInfoSubkeys,                                                                            \
+    "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1")              \
+  X(kKeyInfoValues,                                                                             \
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "          \
+    "FROM vals WHERE key_id = ?1")                                                              \
+  X(kModifiedOf, "SELECT " INIREG_LAST_WRITE_OF_KEY_ROW " FROM keys WHERE id = ?1")             \
+  X(kDeleteTreeValues,                                                                          \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                          \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                             \
+    "DELETE FROM vals WHERE key_id IN tree")                                                    \
+  X(kDeleteTreeKeys,                                                                            \
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                          \
+    "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                             \
+    "DELETE FROM keys WHERE id IN tree AND id != ?2")                                           \
+  X(kParentOf, "SELECT parent FROM keys WHERE id = ?1")                                         \
   X(kCheckpoint, "PRAGMA wal_checkpoint(PASSIVE)")
 
 enum RegistryDatabase::Statement : int {
@@ -221,6 +231,7 @@ const char* const kStatementSql[] = {
 }  // namespace
 
 #undef INIREG_REGISTRY_STATEMENTS
+#undef INIREG_LAST_WRITE_OF_KEY_ROW
 
 // One run of a cached statement: binds, steps, and resets it when done so
 // that it holds no read lock and no bound data afterwards.
@@ -449,7 +460,7 @@ void RegistryDatabase::CheckpointLog() {
 bool RegistryDatabase::IsOurs() {
   if (Scalar("PRAGMA application_id") != kApplicationId) return false;
   int64_t version = Scalar("PRAGMA user_version");
-  return version == kSchemaVersion || version == kFirstSchemaVersion;
+  return version >= kFirstSchemaVersion && version <= kSchemaVersion;
 }
 
 bool RegistryDatabase::IsEmpty() {
@@ -464,14 +475,21 @@ void RegistryDatabase::CreateSchema() {
   Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
 
-// A version 1 database gains the keys' last-write times, all set to the time
-// of the upgrade, in one transaction: a crash or a failure leaves version 1.
-// Runs inside Claim's write transaction, so that two processes never both
-// upgrade and none sees the upgrade half done.
+// An older database is brought to the current version in place, one step at
+// a time, inside Claim's write transaction: a crash or a failure leaves the
+// version it had, two processes never both upgrade, and none sees an upgrade
+// half done.
+//   1 -> 2: keys gain their last-write times, all set to the upgrade's time.
+//   2 -> 3: values gain theirs, 0 (older than any key's), so that every key
+//           keeps the time it had.
 void RegistryDatabase::UpgradeSchema() {
-  if (Scalar("PRAGMA user_version") != kFirstSchemaVersion) return;
-  Execute("ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
-  Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
+  int64_t version = Scalar("PRAGMA user_version");
+  if (version == kSchemaVersion) return;
+  if (version == kFirstSchemaVersion) {
+    Execute("ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
+    Execute(("UPDATE keys SET modified = " + std::to_string(Now())).c_str());
+  }
+  Execute("ALTER TABLE vals ADD COLUMN modified INTEGER NOT NULL DEFAULT 0");
   Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
 
@@ -788,8 +806,8 @@ LONG RegistryDatabase::SetValue(int64_t key, const std::string& name, DWORD type
         .Bind(3, Fold(name))
         .Bind(4, type)
         .BindBorrowed(5, data, size)
+        .Bind(6, Now())
         .Run();
-    Touch(key);
     transaction.Commit();
     return ERROR_SUCCESS;
   });
