@@ -6,6 +6,7 @@
 
 #include "inireg/text.h"
 #include "profile/name_hash.h"
+#include "profile/profile_line.h"
 #include "text/ascii_case.h"
 #include "text/numbers.h"
 #include "text/utf.h"
@@ -80,6 +81,15 @@ TEST(Numbers, SignedParsingClampsToTheRange) {
   EXPECT_EQ(ParseSigned32("-2147483648"), INT32_MIN);
   EXPECT_EQ(ParseSigned32("-2147483649"), INT32_MIN);
   EXPECT_EQ(ParseSigned32("2147483647"), INT32_MAX);
+}
+
+// The reader's whitespace is the C locale's isspace, and no byte above 0x7F.
+TEST(AsciiCase, ProfileWhitespaceIsTheSixSpaceCharacters) {
+  for (int value = 0; value < 256; ++value) {
+    bool space = value == ' ' || value == '\t' || value == '\n' || value == '\v' || value == '\f' ||
+                 value == '\r';
+    EXPECT_EQ(IsProfileSpace(static_cast<char>(value)), space) << "byte " << value;
+  }
 }
 
 // The profile indexes fold eight bytes at once; they must follow the one

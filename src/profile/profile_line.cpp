@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "profile/line_search.h"
+
 namespace inireg {
 
 char* TrimText(char* text, bool leading, bool trailing) {
@@ -30,8 +32,7 @@ char* ParseValue(char* text, bool* quoted) {
 }
 
 EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry) {
-  const char* equals =
-      static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
+  const char* equals = FindInLine(begin, static_cast<size_t>(end - begin), '=');
   if (equals == nullptr) return EntryLineKind::kNoEquals;
   const char* keyBegin = begin;
   const char* keyEnd = equals;

@@ -16,8 +16,10 @@ constexpr size_t kLineBufferSize = 32768;
 
 // Whitespace as the reader and the writes trim it: space, tab, line feed,
 // vertical tab, form feed and carriage return.  Bytes above 127 never are.
+// Tab to carriage return are the codes 9 to 13: one range check in place of
+// five comparisons, on every byte the reader trims.
 inline bool IsProfileSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
 
 // The quote rule: a text longer than one character whose first and last

@@ -5,13 +5,10 @@
 #include <memory>
 #include <string>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "profile/file_retry.h"
+#include "profile/line_search.h"
 #include "profile/profile_identity.h"
 
 namespace inireg {
@@ -20,32 +17,6 @@ namespace {
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// The first line feed or NUL in the `size` bytes at `text`, or null.  A
-// line is a few dozen bytes: one pass sixteen bytes at a time in line costs
-// less than a call into memchr for each of the two.
-const char* FindLineFeedOrNul(const char* text, size_t size) {
-#if defined(__SSE2__)
-  const char* end = text + size;
-  const __m128i lineFeed = _mm_set1_epi8('\n');
-  const __m128i zero = _mm_setzero_si128();
-  for (; end - text >= 16; text += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-    __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(bytes, zero));
-    int found = _mm_movemask_epi8(hits);
-    if (found != 0) return text + __builtin_ctz(static_cast<unsigned>(found));
-  }
-  for (; text < end; ++text) {
-    if (*text == '\n' || *text == '\0') return text;
-  }
-  return nullptr;
-#else
-  const char* lineFeed = static_cast<const char*>(std::memchr(text, '\n', size));
-  size_t before = lineFeed != nullptr ? static_cast<size_t>(lineFeed - text) : size;
-  const char* nul = static_cast<const char*>(std::memchr(text, '\0', before));
-  return nul != nullptr ? nul : lineFeed;
-#endif
-}
 
 // Reads the lines of a file's bytes, which the profile holds whole.  Files
 // are opened in binary mode, so this class does what a text-mode stream
@@ -82,8 +53,10 @@ class ProfileReader {
   void RecordSources(ProfileSourceMap* sources) { sources_ = sources; }
 
  private:
-  // NextLine, remembering which bytes of the file the line came from.
+  // NextLine, remembering which bytes of the file the line came from when
+  // the sources are recorded.
   bool NextMappedLine(const char** begin, const char** end) {
+    if (sources_ == nullptr) return NextLine(begin, end);
     lineSpan_.begin = Offset();
     bool read = NextLine(begin, end);
     lineSpan_.end = Offset();
@@ -97,6 +70,8 @@ class ProfileReader {
   // Sets [*begin, *end) to the next line as ReadLine would deliver it, cut
   // at its first NUL; false at the end of the file.
   bool NextLine(const char** begin, const char** end);
+  // NextLine for a line built in line_ (UTF-16, joined, longer than it).
+  bool NextBuiltLine(const char** begin, const char** end);
   bool ReadLine(char* buffer, size_t size);
   bool ReadRawLine(char* buffer, size_t size) {
     return profile_->wideText ? ReadWideLine(buffer, size) : ReadNarrowLine(buffer, size);
@@ -109,20 +84,17 @@ class ProfileReader {
   bool ReadEntry(const char* line, const char* end);
   // Hands the entries read so far to the current section.
   void FinishSection();
-  // The text [begin, end) of the current line, borrowed when it lies in the
-  // file's bytes.
+  // The text [begin, end) of the current line, borrowed when the line lies
+  // in the file's bytes, which outlive the record's spans, rather than in
+  // line_.
   ProfileText Span(const char* begin, const char* end) const {
     size_t size = static_cast<size_t>(end - begin);
-    return InText(begin) ? ProfileText::Borrow(begin, size)
-                         : ProfileText(std::string_view(begin, size));
+    return lineInText_ ? ProfileText::Borrow(begin, size)
+                       : ProfileText(std::string_view(begin, size));
   }
 
   // False at the end of the file.
   bool Fill() const { return position_ < end_; }
-
-  // Whether [begin, end) lies in the file's bytes, which outlive the record's
-  // spans, rather than in line_.
-  bool InText(const char* begin) const { return begin >= buffer_ && begin < buffer_ + end_; }
 
   ProfileFile* profile_;
   const char* buffer_;  // The file's bytes: profile_->text.
@@ -131,6 +103,7 @@ class ProfileReader {
   size_t consumed_;  // The file's size.
   ProfileSourceMap* sources_ = nullptr;
   ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
+  bool lineInText_ = false;   // The line NextLine gave last lies in buffer_.
   // UTF-16 code units taken from the file but not yet delivered: the rest of
   // a line that was cut for room.
   std::u16string pendingUnits_;
@@ -263,7 +236,9 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
   return true;
 }
 
-bool ProfileReader::NextLine(const char** begin, const char** end) {
+// Every line of a file passes here: in line, with the built lines' way out
+// of line.
+inline bool ProfileReader::NextLine(const char** begin, const char** end) {
   // A narrow line that lies whole in the buffer is used where it is.  Its
   // CR LF stays two bytes: every use of a line trims trailing whitespace
   // or looks at characters before it, so the CR changes nothing there.
@@ -281,9 +256,15 @@ bool ProfileReader::NextLine(const char** begin, const char** end) {
       position_ += static_cast<size_t>(lineFeed - start) + 1;
       *begin = start;
       *end = nul != nullptr ? nul : lineFeed + 1;
+      lineInText_ = true;
       return true;
     }
   }
+  return NextBuiltLine(begin, end);
+}
+
+bool ProfileReader::NextBuiltLine(const char** begin, const char** end) {
+  lineInText_ = false;
   if (!ReadLine(line_, sizeof line_)) return false;
   *begin = line_;
   *end = line_ + std::strlen(line_);
