@@ -15,11 +15,15 @@
 #include "platform/file_system.h"
 #include "profile/profile_cache.h"
 #include "profile/profile_line.h"
+#include "profile/profile_records.h"
 #include "test_support.h"
 #include "text/ascii_case.h"
 
 namespace inireg {
 namespace {
+
+// The tag a section's key index keeps for `key`: the high half of its hash.
+uint32_t KeyTagOf(const std::string& key) { return HashName(key.data(), key.size()) >> 16; }
 
 using test_support::FaultyFileSystem;
 using test_support::Lines;
@@ -243,6 +247,48 @@ TEST_F(ProfileEngineTest, NamesByIndexAndSectionLookup) {
   EXPECT_EQ(ProfileKeyNameAt(1, nullptr, 0, section), 2);
   EXPECT_EQ(ProfileKeyNameAt(2, nullptr, 0, section), 0);
   EXPECT_EQ(ProfileFindSection("third", path.c_str()), nullptr);
+}
+
+// A section of up to sixteen keys is searched by 16-bit tags of their
+// hashes: keys whose tags are equal, at either end of the sixteen, are told
+// apart by the key itself, and the first of a duplicated key wins.
+TEST(ProfileKeyIndex, KeysSharingATagAreFoundByName) {
+  std::vector<std::string> names;  // Distinct keys with one tag.
+  uint32_t tag = KeyTagOf("seed");
+  for (int i = 0; names.size() < 4; ++i) {
+    std::string name = "k" + std::to_string(i);
+    if (KeyTagOf(name) == tag) names.push_back(name);
+  }
+  for (size_t count : {size_t{4}, size_t{9}, kKeyTableThreshold}) {
+    SCOPED_TRACE(count);
+    ProfileSection section;
+    auto append = [&](const std::string& key, const std::string& value) {
+      ProfileEntry entry;
+      entry.key = key;
+      entry.value = value;
+      AppendEntry(&section, std::move(entry));
+    };
+    // Two tagged keys first, a duplicate in the middle, another and a third
+    // tagged key last.
+    append(names[0], "first");
+    append(names[1], "second");
+    while (section.entries.size() + 2 < count) {
+      append("filler" + std::to_string(section.entries.size()), "x");
+      if (section.entries.size() == count / 2) append(UpperCased(names[0]), "duplicate");
+    }
+    append(names[1], "late duplicate");
+    append(names[2], "third");
+    ASSERT_EQ(section.entries.size(), count);
+    auto find = [&](const std::string& key) -> std::string {
+      ProfileEntry* entry = FindEntry(&section, key.data(), key.size());
+      return entry == nullptr ? "(none)" : entry->value.str();
+    };
+    EXPECT_EQ(find(names[0]), "first");
+    EXPECT_EQ(find(names[1]), "second");
+    EXPECT_EQ(find(names[2]), "third");
+    EXPECT_EQ(find(names[3]), "(none)");
+    EXPECT_EQ(find(UpperCased(names[2])), "third");
+  }
 }
 
 TEST_F(ProfileEngineTest, FlagsChangeOnlyACachedRecord) {

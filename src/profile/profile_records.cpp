@@ -10,6 +10,10 @@
 #include <iterator>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "profile/name_hash.h"
 #include "profile/profile_records.h"
 
@@ -20,6 +24,24 @@ namespace {
 // --- The key index of a section ---------------------------------------------
 
 uint16_t KeyTag(uint32_t hash) { return static_cast<uint16_t>(hash >> 16); }
+
+// A bit for each of the first `count` (at most kKeyTableThreshold) key tags
+// equal to `tag`, the first tag in the lowest bit.
+uint32_t TagMatches(const uint16_t* tags, size_t count, uint16_t tag) {
+  static_assert(kKeyTableThreshold == 16, "the tags are compared in two halves of eight");
+  uint32_t matches = 0;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<int16_t>(tag));
+  __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags)), wanted);
+  __m128i high =
+      _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 8)), wanted);
+  // Saturating each 16-bit 0 or -1 to a byte keeps it 0 or -1.
+  matches = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+  for (size_t i = 0; i < kKeyTableThreshold; ++i) matches |= uint32_t{tags[i] == tag} << i;
+#endif
+  return matches & ((uint32_t{1} << count) - 1);
+}
 
 // Adds entry `index` to the key table unless an earlier entry has its key.
 void InsertKey(ProfileSection* section, uint32_t index) {
@@ -159,10 +181,9 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
   ProfileEntry* entries = section->entries.data();
   size_t count = section->entries.size();
   if (count <= kKeyTableThreshold) {
-    uint16_t tag = KeyTag(hash);
-    for (size_t i = 0; i < count; ++i) {
-      if (section->keyTags[i] != tag) continue;
-      ProfileEntry& entry = entries[i];
+    for (uint32_t matches = TagMatches(section->keyTags, count, KeyTag(hash)); matches != 0;
+         matches &= matches - 1) {
+      ProfileEntry& entry = entries[__builtin_ctz(matches)];
       if (entry.keyHash == hash && NamesEqual(entry.key.data(), entry.key.size(), key, length)) {
         return &entry;
       }
