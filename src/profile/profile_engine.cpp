@@ -237,7 +237,11 @@ bool ProfileFindValue(std::string_view path, std::string_view section, std::stri
     value->append(entry->value.data(), entry->value.size());
     value->push_back('"');
   } else {
-    value->assign(entry->value.data(), entry->value.size());
+    // The record's bytes never lie in the caller's string, so the copy can
+    // skip assign's general case (the source inside the target).
+    size_t size = entry->value.size();
+    value->resize(size);
+    if (size > 0) std::memcpy(&(*value)[0], entry->value.data(), size);
   }
   return true;
 }
