@@ -93,28 +93,16 @@ void PrefetchBytes(const void* start, size_t bytes) {
 
 using SectionSlot = ProfileFile::SectionSlot;
 
-// Asks for what a lookup reads after the slot: the section, its entries and
-// the text after its header, where its keys and values usually are.  A
-// section small enough to scan is a few cache lines of each.
-void FetchAhead(const SectionSlot& slot) {
-  __builtin_prefetch(slot.section);
-  size_t bytes = std::min<size_t>(slot.entryCount, kKeyTableThreshold) * sizeof(ProfileEntry);
-  PrefetchBytes(slot.entries, bytes);
-  PrefetchBytes(slot.name, bytes);
-}
-
 // The slot holding the section named `name`, or the free slot where it
-// would go.  The table must not be empty.  A slot whose hash matches is
-// fetched ahead before its name is compared, so that the section, its
-// entries and text arrive alongside the name rather than after it.
+// would go.  The table must not be empty.
 size_t ProbeSection(const ProfileFile& file, const char* name, size_t length, uint32_t hash) {
   size_t mask = file.sectionTable.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const SectionSlot& candidate = file.sectionTable[slot];
     if (candidate.section == nullptr) return slot;
-    if (candidate.hash != hash) continue;
-    FetchAhead(candidate);
-    if (NamesEqual(candidate.name, candidate.nameSize, name, length)) return slot;
+    if (candidate.hash == hash && NamesEqual(candidate.name, candidate.nameSize, name, length)) {
+      return slot;
+    }
   }
 }
 
@@ -226,6 +214,12 @@ ProfileSection* FindSection(ProfileFile* file, const char* name, size_t length) 
       file->sectionTable[ProbeSection(*file, name, length, HashName(name, length))];
   ProfileSection* section = found.section;
   if (section == nullptr) return nullptr;
+  // A section small enough to scan is a few cache lines of entries and of
+  // text after its header, where its keys and values usually are: both are
+  // fetched while the section itself is.
+  size_t bytes = std::min<size_t>(found.entryCount, kKeyTableThreshold) * sizeof(ProfileEntry);
+  PrefetchBytes(found.entries, bytes);
+  PrefetchBytes(found.name, bytes);
   if (found.entries != section->entries.data() || found.entryCount != section->entries.size()) {
     found.entries = section->entries.data();
     found.entryCount = static_cast<uint32_t>(section->entries.size());
