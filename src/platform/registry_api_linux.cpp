@@ -740,7 +740,10 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD 
   if (LONG status = open.Status()) return status;
   std::string subkey;
   int64_t modified = 0;
-  if (LONG status = open->database->SubkeyAt(open->id, index, &subkey, &modified)) return status;
+  if (LONG status = open->database->SubkeyAt(open->id, index, &subkey,
+                                             lastWriteTime != nullptr ? &modified : nullptr)) {
+    return status;
+  }
   if (subkey.size() >= *nameSize) return ERROR_MORE_DATA;
   std::memcpy(name, subkey.c_str(), subkey.size() + 1);
   *nameSize = static_cast<DWORD>(subkey.size());

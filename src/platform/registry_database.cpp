@@ -153,17 +153,14 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
 
 }  // namespace
 
-// A key's last-write time, for a row of `keys`: the newest of the time kept
-// on the key's row (its creation, its subkeys' creation and deletion, a
-// value's deletion) and the times kept on its values' rows.  A value's write
-// stamps its own row, which the write rewrites anyway, so that a commit
-// writes no page of `keys` for it.
-#define INIREG_LAST_WRITE_OF_KEY_ROW \
-  "max(modified, coalesce((SELECT max(vals.modified) FROM vals WHERE vals.key_id = keys.id), 0))"
-
 // Every statement the database runs more than once, prepared on first use:
 // each one's name with its SQL, so that the names and the texts cannot drift
 // apart.
+//
+// A key's last-write time (kModifiedOf) is the newest of the time on its row
+// (its creation, its subkeys' creation and deletion, a value's deletion) and
+// the times on its values' rows.  A value's write stamps its own row, which
+// the write rewrites anyway, so that it commits no page of `keys`.
 #define INIREG_REGISTRY_STATEMENTS(X)                                                           \
   X(kBegin, "BEGIN IMMEDIATE")                                                                  \
   X(kBeginRead, "BEGIN")                                                                        \
@@ -174,12 +171,12 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
   X(kHasChildren, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1")                               \
   X(kDeleteKeyRow, "DELETE FROM keys WHERE id = ?1")                                            \
   X(kDeleteValuesOf, "DELETE FROM vals WHERE key_id = ?1")                                      \
-  X(kSubkeyAt, "SELECT name, name_folded, " INIREG_LAST_WRITE_OF_KEY_ROW                        \
-               " FROM keys WHERE parent = ?1 "                                                  \
-               "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                        \
-  X(kSubkeyAfter, "SELECT name, name_folded, " INIREG_LAST_WRITE_OF_KEY_ROW                     \
-                  " FROM keys "                                                                 \
-                  "WHERE parent = ?1 AND name_folded > ?2 ORDER BY name_folded LIMIT 1")        \
+  X(kSubkeyAt,                                                                                  \
+    "SELECT name, name_folded, id FROM keys WHERE parent = ?1 "                                 \
+    "ORDER BY name_folded LIMIT 1 OFFSET ?2")                                                   \
+  X(kSubkeyAfter,                                                                               \
+    "SELECT name, name_folded, id FROM keys WHERE parent = ?1 AND name_folded > ?2 "            \
+    "ORDER BY name_folded LIMIT 1")                                                             \
   X(kGetValue, "SELECT name, type, data FROM vals WHERE key_id = ?1 AND name_folded = ?2")      \
   X(kValueAt,                                                                                   \
     "SELECT name, type, data, id FROM vals WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2")    \
@@ -201,7 +198,9 @@ std::string CacheSlot(int64_t id, const std::string& folded) {
   X(kKeyInfoValues,                                                                             \
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "          \
     "FROM vals WHERE key_id = ?1")                                                              \
-  X(kModifiedOf, "SELECT " INIREG_LAST_WRITE_OF_KEY_ROW " FROM keys WHERE id = ?1")             \
+  X(kModifiedOf,                                                                                \
+    "SELECT max(modified, coalesce((SELECT max(vals.modified) FROM vals "                       \
+    "WHERE vals.key_id = keys.id), 0)) FROM keys WHERE id = ?1")                                \
   X(kDeleteTreeValues,                                                                          \
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "                                          \
     "SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "                             \
@@ -231,7 +230,6 @@ const char* const kStatementSql[] = {
 }  // namespace
 
 #undef INIREG_REGISTRY_STATEMENTS
-#undef INIREG_LAST_WRITE_OF_KEY_ROW
 
 // One run of a cached statement: binds, steps, and resets it when done so
 // that it holds no read lock and no bound data afterwards.
@@ -721,7 +719,12 @@ LONG RegistryDatabase::SubkeyAt(int64_t key, DWORD index, std::string* name, int
     cursor.valid = false;
     if (query.Step()) {
       *name = query.Bytes(0);
-      if (modified != nullptr) *modified = query.Integer(2);
+      // Only on request: the time looks at every value of the subkey.
+      if (modified != nullptr) {
+        Query time(*this, kModifiedOf);
+        time.Bind(1, query.Integer(2)).Step();
+        *modified = time.Integer(0);
+      }
       Advance(&cursor, key, index);
       cursor.lastFolded = query.Bytes(1);
       return ERROR_SUCCESS;
