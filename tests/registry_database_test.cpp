@@ -453,14 +453,25 @@ size_t CountReports(std::FILE* pipe) {
   return count;
 }
 
-TEST_F(RegistryDatabaseTest, ManyProcessesMakeAFreshRegistryAtOnce) {
-  constexpr int kRounds = 10;
+// Rounds start from no file, from a first-version database and from a
+// second-version one: whoever comes first makes or upgrades it, and the
+// others wait for it.
+TEST_F(RegistryDatabaseTest, ManyProcessesMakeOrUpgradeARegistryAtOnce) {
+  constexpr int kRounds = 12;
   constexpr int kWriters = 6;
   constexpr unsigned kWrites = 60;
   size_t lost = 0;
   for (int round = 0; round < kRounds; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    std::string database = folder_.File("fresh" + std::to_string(round) + "/registry.db");
+    int version = round % 3;  // 0: no file yet.
+    SCOPED_TRACE("round " + std::to_string(round) + ", version " + std::to_string(version));
+    std::string folder = folder_.File("fresh" + std::to_string(round));
+    std::string database = folder + "/registry.db";
+    if (version > 0) {
+      ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+      ASSERT_TRUE(
+          MakeFirstVersionDatabase(database, version, version == 2 ? kSecondVersionChange : ""));
+      ASSERT_EQ(0, chmod(database.c_str(), 0600));
+    }
     int gate[2];
     ASSERT_EQ(0, pipe(gate));
     std::vector<pid_t> pids(kWriters);
@@ -495,9 +506,30 @@ TEST_F(RegistryDatabaseTest, ManyProcessesMakeAFreshRegistryAtOnce) {
     }
     EXPECT_EQ(kWriters * kWrites, count);
     RegCloseKey(key);
+    if (version > 0) {
+      // What the old database held is there, its key's time kept or begun.
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &key));
+      char data[16] = {};
+      DWORD size = sizeof data;
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegQueryValueExA(key, "a", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size));
+      EXPECT_STREQ("kept", data);
+      FILETIME time{};
+      EXPECT_EQ(ERROR_SUCCESS,
+                RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, &time));
+      uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+      if (version == 2) {
+        EXPECT_EQ(130000000000000000u, ticks);
+      } else {
+        EXPECT_GT(ticks, 130000000000000000u);
+      }
+      RegCloseKey(key);
+    }
   }
-  std::printf("fresh registries: %d rounds of %d processes x %u writes, %zu lost\n", kRounds,
-              kWriters, kWrites, lost);
+  std::printf("made or upgraded registries: %d rounds of %d processes x %u writes, %zu lost\n",
+              kRounds, kWriters, kWrites, lost);
 }
 
 // The values of Software\Test in the database file alone, copied without its

@@ -430,50 +430,9 @@ TEST_F(RegistryFileTest, FlushedWritesAreInTheDatabaseFile) {
   RegCloseKey(key);
 }
 
-// The schema of the first version, which had no last-write times.
-const char kFirstSchema[] = R"(
-CREATE TABLE keys(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER REFERENCES keys(id),
-  name BLOB NOT NULL,
-  name_folded BLOB NOT NULL);
-CREATE UNIQUE INDEX keys_by_name ON keys(parent, name_folded);
-CREATE TABLE vals(
-  id INTEGER PRIMARY KEY,
-  key_id INTEGER NOT NULL REFERENCES keys(id),
-  name BLOB NOT NULL,
-  name_folded BLOB NOT NULL,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL);
-CREATE UNIQUE INDEX vals_by_name ON vals(key_id, name_folded);
-CREATE INDEX vals_by_order ON vals(key_id, id);
-INSERT INTO keys(id, parent, name, name_folded) VALUES
-  (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),
-  (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),
-  (3, NULL, CAST('HKEY_LOCAL_MACHINE' AS BLOB), CAST('HKEY_LOCAL_MACHINE' AS BLOB)),
-  (4, NULL, CAST('HKEY_USERS' AS BLOB), CAST('HKEY_USERS' AS BLOB)),
-  (5, 2, CAST('Software' AS BLOB), CAST('SOFTWARE' AS BLOB)),
-  (6, 3, CAST('SOFTWARE' AS BLOB), CAST('SOFTWARE' AS BLOB)),
-  (7, 5, CAST('Old' AS BLOB), CAST('OLD' AS BLOB));
-INSERT INTO vals(key_id, name, name_folded, type, data) VALUES
-  (7, CAST('b' AS BLOB), CAST('B' AS BLOB), 3, CAST('second' AS BLOB)),
-  (7, CAST('a' AS BLOB), CAST('A' AS BLOB), 1, CAST('kept' AS BLOB));
-PRAGMA application_id = 1229869639;
-)";
-
-// The first version's schema and rows, then `change`, labelled `version`.
-void MakeFirstVersionDatabase(const std::string& path, int version, const char* change = "") {
-  sqlite3* connection = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &connection));
-  std::string sql =
-      kFirstSchema + (change + ("PRAGMA user_version = " + std::to_string(version) + ";"));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr));
-  sqlite3_close(connection);
-}
-
 TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
   std::string old = folder_.File("first.db");
-  MakeFirstVersionDatabase(old, 1);
+  ASSERT_TRUE(MakeFirstVersionDatabase(old, 1));
   SetRegistryDatabasePath(old);
   uint64_t now = (static_cast<uint64_t>(std::time(nullptr)) + 11644473600u) * 10000000u;
   HKEY key = nullptr;
@@ -495,9 +454,7 @@ TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
 
   // A second-version database keeps its keys' times.
   std::string second = folder_.File("second.db");
-  MakeFirstVersionDatabase(second, 2,
-                           "ALTER TABLE keys ADD COLUMN modified INTEGER NOT NULL DEFAULT 0;"
-                           "UPDATE keys SET modified = 130000000000000000;");
+  ASSERT_TRUE(MakeFirstVersionDatabase(second, 2, kSecondVersionChange));
   SetRegistryDatabasePath(second);
   ASSERT_EQ(ERROR_SUCCESS,
             RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_ALL_ACCESS, &key));
@@ -510,7 +467,7 @@ TEST_F(RegistryFileTest, FirstVersionDatabasesAreUpgradedInPlace) {
 
   // A version this code does not know is refused and left alone.
   std::string newer = folder_.File("newer.db");
-  MakeFirstVersionDatabase(newer, 4);
+  ASSERT_TRUE(MakeFirstVersionDatabase(newer, 4));
   std::string before = ReadFile(newer);
   SetRegistryDatabasePath(newer);
   EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
