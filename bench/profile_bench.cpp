@@ -439,16 +439,40 @@ double Median(std::vector<double> samples) {
   return n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
 }
 
-// Repeats `sample` until both `minimum` samples and `budget` seconds are
-// reached (never more than `maximum` samples); the median.
-double Measure(const std::function<double()>& sample, int minimum, int maximum, double budget) {
-  std::vector<double> samples;
+// One case of one library: `sample` times it once, in seconds; the median
+// of its samples times `scale` goes to `*into`.
+struct Sampler {
+  double* into;
+  double scale;
+  std::function<double()> sample;
+};
+
+// Takes one sample of every sampler in turn, round after round, so that a
+// slow spell of the machine falls on every library alike rather than on
+// whichever was measuring then: rounds go on until `minimum` rounds are
+// done and `budget` seconds per sampler have passed (never more than
+// `maximum` rounds).  Returns the number of rounds.
+int MeasureInTurn(const std::vector<Sampler>& samplers, int minimum, int maximum, double budget) {
+  std::vector<std::vector<double>> samples(samplers.size());
   Clock::time_point start = Clock::now();
-  while (static_cast<int>(samples.size()) < maximum &&
-         (static_cast<int>(samples.size()) < minimum || Seconds(start) < budget)) {
-    samples.push_back(sample());
+  double seconds = budget * static_cast<double>(samplers.size());
+  int rounds = 0;
+  while (rounds < maximum && (rounds < minimum || Seconds(start) < seconds)) {
+    for (size_t i = 0; i < samplers.size(); ++i) samples[i].push_back(samplers[i].sample());
+    ++rounds;
   }
-  return Median(samples);
+  for (size_t i = 0; i < samplers.size(); ++i)
+    *samplers[i].into = samplers[i].scale * Median(samples[i]);
+  return rounds;
+}
+
+// Stops the benchmark when a library missed entries: its times would not
+// be comparable.
+void CheckFound(const char* library, size_t found, size_t wanted, const std::string& path) {
+  if (found == wanted) return;
+  std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", library, found, wanted,
+               path.c_str());
+  std::exit(1);
 }
 
 // Evicts the benchmark's data from the processor's caches by walking a
@@ -622,136 +646,160 @@ int main(int argc, char** argv) {
         NewRow("lookup " + std::string(size.name) + " (inireg: ProfileGetString)", "ns");
     Row coldLookup =
         NewRow("lookup " + std::string(size.name) + " cold, long names (ProfileStore)", "ns");
-    // The cold case: every entry of a file with long section names once, in
-    // random order, after the caches were flushed.
-    Corpus longCorpus;
-    if (wanted("lookup")) longCorpus = Generate(size, folder, true);
     Row write = NewRow("change 1000 + write " + std::string(size.name), "ms");
     Row writeNoSync =
         NewRow("change 1000 + write " + std::string(size.name) + " (inireg fsync skipped)", "ms");
     Row writeLayout =
         NewRow("change 1000 + write " + std::string(size.name) + " (inireg layout kept)", "ms");
 
+    // The libraries of the wanted columns, each with its own copy of the
+    // file, so that no format another wrote back is read.
+    std::vector<int> columns;
+    std::unique_ptr<Library> libraries[kColumnCount];
+    std::string works[kColumnCount];
     for (int c = 0; c < kColumnCount; ++c) {
       if (libraryList.find(libraryNames[c]) == std::string::npos) continue;
-      std::unique_ptr<Library> library = MakeLibrary(libraryNames[c]);
-      // Each library works on its own copy, so that no format another wrote
-      // back is read.
-      std::string work = folder + "/" + size.name + "." + libraryNames[c] + ".ini";
-      CopyFile(corpus.path, work);
+      columns.push_back(c);
+      libraries[c] = MakeLibrary(libraryNames[c]);
+      works[c] = folder + "/" + size.name + "." + libraryNames[c] + ".ini";
+      CopyFile(corpus.path, works[c]);
+    }
+    // Every load sample reads a new copy under a new name: QSettings keeps
+    // files it has read and skips reading one whose time stamp (to the
+    // millisecond) and size it has seen.
+    int copies = 0;
+    auto freshCopy = [&](int c) {
+      std::string name = works[c] + "." + std::to_string(++copies) + ".ini";
+      CopyFile(corpus.path, name);
+      return name;
+    };
 
-      // Every sample loads a new copy under a new name: QSettings keeps
-      // files it has read and skips reading one whose time stamp (to the
-      // millisecond) and size it has seen.
-      int copies = 0;
-      auto freshCopy = [&] {
-        std::string name = work + "." + std::to_string(++copies) + ".ini";
-        CopyFile(corpus.path, name);
-        return name;
+    if (wanted("load")) {
+      // Each timed load follows an untimed one of the same library, so that
+      // it meets the heap as that library's own last load left it and not
+      // as the library before it did: freeing Boost's tree, for one, leaves
+      // the allocator tidying work that the next allocations pay for.
+      std::vector<Sampler> samplers;
+      for (int c : columns) {
+        samplers.push_back({&load.values[c], 1e3, [&, c] {
+                              std::string warmUp = freshCopy(c);
+                              libraries[c]->Load(warmUp);
+                              libraries[c]->Unload();
+                              fs::remove(warmUp);
+                              std::string copy = freshCopy(c);
+                              Clock::time_point start = Clock::now();
+                              libraries[c]->Load(copy);
+                              double took = Seconds(start);
+                              libraries[c]->Unload();
+                              fs::remove(copy);
+                              return took;
+                            }});
+      }
+      MeasureInTurn(samplers, 5, 200, budget);
+      std::fprintf(stderr, ".");
+    }
+
+    std::vector<int> lookers;
+    for (int c : columns) {
+      if (libraries[c]->CanLookUp()) lookers.push_back(c);
+    }
+    std::unique_ptr<Library> engine = MakeLibrary("inireg-engine");
+    bool withEngine = !lookers.empty() && lookers.front() == 0;
+    if (!lookers.empty() && wanted("lookup")) {
+      // Warm lookups: every library holds its file at once, and each sample
+      // is a pass over the queries right after an untimed one.
+      std::vector<Sampler> samplers;
+      auto addWarm = [&](Library* which, const char* what, const std::string& path, double* into) {
+        which->Prepare(corpus.lookups);
+        which->Load(path);
+        CheckFound(what, which->Lookups(corpus.lookups), corpus.lookups.size(), path);
+        samplers.push_back({into, 1e9, [which, &corpus] {
+                              which->Lookups(corpus.lookups);
+                              Clock::time_point start = Clock::now();
+                              which->Lookups(corpus.lookups);
+                              return Seconds(start) / static_cast<double>(corpus.lookups.size());
+                            }});
       };
-      if (wanted("load"))
-        load.values[c] = 1e3 * Measure(
-                                   [&] {
-                                     std::string copy = freshCopy();
-                                     Clock::time_point start = Clock::now();
-                                     library->Load(copy);
-                                     double took = Seconds(start);
-                                     library->Unload();
-                                     fs::remove(copy);
-                                     return took;
-                                   },
-                                   5, 200, budget);
-
-      if (library->CanLookUp() && wanted("lookup")) {
-        auto lookups = [&](Library* which, const char* what) {
-          which->Prepare(corpus.lookups);
-          which->Load(work);
-          size_t found = which->Lookups(corpus.lookups);  // Warms up, and checks.
-          if (found != corpus.lookups.size()) {
-            std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", what, found,
-                         corpus.lookups.size(), size.name);
-            std::exit(1);
-          }
-          double perLookup =
-              1e9 * Measure(
-                        [&] {
-                          Clock::time_point start = Clock::now();
-                          which->Lookups(corpus.lookups);
-                          return Seconds(start) / static_cast<double>(corpus.lookups.size());
-                        },
-                        5, 1000, budget);
-          which->Unload();
-          return perLookup;
-        };
-        storeLookup.values[c] = lookups(library.get(), libraryNames[c]);
-        std::vector<Query> everyEntry = longCorpus.entries;
-        library->Load(longCorpus.path);
-        std::mt19937 order(7);
-        coldLookup.values[c] =
-            1e9 * Measure(
-                      [&] {
-                        std::shuffle(everyEntry.begin(), everyEntry.end(), order);
-                        library->Prepare(everyEntry);  // Per-query data is indexed by position.
-                        FlushCaches();
-                        Clock::time_point start = Clock::now();
-                        size_t found = library->Lookups(everyEntry);
-                        double took = Seconds(start);
-                        if (found != everyEntry.size()) {
-                          std::fprintf(stderr, "%s found %zu of %zu entries of %s\n",
-                                       libraryNames[c], found, everyEntry.size(),
-                                       longCorpus.path.c_str());
-                          std::exit(1);
-                        }
-                        return took / static_cast<double>(everyEntry.size());
-                      },
-                      3, 20, budget);
-        library->Unload();
-        engineLookup.values[c] = storeLookup.values[c];
-        if (c == 0) {
-          std::unique_ptr<Library> engine = MakeLibrary("inireg-engine");
-          engineLookup.values[c] = lookups(engine.get(), "inireg ProfileGetString");
-        }
+      for (int c : lookers)
+        addWarm(libraries[c].get(), libraryNames[c], works[c], &storeLookup.values[c]);
+      // The engine's own call reads the record the store loaded.
+      if (withEngine) addWarm(engine.get(), "inireg ProfileGetString", works[0], &engineLookup.values[0]);
+      MeasureInTurn(samplers, 5, 1000, budget);
+      for (int c : lookers) libraries[c]->Unload();
+      if (withEngine) engine->Unload();
+      for (int c : lookers) {
+        if (c != 0) engineLookup.values[c] = storeLookup.values[c];
       }
 
-      if (library->CanSave() && wanted("write")) {
-        library->Prepare(corpus.changes);
-        auto changeAndSave = [&](bool noSync, Library* saver) {
-          long syncsBefore = syncCalls;
-          int samples = 0;
-          double median = 1e3 * Measure(
-                                    [&] {
-                                      std::string copy = freshCopy();
-                                      saver->Load(copy);
-                                      skipSync = noSync;
-                                      Clock::time_point start = Clock::now();
-                                      saver->ChangeAndSave(corpus.changes, newValues);
-                                      double took = Seconds(start);
-                                      skipSync = false;
-                                      saver->Unload();
-                                      fs::remove(copy);
-                                      ++samples;
-                                      return took;
-                                    },
-                                    3, 50, budget);
-          return std::make_pair(median, static_cast<double>(syncCalls - syncsBefore) / samples);
-        };
-        auto [time, syncsPerSave] = changeAndSave(false, library.get());
-        write.values[c] = time;
-        if (std::string(size.name) == "S") {
-          char note[160];
-          std::snprintf(note, sizeof note, "%s calls fsync/fdatasync %.0f times per write-back%s",
-                        libraryNames[c], syncsPerSave,
-                        syncsPerSave == 0 ? " (its time holds no flush to disk)" : "");
-          notes.push_back(note);
-        }
-        if (c == 0) {
-          writeNoSync.values[c] = changeAndSave(true, library.get()).first;
-          std::unique_ptr<Library> layout = MakeLibrary("inireg-layout");
-          writeLayout.values[c] = changeAndSave(false, layout.get()).first;
-        } else {
-          writeNoSync.values[c] = write.values[c];
-          writeLayout.values[c] = write.values[c];
-        }
+      // The cold case: every entry of a file with long section names once,
+      // in random order, after the caches were flushed.  Each library takes
+      // the same orders.
+      Corpus longCorpus = Generate(size, folder, true);
+      std::vector<std::vector<Query>> orders(kColumnCount, longCorpus.entries);
+      std::vector<std::mt19937> shuffles(kColumnCount, std::mt19937(7));
+      samplers.clear();
+      for (int c : lookers) {
+        libraries[c]->Load(longCorpus.path);
+        samplers.push_back({&coldLookup.values[c], 1e9, [&, c] {
+                              std::vector<Query>& order = orders[c];
+                              std::shuffle(order.begin(), order.end(), shuffles[c]);
+                              libraries[c]->Prepare(order);  // Per-query data goes by position.
+                              FlushCaches();
+                              Clock::time_point start = Clock::now();
+                              size_t found = libraries[c]->Lookups(order);
+                              double took = Seconds(start);
+                              CheckFound(libraryNames[c], found, order.size(), longCorpus.path);
+                              return took / static_cast<double>(order.size());
+                            }});
+      }
+      MeasureInTurn(samplers, 3, 20, budget);
+      for (int c : lookers) libraries[c]->Unload();
+      std::fprintf(stderr, ".");
+    }
+
+    std::vector<int> savers;
+    for (int c : columns) {
+      if (libraries[c]->CanSave()) savers.push_back(c);
+    }
+    if (!savers.empty() && wanted("write")) {
+      std::unique_ptr<Library> layout = MakeLibrary("inireg-layout");
+      long syncs[kColumnCount] = {};
+      std::vector<Sampler> samplers;
+      // One write-back sample: a fresh copy loaded, the changes made and
+      // written back; `noSync` makes fsync a no-op for its duration.
+      auto addWrite = [&](Library* saver, int c, bool noSync, double* into) {
+        saver->Prepare(corpus.changes);
+        samplers.push_back({into, 1e3, [&, saver, c, noSync] {
+                              std::string copy = freshCopy(c);
+                              saver->Load(copy);
+                              long syncsBefore = syncCalls;
+                              skipSync = noSync;
+                              Clock::time_point start = Clock::now();
+                              saver->ChangeAndSave(corpus.changes, newValues);
+                              double took = Seconds(start);
+                              skipSync = false;
+                              if (!noSync && saver == libraries[c].get())
+                                syncs[c] += syncCalls - syncsBefore;
+                              saver->Unload();
+                              fs::remove(copy);
+                              return took;
+                            }});
+      };
+      for (int c : savers) addWrite(libraries[c].get(), c, false, &write.values[c]);
+      if (savers.front() == 0) {
+        addWrite(libraries[0].get(), 0, true, &writeNoSync.values[0]);
+        addWrite(layout.get(), 0, false, &writeLayout.values[0]);
+      }
+      int rounds = MeasureInTurn(samplers, 3, 50, budget);
+      for (int c : savers) {
+        if (c != 0) writeNoSync.values[c] = writeLayout.values[c] = write.values[c];
+        if (std::string(size.name) != "S") continue;
+        double syncsPerSave = static_cast<double>(syncs[c]) / rounds;
+        char note[160];
+        std::snprintf(note, sizeof note, "%s calls fsync/fdatasync %.0f times per write-back%s",
+                      libraryNames[c], syncsPerSave,
+                      syncsPerSave == 0 ? " (its time holds no flush to disk)" : "");
+        notes.push_back(note);
       }
       std::fprintf(stderr, ".");
     }
@@ -760,7 +808,6 @@ int main(int argc, char** argv) {
                             static_cast<double>(corpus.entries.size()),
                             {storeLookup.values[0], engineLookup.values[0], storeLookup.values[1],
                              storeLookup.values[2], storeLookup.values[4]}});
-
     Row memory = NewRow("peak memory " + std::string(size.name) + " (increase by load)", "MB");
     Row wholeMemory = NewRow("peak memory " + std::string(size.name) + " (whole process)", "MB");
     for (int c = 0; c < kColumnCount && wanted("memory"); ++c) {
