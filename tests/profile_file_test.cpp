@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace inireg {
 namespace {
@@ -214,6 +217,59 @@ TEST_F(ProfileFileTest, TrimTextTrimsTheAskedSides) {
   EXPECT_EQ(TrimText(nullptr, true, true), nullptr);
 }
 
+// A parse lends each section an array from the record's arena (blocks of
+// huge pages for a big file); a section that grows moves to its own array,
+// and one too large for a block never was in one.  Edits in place, growth,
+// and a record assigned over (whose old sections die after its arena is
+// handed on) must all keep every entry.
+TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) {
+  for (int sections : {3, 3000}) {
+    std::string text;
+    for (int s = 0; s < sections; ++s) {
+      text += "[section " + std::to_string(s) + "]\n";
+      for (int k = 0; k < 20; ++k) text += "key" + std::to_string(k) + "=value " + std::to_string(s) + "\n";
+    }
+    text += "[large]\n";
+    for (int k = 0; k < 20000; ++k) text += "k" + std::to_string(k) + "=" + std::to_string(k) + "\n";
+    SCOPED_TRACE(text.size());
+    ProfileFile file = Load(text);
+    ASSERT_EQ(file.sections.size(), static_cast<size_t>(sections) + 1);
+    bool grow = false;
+    for (ProfileSection& section : file.sections) {
+      if (section.name == "large") continue;
+      FindEntry(&section, "key19", 5)->value = "changed";  // Owned bytes in lent memory.
+      grow = !grow;  // Every other section stays where the parse put it.
+      if (!grow) continue;
+      EraseEntry(&section, FindEntry(&section, "key0", 4));
+      ProfileEntry added;
+      added.key = "added";
+      added.value = "new";
+      AppendEntry(&section, added);   // Fits where key0 was.
+      AppendEntry(&section, added);   // Moves the section to an array of its own.
+      ASSERT_EQ(section.entries.size(), 21u);
+      EXPECT_EQ(FindEntry(&section, "key0", 4), nullptr);
+      EXPECT_EQ(FindEntry(&section, "key1", 4)->value, "value " + section.name.str().substr(8));
+      EXPECT_EQ(FindEntry(&section, "key19", 5)->value, "changed");
+      EXPECT_EQ(section.entries[19].value, "new");
+    }
+#ifdef __SANITIZE_ADDRESS__
+    // The changed values' bytes are pointed to from the arena alone.
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+    ProfileSection* large = FindSection(&file, "large", 5);
+    ASSERT_EQ(large->entries.size(), 20000u);
+    EraseEntry(large, &large->entries[0]);
+    EXPECT_EQ(FindEntry(large, "k19999", 6)->value, "19999");
+
+    std::string rendered = RenderProfileFile(file);
+    ProfileFile reread = Load(rendered);
+    EXPECT_EQ(Describe(reread), Describe(file));
+    file = Load("[other]\nk=v\n");  // The old record's sections go after its arena moved.
+    EXPECT_EQ(Describe(file), "[other]k=v;");
+    EXPECT_EQ(RenderProfileFile(reread), rendered);
+  }
+}
+
 // --- Writing back -------------------------------------------------------------
 
 class ProfileSaveTest : public ProfileFileTest {
@@ -223,7 +279,7 @@ class ProfileSaveTest : public ProfileFileTest {
     WriteFile(path_, "[old]\nk=1\n");
     file_.path = path_;
     LoadProfileFile(&file_);
-    file_.sections.front().entries.front().value = "2";
+    file_.sections.front().entries[0].value = "2";
   }
   size_t FilesInFolder() {
     size_t count = 0;

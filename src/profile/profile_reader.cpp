@@ -286,7 +286,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
 }
 
 void ProfileReader::FinishSection() {
-  SetEntries(section_, &entries_);
+  SetEntries(section_, &entries_, &profile_->entryArena);
   section_ = nullptr;
 }
 
@@ -347,6 +347,7 @@ size_t ReadWhole(File* stream, uint64_t expected, ProfileFile* file) {
 
 // Parses the profile's own bytes, `size` of them, into its records.
 void ParseText(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
+  file->entryArena.SizeFor(size);
   auto reader = std::make_unique<ProfileReader>(file, size);
   reader->RecordSources(sources);
   reader->DetectWideText();

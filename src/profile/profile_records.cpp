@@ -157,10 +157,8 @@ void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
 
 }  // namespace
 
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries) {
-  section->entries.assign(std::make_move_iterator(entries->begin()),
-                          std::make_move_iterator(entries->end()));
-  entries->clear();
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries, EntryArena* arena) {
+  section->entries.TakeFrom(entries, arena);
   Reindex(section);
 }
 

@@ -21,20 +21,12 @@
 #include "inireg/profile_engine.h"
 #include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "profile/profile_entries.h"
 #include "profile/profile_journal.h"
 #include "profile/profile_line.h"
 #include "profile/profile_text.h"
 
 namespace inireg {
-
-struct ProfileEntry {
-  ProfileText key;    // Trimmed; never empty.
-  ProfileText value;  // Trimmed, without its enclosing quotes; may be empty.
-  bool quoted = false;
-  // HashName of key: set by AppendEntry, and by the reader for SetEntries.
-  // (It fills what would be padding.)
-  uint32_t keyHash = 0;
-};
 
 // Sections of at most this many entries are searched by a scan of their key
 // tags; larger ones also have a table.
@@ -43,7 +35,7 @@ constexpr size_t kKeyTableThreshold = 16;
 struct ProfileSection {
   // What a lookup reads of a section comes first and takes 56 bytes: the
   // entries' address and count, and the key tags.
-  std::vector<ProfileEntry> entries;  // In file order, duplicates kept.
+  ProfileEntries entries;  // In file order, duplicates kept.
   // The key index, kept by AppendEntry, EraseEntry and SetEntries.  keyTags[i]
   // is the high half of entries[i].keyHash for the first kKeyTableThreshold
   // entries, so that a scan compares the full hash and the key only where
@@ -63,10 +55,10 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
 void AppendEntry(ProfileSection* section, ProfileEntry entry);
 // Deletes `entry`, one of the section's, and reindexes the section.
 void EraseEntry(ProfileSection* section, ProfileEntry* entry);
-// Gives the section the entries, moved, in a vector of exactly their number,
-// and indexes them; empties `entries`.  For the reader, which has set each
-// entry's keyHash.
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries);
+// Gives the section the entries, moved, in an array of exactly their number
+// (lent by `arena` where it has room), and indexes them; empties `entries`.
+// For the reader, which has set each entry's keyHash.
+void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries, EntryArena* arena);
 
 struct ProfileFile {
   ProfileFile() = default;
@@ -81,6 +73,11 @@ struct ProfileFile {
   // The file's bytes as read, which most names and values are spans of
   // (profile_text.h).  Allocated once per load and never moved or changed.
   std::unique_ptr<char[]> text;
+  // Where the reader puts the sections' entry arrays.  Declared before
+  // `sections`, so that it is destroyed after them; its assignment swaps, so
+  // that a record assigned from another keeps its old sections' memory
+  // until they are gone.
+  EntryArena entryArena;
   // In file order, duplicates kept.  A list, so that a ProfileSection pointer
   // stays valid while other sections are added or deleted.  Change it only
   // through AppendSection, EraseSection and ClearSections, which keep the
