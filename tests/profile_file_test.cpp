@@ -217,11 +217,11 @@ TEST_F(ProfileFileTest, TrimTextTrimsTheAskedSides) {
   EXPECT_EQ(TrimText(nullptr, true, true), nullptr);
 }
 
-// A parse lends each section an array from the record's arena (blocks of
-// huge pages for a big file); a section that grows moves to its own array,
-// and one too large for a block never was in one.  Edits in place, growth,
-// and a record assigned over (whose old sections die after its arena is
-// handed on) must all keep every entry.
+// A parse builds each section's entries in place in the record's arena
+// (blocks of huge pages for a big file), moving a section whose block fills
+// up to a new block; a section that grows later moves to an array of its
+// own.  Edits in place, growth, and a record assigned over (whose old
+// sections die after its arena is handed on) must all keep every entry.
 TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) {
   for (int sections : {3, 3000}) {
     std::string text;

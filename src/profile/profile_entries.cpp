@@ -38,20 +38,22 @@ void EntryArena::SizeFor(size_t fileBytes) {
   }
 }
 
-ProfileEntry* EntryArena::Allocate(size_t count) {
-  size_t bytes = count * sizeof(ProfileEntry);
-  // An array of more than a quarter block would waste too much of one.
-  if (blockSize_ == 0 || bytes > blockSize_ / 4) return nullptr;
-  if (static_cast<size_t>(end_ - next_) < bytes) {
-    void* memory = AllocatePageBlock(blockSize_);
-    if (memory == nullptr) return nullptr;
-    blocks_.push_back({memory, blockSize_});
-    next_ = static_cast<char*>(memory);
-    end_ = next_ + blockSize_;
+void EntryArena::MoveRun(ProfileEntry** run, size_t count) {
+  // Doubling keeps a block a whole number of huge pages, or of small ones.
+  size_t size = blockSize_ != 0 ? blockSize_ : kSmallestBlock;
+  while (size < 2 * (count + 1) * sizeof(ProfileEntry)) size *= 2;
+  blocks_.reserve(blocks_.size() + 1);
+  void* memory = AllocatePageBlock(size);
+  if (memory == nullptr) throw std::bad_alloc();
+  blocks_.push_back({memory, size});
+  auto* moved = static_cast<ProfileEntry*>(memory);
+  if (count > 0) {
+    std::uninitialized_move(*run, *run + count, moved);
+    std::destroy(*run, *run + count);
+    *run = moved;
   }
-  ProfileEntry* room = reinterpret_cast<ProfileEntry*>(next_);
-  next_ += bytes;
-  return room;
+  next_ = reinterpret_cast<char*>(moved + count);
+  end_ = static_cast<char*>(memory) + size;
 }
 
 void ProfileEntries::Swap(ProfileEntries* other) noexcept {
@@ -92,19 +94,12 @@ void ProfileEntries::erase(ProfileEntry* position) {
   data_[size_].~ProfileEntry();
 }
 
-void ProfileEntries::TakeFrom(std::vector<ProfileEntry>* entries, EntryArena* arena) {
-  Release();
-  size_t count = entries->size();
-  if (count > 0) {
-    ProfileEntry* room = arena != nullptr ? arena->Allocate(count) : nullptr;
-    lent_ = room != nullptr;
-    if (room == nullptr) room = static_cast<ProfileEntry*>(::operator new(count * sizeof(ProfileEntry)));
-    std::uninitialized_move(entries->begin(), entries->end(), room);
-    data_ = room;
-    size_ = static_cast<uint32_t>(count);
-    capacity_ = static_cast<uint32_t>(count);
-  }
-  entries->clear();
+void ProfileEntries::Lend(ProfileEntry* lent, size_t count) {
+  if (data_ != nullptr) Release();
+  data_ = lent;
+  size_ = static_cast<uint32_t>(count);
+  capacity_ = static_cast<uint32_t>(count);
+  lent_ = true;
 }
 
 }  // namespace inireg

@@ -2,11 +2,12 @@
 // entries, and the arena in which the reader places those arrays.
 //
 // A file's parse makes one array per section.  Made one by one on the heap,
-// they scatter over fresh pages; the arena hands them out in order from a
-// few large blocks (platform/page_blocks.h), which a big file's load faults
-// in as a few huge pages.  An array that grows or shrinks later moves to a
-// heap array of its own, so the arena only ever hands out, and frees all at
-// once when its record goes.
+// they scatter over fresh pages; the reader instead builds them in place,
+// one after another, in a few large blocks of the record's arena
+// (platform/page_blocks.h), which a big file's load faults in as a few huge
+// pages.  An array that outgrows its place later moves to a heap array of
+// its own, so the arena only ever hands out, and frees all at once when its
+// record goes.
 #ifndef INIREG_PROFILE_PROFILE_ENTRIES_H_
 #define INIREG_PROFILE_PROFILE_ENTRIES_H_
 
@@ -27,9 +28,9 @@ struct ProfileEntry {
   uint32_t keyHash = 0;
 };
 
-// Raw memory for entry arrays, taken from blocks of one size and given back
-// all at once by the destructor.  The arrays' owners destroy the entries in
-// it; the arena must outlive them.
+// Memory for entry arrays, taken from large blocks and given back all at
+// once by the destructor.  The arrays' owners destroy the entries in it; the
+// arena must outlive them.
 class EntryArena {
  public:
   EntryArena() = default;
@@ -46,11 +47,21 @@ class EntryArena {
   }
 
   // Sizes the blocks for a file of `fileBytes` bytes: about what its
-  // entries take, and a huge page for big files.  Call before Allocate.
+  // entries take, and a huge page for big files.
   void SizeFor(size_t fileBytes);
-  // Room for `count` entries, not constructed; null when an array that
-  // large does not belong in the arena (the caller gives it its own).
-  ProfileEntry* Allocate(size_t count);
+  // For the reader, which builds a section's entries one after another at
+  // the end of the last block: room (not constructed) for one more entry
+  // after the `count` entries from *run.  When the block is full, the run
+  // moves to a new block with room for as many again, and *run follows it;
+  // with `count` 0, *run is set to the room.  Throws std::bad_alloc when
+  // there is no memory.
+  ProfileEntry* Push(ProfileEntry** run, size_t count) {
+    if (static_cast<size_t>(end_ - next_) < sizeof(ProfileEntry)) MoveRun(run, count);
+    auto* room = reinterpret_cast<ProfileEntry*>(next_);
+    next_ += sizeof(ProfileEntry);
+    if (count == 0) *run = room;
+    return room;
+  }
 
  private:
   struct Block {
@@ -58,6 +69,7 @@ class EntryArena {
     size_t size;
   };
   void Swap(EntryArena* other) noexcept;
+  void MoveRun(ProfileEntry** run, size_t count);
 
   std::vector<Block> blocks_;
   char* next_ = nullptr;  // The unused rest of the last block.
@@ -94,10 +106,9 @@ class ProfileEntries {
 
   void push_back(ProfileEntry entry);
   void erase(ProfileEntry* position);
-  // Replaces the entries with `entries`' (moved), in an array lent by
-  // `arena` where it has room, else in one of their exact number; empties
-  // `entries`.
-  void TakeFrom(std::vector<ProfileEntry>* entries, EntryArena* arena);
+  // Replaces the entries with the `count` built at `lent`, in an arena that
+  // outlives this object.
+  void Lend(ProfileEntry* lent, size_t count);
 
  private:
   void Swap(ProfileEntries* other) noexcept;

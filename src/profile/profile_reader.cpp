@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/code_page.h"
@@ -29,6 +30,10 @@ class ProfileReader {
  public:
   ProfileReader(ProfileFile* profile, size_t size)
       : profile_(profile), buffer_(profile->text.get()), end_(size), consumed_(size) {}
+  // A run that an exception left belongs to no section yet.
+  ~ProfileReader() { std::destroy(run_, run_ + runCount_); }
+  ProfileReader(const ProfileReader&) = delete;
+  ProfileReader& operator=(const ProfileReader&) = delete;
 
   // Consumes a leading byte-order mark, FF FE (UTF-16LE text) or EF BB BF
   // (UTF-8), and records it in the profile.
@@ -110,10 +115,11 @@ class ProfileReader {
   size_t pendingPosition_ = 0;
   std::u16string lineUnits_;
   char line_[kLineBufferSize];
-  // The section being read and its entries so far, collected here so that
-  // the section's own vector is allocated once, at its final size.
+  // The section being read and its entries so far, built in place in the
+  // record's arena (the run), which the section is lent when it ends.
   ProfileSection* section_ = nullptr;
-  std::vector<ProfileEntry> entries_;
+  ProfileEntry* run_ = nullptr;
+  size_t runCount_ = 0;
 };
 
 bool ProfileReader::ReadNarrowLine(char* buffer, size_t size) {
@@ -275,18 +281,20 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   EntryLine parsed;
   EntryLineKind kind = ParseEntryLine(line, end, &parsed);
   if (kind != EntryLineKind::kEntry) return kind == EntryLineKind::kNoEquals;
-  entries_.emplace_back();
-  ProfileEntry& entry = entries_.back();
-  entry.key = Span(parsed.keyBegin, parsed.keyEnd);
-  entry.value = Span(parsed.valueBegin, parsed.valueEnd);
-  entry.quoted = parsed.quoted;
-  entry.keyHash = HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin));
+  ProfileEntry* room = profile_->entryArena.Push(&run_, runCount_);
+  new (room) ProfileEntry{
+      Span(parsed.keyBegin, parsed.keyEnd), Span(parsed.valueBegin, parsed.valueEnd),
+      parsed.quoted,
+      HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin))};
+  ++runCount_;  // Only once built: a Span that throws leaves nothing to destroy.
   if (sources_ != nullptr) sources_->entries.push_back(lineSpan_);
   return true;
 }
 
 void ProfileReader::FinishSection() {
-  SetEntries(section_, &entries_, &profile_->entryArena);
+  SetEntries(section_, run_, runCount_);
+  run_ = nullptr;
+  runCount_ = 0;
   section_ = nullptr;
 }
 

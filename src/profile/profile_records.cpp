@@ -157,8 +157,8 @@ void RemoveSlot(std::vector<SectionSlot>* table, size_t hole) {
 
 }  // namespace
 
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries, EntryArena* arena) {
-  section->entries.TakeFrom(entries, arena);
+void SetEntries(ProfileSection* section, ProfileEntry* lent, size_t count) {
+  section->entries.Lend(lent, count);
   Reindex(section);
 }
 

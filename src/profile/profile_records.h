@@ -55,10 +55,9 @@ ProfileEntry* FindEntry(ProfileSection* section, const char* key, size_t length)
 void AppendEntry(ProfileSection* section, ProfileEntry entry);
 // Deletes `entry`, one of the section's, and reindexes the section.
 void EraseEntry(ProfileSection* section, ProfileEntry* entry);
-// Gives the section the entries, moved, in an array of exactly their number
-// (lent by `arena` where it has room), and indexes them; empties `entries`.
-// For the reader, which has set each entry's keyHash.
-void SetEntries(ProfileSection* section, std::vector<ProfileEntry>* entries, EntryArena* arena);
+// Gives the section the `count` entries the reader built at `lent` in the
+// file's EntryArena, and indexes them.  The reader has set each keyHash.
+void SetEntries(ProfileSection* section, ProfileEntry* lent, size_t count);
 
 struct ProfileFile {
   ProfileFile() = default;
