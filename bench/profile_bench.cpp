@@ -470,8 +470,7 @@ int MeasureInTurn(const std::vector<Sampler>& samplers, int minimum, int maximum
 // be comparable.
 void CheckFound(const char* library, size_t found, size_t wanted, const std::string& path) {
   if (found == wanted) return;
-  std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", library, found, wanted,
-               path.c_str());
+  std::fprintf(stderr, "%s found %zu of %zu entries of %s\n", library, found, wanted, path.c_str());
   std::exit(1);
 }
 
@@ -723,7 +722,8 @@ int main(int argc, char** argv) {
       for (int c : lookers)
         addWarm(libraries[c].get(), libraryNames[c], works[c], &storeLookup.values[c]);
       // The engine's own call reads the record the store loaded.
-      if (withEngine) addWarm(engine.get(), "inireg ProfileGetString", works[0], &engineLookup.values[0]);
+      if (withEngine)
+        addWarm(engine.get(), "inireg ProfileGetString", works[0], &engineLookup.values[0]);
       MeasureInTurn(samplers, 5, 1000, budget);
       for (int c : lookers) libraries[c]->Unload();
       if (withEngine) engine->Unload();

@@ -227,10 +227,12 @@ TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) 
     std::string text;
     for (int s = 0; s < sections; ++s) {
       text += "[section " + std::to_string(s) + "]\n";
-      for (int k = 0; k < 20; ++k) text += "key" + std::to_string(k) + "=value " + std::to_string(s) + "\n";
+      for (int k = 0; k < 20; ++k)
+        text += "key" + std::to_string(k) + "=value " + std::to_string(s) + "\n";
     }
     text += "[large]\n";
-    for (int k = 0; k < 20000; ++k) text += "k" + std::to_string(k) + "=" + std::to_string(k) + "\n";
+    for (int k = 0; k < 20000; ++k)
+      text += "k" + std::to_string(k) + "=" + std::to_string(k) + "\n";
     SCOPED_TRACE(text.size());
     ProfileFile file = Load(text);
     ASSERT_EQ(file.sections.size(), static_cast<size_t>(sections) + 1);
@@ -244,8 +246,8 @@ TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) 
       ProfileEntry added;
       added.key = "added";
       added.value = "new";
-      AppendEntry(&section, added);   // Fits where key0 was.
-      AppendEntry(&section, added);   // Moves the section to an array of its own.
+      AppendEntry(&section, added);  // Fits where key0 was.
+      AppendEntry(&section, added);  // Moves the section to an array of its own.
       ASSERT_EQ(section.entries.size(), 21u);
       EXPECT_EQ(FindEntry(&section, "key0", 4), nullptr);
       EXPECT_EQ(FindEntry(&section, "key1", 4)->value, "value " + section.name.str().substr(8));

@@ -283,8 +283,7 @@ bool ProfileReader::ReadEntry(const char* line, const char* end) {
   if (kind != EntryLineKind::kEntry) return kind == EntryLineKind::kNoEquals;
   ProfileEntry* room = profile_->entryArena.Push(&run_, runCount_);
   new (room) ProfileEntry{
-      Span(parsed.keyBegin, parsed.keyEnd), Span(parsed.valueBegin, parsed.valueEnd),
-      parsed.quoted,
+      Span(parsed.keyBegin, parsed.keyEnd), Span(parsed.valueBegin, parsed.valueEnd), parsed.quoted,
       HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin))};
   ++runCount_;  // Only once built: a Span that throws leaves nothing to destroy.
   if (sources_ != nullptr) sources_->entries.push_back(lineSpan_);
