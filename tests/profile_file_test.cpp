@@ -197,6 +197,18 @@ TEST_F(ProfileFileTest, Utf16LineCutForRoomContinuesOnTheNextLine) {
   EXPECT_EQ(entries[2].key, "j");
   EXPECT_EQ(entries[0].value.size() % 3, 0u);
   EXPECT_EQ(entries[0].value.size() + entries[1].key.size(), 3 * count);
+
+  // Four-byte characters (surrogate pairs) after four bytes: the room ends
+  // three bytes into a pair, which goes whole to the next line.
+  std::u16string pair = u"\U0001F600";
+  std::u16string pairs;
+  for (int i = 0; i < 8200; ++i) pairs += pair;
+  file = Load(Utf16(u"[s]\nk=xy" + pairs + u"=tail\n"));
+  const auto& split = file.sections.front().entries;
+  ASSERT_EQ(split.size(), 2u);
+  EXPECT_EQ(split[0].value.size(), 2 + 4 * 8190u);
+  EXPECT_EQ(split[1].key.size(), 4 * 10u);
+  EXPECT_EQ(split[0].value.view().find(' '), std::string_view::npos);
 }
 
 #endif

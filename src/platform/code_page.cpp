@@ -25,6 +25,24 @@ size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, ch
   return result > 0 ? static_cast<size_t>(result) : 0;
 }
 
+// The conversion gives no length per character, but its length grows with
+// the run converted: the longest run that fits is found by halves.
+size_t WideUnitsFitting(CodePage codePage, const char16_t* text, size_t count, size_t capacity,
+                        char defaultChar) {
+  if (ConvertWideText(codePage, text, count, nullptr, 0, defaultChar) <= capacity) return count;
+  size_t fits = 0, fails = count;
+  while (fails - fits > 1) {
+    size_t middle = fits + (fails - fits) / 2;
+    if (ConvertWideText(codePage, text, middle, nullptr, 0, defaultChar) <= capacity) {
+      fits = middle;
+    } else {
+      fails = middle;
+    }
+  }
+  if (fits > 0 && IsHighSurrogate(text[fits - 1]) && IsLowSurrogate(text[fits])) --fits;
+  return fits;
+}
+
 const char* PreviousCharacter(const char* start, const char* current) {
   return CharPrevA(start, current);
 }
@@ -65,6 +83,22 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
     i += consumed;
   }
   return produced;
+}
+
+// One pass: each character's length is known as it is encoded, and a
+// surrogate pair is encoded whole.
+size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t capacity,
+                        char defaultChar) {
+  size_t produced = 0;
+  for (size_t i = 0; i < count;) {
+    char encoded[4];
+    size_t consumed = 1;
+    produced += EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
+                                     static_cast<unsigned char>(defaultChar), encoded, &consumed);
+    if (produced > capacity) return i;
+    i += consumed;
+  }
+  return count;
 }
 
 bool ConvertToWideText(CodePage, const char* text, size_t count, std::u16string* output) {

@@ -24,6 +24,13 @@ enum class CodePage { kAnsi, kOem };
 size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, char* output,
                        size_t capacity, char defaultChar);
 
+// How many of the `count` UTF-16 code units at `text`, from the first, make
+// the longest run whose conversion (as ConvertWideText's) takes at most
+// `capacity` bytes without ending between the two units of a surrogate
+// pair.
+size_t WideUnitsFitting(CodePage codePage, const char16_t* text, size_t count, size_t capacity,
+                        char defaultChar);
+
 // Converts `count` bytes of code-page text to UTF-16 code units, appended to
 // `output`.  False when some bytes are not a character of the code page
 // (they are then left out); the caller should not rely on partial output.

@@ -1,6 +1,7 @@
 #include "profile/profile_entries.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <utility>
@@ -41,7 +42,11 @@ void EntryArena::SizeFor(size_t fileBytes) {
 void EntryArena::MoveRun(ProfileEntry** run, size_t count) {
   // Doubling keeps a block a whole number of huge pages, or of small ones.
   size_t size = blockSize_ != 0 ? blockSize_ : kSmallestBlock;
-  while (size < 2 * (count + 1) * sizeof(ProfileEntry)) size *= 2;
+  if (count + 1 > SIZE_MAX / 2 / sizeof(ProfileEntry)) throw std::bad_alloc();
+  while (size < 2 * (count + 1) * sizeof(ProfileEntry)) {
+    if (size > SIZE_MAX / 2) throw std::bad_alloc();
+    size *= 2;
+  }
   blocks_.reserve(blocks_.size() + 1);
   void* memory = AllocatePageBlock(size);
   if (memory == nullptr) throw std::bad_alloc();

@@ -16,9 +16,6 @@ namespace inireg {
 
 namespace {
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // Reads the lines of a file's bytes, which the profile holds whole.  Files
 // are opened in binary mode, so this class does what a text-mode stream
 // would: a CR LF pair is delivered as a single LF (a lone CR stays).
@@ -196,21 +193,8 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
 
   // The longest prefix whose conversion fits the room; a surrogate pair is
   // never split.  What does not fit is read as the next line.
-  size_t taken = lineUnits_.size();
   const char16_t* units = lineUnits_.data();
-  if (ConvertWideText(CodePage::kAnsi, units, taken, nullptr, 0, ' ') > room) {
-    size_t fits = 0, fails = taken;
-    while (fails - fits > 1) {
-      size_t middle = fits + (fails - fits) / 2;
-      if (ConvertWideText(CodePage::kAnsi, units, middle, nullptr, 0, ' ') <= room) {
-        fits = middle;
-      } else {
-        fails = middle;
-      }
-    }
-    taken = fits;
-    if (taken > 0 && IsHighSurrogate(units[taken - 1]) && IsLowSurrogate(units[taken])) --taken;
-  }
+  size_t taken = WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
   if (taken < lineUnits_.size()) {
     pendingUnits_ = lineUnits_.substr(taken) + pendingUnits_.substr(pendingPosition_);
     pendingPosition_ = 0;
