@@ -95,7 +95,6 @@ class ProfileEntries {
   ProfileEntry* data() { return data_; }
   const ProfileEntry* data() const { return data_; }
   size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   ProfileEntry* begin() { return data_; }
   ProfileEntry* end() { return data_ + size_; }
   const ProfileEntry* begin() const { return data_; }
