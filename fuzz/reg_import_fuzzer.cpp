@@ -172,7 +172,11 @@ struct ModelKey {
   }
 };
 
-const char* const kRootFolders[] = {"CR", "CU", "LM", "US"};
+// One folder per RegRoot, in its order.
+const char* const kRootFolders[] = {"CR", "CU", "LM", "US", "CC"};
+static_assert(sizeof kRootFolders / sizeof kRootFolders[0] ==
+                  static_cast<size_t>(RegRoot::kCurrentConfig) + 1,
+              "a folder for every root");
 
 std::vector<std::string> Components(const RegKey& key) {
   std::vector<std::string> parts{kRootFolders[static_cast<int>(key.root)]};
