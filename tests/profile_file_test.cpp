@@ -151,6 +151,22 @@ TEST_F(ProfileFileTest, ANulByteEndsItsLine) {
   EXPECT_EQ(Describe(Load(text + "last=1\n")), expected + "last=1;");
 }
 
+TEST_F(ProfileFileTest, SplitsLinesOfAnyLengthAtTheirFirstEqualsSign) {
+  // Lines short and past 64 and 128 bytes, starting anywhere, their first
+  // "=" near or far; a later "=" belongs to the value, a line with none is
+  // dropped, and the last line needs no line end.
+  std::string text = "[s]\n";
+  std::string expected = "[s]";
+  for (size_t keyLength = 1; keyLength < 150; keyLength += 4) {
+    std::string key(keyLength, 'k');
+    std::string value((keyLength * 7) % 90, 'v');
+    if (!value.empty()) value[value.size() / 2] = '=';
+    text += key + "=" + value + "\n" + std::string(keyLength % 70, 'x') + "\n";
+    expected += key + "=" + value + ";";
+  }
+  EXPECT_EQ(Describe(Load(text + "last=1")), expected + "last=1;");
+}
+
 std::string Utf16(const std::u16string& text, bool byteOrderMark = true) {
   std::string bytes = byteOrderMark ? "\xFF\xFE" : "";
   for (char16_t unit : text) {

@@ -126,6 +126,21 @@ TEST(AsciiCase, WordFoldingOfTheIndexesIsTheOneRule) {
   }
 }
 
+// The reader hashes keys where they lie in the file text, reading past their
+// end; lookups hash the caller's names.  Both must give the same value,
+// whatever follows the name and whatever the case.
+TEST(NameHash, InBufferHashEqualsTheHashOfTheNameAlone) {
+  const std::string name = "Some.Key.Name.That.Runs.Long";
+  for (size_t length = 0; length <= name.size(); ++length) {
+    std::string alone = name.substr(0, length);
+    for (char after : {'\0', '=', 'x', '\xFF'}) {
+      std::string buffer = LowerCased(alone) + std::string(kShortName, after);
+      ASSERT_EQ(HashNameInBuffer(buffer.data(), length), HashName(alone.data(), length))
+          << length << " " << static_cast<int>(after);
+    }
+  }
+}
+
 TEST(AsciiCase, FoldsOnlyTheLettersAToZ) {
   EXPECT_EQ(LowerCased("AZaz@[`{\xC1\xE9 09"), "azaz@[`{\xC1\xE9 09");
   EXPECT_EQ(UpperCased("AZaz@[`{\xE1\xC9 09"), "AZAZ@[`{\xE1\xC9 09");

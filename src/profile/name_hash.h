@@ -10,6 +10,11 @@
 
 namespace inireg {
 
+// A name of at most 16 bytes is hashed as two words, zero-filled past its
+// end, whatever its length: the same steps for every length, which is what
+// lets HashNameInBuffer do without a branch.
+constexpr size_t kShortName = 16;
+
 // Section names and keys never hold a NUL (the reader ends a line at one and
 // writes take C strings), so two names compare equal under CompareNoCase
 // exactly when they have the same length and the same bytes after ASCII case
@@ -69,22 +74,51 @@ inline uint64_t Mix(uint64_t hash, uint64_t word) {
   return hash ^ (hash >> 31);
 }
 
+// The low `count` bytes (0 to 8) of a word set, the others clear.  Two
+// shifts of at most 32 bits: no branch, and no shift by the word's width.
+inline uint64_t ByteMask(size_t count) { return ~(~uint64_t{0} << (4 * count) << (4 * count)); }
+
+inline uint64_t HashStart(size_t length) { return 0x9E3779B97F4A7C15ull ^ length; }
+
+inline uint32_t HashEnd(uint64_t hash) {
+  hash *= 0x94D049BB133111EBull;
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+// HashName of a name longer than kShortName.
+inline uint32_t HashLongName(const char* text, size_t length) {
+  uint64_t hash = HashStart(length);
+  size_t whole = length - 8;  // Bytes before the tail.
+  for (size_t i = 0; i < whole; i += 8) hash = Mix(hash, HashWord(LoadWord(text + i)));
+  return HashEnd(Mix(hash, HashWord(LoadTail(text, length))));
+}
+
 }  // namespace name_detail
 
 // A hash of `length` bytes of `text` that is the same for names equal under
 // CompareNoCase.
 inline uint32_t HashName(const char* text, size_t length) {
   using namespace name_detail;
-  uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
-  if (length < 8) {
-    if (length > 0) hash = Mix(hash, HashWord(LoadPart(text, length)));
-  } else {
-    size_t whole = length - 8;  // Bytes before the tail.
-    for (size_t i = 0; i < whole; i += 8) hash = Mix(hash, HashWord(LoadWord(text + i)));
-    hash = Mix(hash, HashWord(LoadTail(text, length)));
-  }
-  hash *= 0x94D049BB133111EBull;
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
+  if (length > kShortName) return HashLongName(text, length);
+  size_t first = length < 8 ? length : 8;
+  uint64_t low = first == 8 ? LoadWord(text) : first > 0 ? LoadPart(text, first) : 0;
+  uint64_t high = length == 16 ? LoadWord(text + 8)
+                  : length > 8 ? LoadPart(text + 8, length - 8)
+                               : 0;
+  uint64_t hash = Mix(HashStart(length), HashWord(low) & ByteMask(first));
+  return HashEnd(Mix(hash, HashWord(high) & ByteMask(length - first)));
+}
+
+// HashName of a name that lies in a buffer with at least kShortName bytes
+// readable from its start (the reader's file text, which it pads): a short
+// name's two words are loaded whole and masked, with no branch on its
+// length, which varies from one key to the next.
+inline uint32_t HashNameInBuffer(const char* text, size_t length) {
+  using namespace name_detail;
+  if (length > kShortName) return HashLongName(text, length);
+  size_t first = length < 8 ? length : 8;
+  uint64_t hash = Mix(HashStart(length), HashWord(LoadWord(text)) & ByteMask(first));
+  return HashEnd(Mix(hash, HashWord(LoadWord(text + 8)) & ByteMask(length - first)));
 }
 
 // Whether two words are equal under CompareNoCase.  Callers nearly always

@@ -32,15 +32,25 @@ char* ParseValue(char* text, bool* quoted) {
 }
 
 EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry) {
-  const char* equals = FindInLine(begin, static_cast<size_t>(end - begin), '=');
+  return SplitEntryLine(begin, FindInLine(begin, static_cast<size_t>(end - begin), '='), end,
+                        entry);
+}
+
+EntryLineKind SplitEntryLine(const char* begin, const char* equals, const char* end,
+                             EntryLine* entry) {
   if (equals == nullptr) return EntryLineKind::kNoEquals;
   const char* keyBegin = begin;
   const char* keyEnd = equals;
   while (keyBegin < keyEnd && IsProfileSpace(*keyBegin)) ++keyBegin;
-  while (keyEnd > keyBegin && IsProfileSpace(keyEnd[-1])) --keyEnd;
   if (keyBegin == keyEnd) return EntryLineKind::kEmptyKey;
+  // Many files write "key = value", many "key=value": the one space each
+  // side of the "=" is dropped without a branch, which would guess wrong
+  // where the two are mixed.  *keyBegin is no space, so keyEnd stays after it.
+  keyEnd -= IsProfileSpace(keyEnd[-1]);
+  while (IsProfileSpace(keyEnd[-1])) --keyEnd;
   const char* valueBegin = equals + 1;
   const char* valueEnd = end;
+  valueBegin += valueBegin < valueEnd && IsProfileSpace(*valueBegin);
   while (valueBegin < valueEnd && IsProfileSpace(*valueBegin)) ++valueBegin;
   while (valueEnd > valueBegin && IsProfileSpace(valueEnd[-1])) --valueEnd;
   entry->quoted = StripQuotes(&valueBegin, &valueEnd);

@@ -26,7 +26,9 @@ inline bool IsProfileSpace(char c) {
 // characters are both '"' or both '\'' is quoted; [*begin, *end) then loses
 // them.  Only that one pair is removed.
 inline bool StripQuotes(const char** begin, const char** end) {
-  if (*end - *begin > 1 && **begin == (*end)[-1] && (**begin == '"' || **begin == '\'')) {
+  // Few values are quoted: testing the first character before the last
+  // keeps the branches predictable.
+  if (*end - *begin > 1 && (**begin == '"' || **begin == '\'') && **begin == (*end)[-1]) {
     ++*begin;
     --*end;
     return true;
@@ -63,6 +65,10 @@ enum class EntryLineKind {
 
 // Parses the line [begin, end) (its line end, if any, counts as whitespace).
 EntryLineKind ParseEntryLine(const char* begin, const char* end, EntryLine* entry);
+// ParseEntryLine for a caller that has found the line's first "=" already
+// (null: the line has none).
+EntryLineKind SplitEntryLine(const char* begin, const char* equals, const char* end,
+                             EntryLine* entry);
 
 // Why the file format could not carry a write back, or null when it can:
 // the entry must read back exactly as it is held in memory.  `value` is the

@@ -26,7 +26,11 @@ namespace {
 class ProfileReader {
  public:
   ProfileReader(ProfileFile* profile, size_t size)
-      : profile_(profile), buffer_(profile->text.get()), end_(size), consumed_(size) {}
+      : profile_(profile),
+        buffer_(profile->text.get()),
+        end_(size),
+        consumed_(size),
+        scanner_(buffer_, size) {}
   // A run that an exception left belongs to no section yet.
   ~ProfileReader() { std::destroy(run_, run_ + runCount_); }
   ProfileReader(const ProfileReader&) = delete;
@@ -84,6 +88,11 @@ class ProfileReader {
   // Adds the entry of a line that belongs to a section.  False for a line
   // whose key is empty, which ends the section.
   bool ReadEntry(const char* line, const char* end);
+  // HashName of the current line's key [begin, end).
+  uint32_t KeyHash(const char* begin, const char* end) const {
+    size_t size = static_cast<size_t>(end - begin);
+    return lineInText_ ? HashNameInBuffer(begin, size) : HashName(begin, size);
+  }
   // Hands the entries read so far to the current section.
   void FinishSection();
   // The text [begin, end) of the current line, borrowed when the line lies
@@ -106,6 +115,9 @@ class ProfileReader {
   ProfileSourceMap* sources_ = nullptr;
   ProfileTextSpan lineSpan_;  // The bytes of the line NextMappedLine gave last.
   bool lineInText_ = false;   // The line NextLine gave last lies in buffer_.
+  // For a line in buffer_: its first "=", or null when it has none.
+  const char* lineEquals_ = nullptr;
+  LineScanner scanner_;
   // UTF-16 code units taken from the file but not yet delivered: the rest of
   // a line that was cut for room.
   std::u16string pendingUnits_;
@@ -234,20 +246,27 @@ inline bool ProfileReader::NextLine(const char** begin, const char** end) {
   // or looks at characters before it, so the CR changes nothing there.
   if (!profile_->wideText && !profile_->joinContinuations && Fill()) {
     size_t available = end_ - position_;
-    size_t limit = available < kLineBufferSize - 1 ? available : kLineBufferSize - 1;
-    const char* start = buffer_ + position_;
-    const char* stop = FindLineFeedOrNul(start, limit);
-    const char* nul = stop != nullptr && *stop == '\0' ? stop : nullptr;
-    const char* lineFeed = nul == nullptr
-                               ? stop
-                               : static_cast<const char*>(std::memchr(
-                                     nul, '\n', limit - static_cast<size_t>(nul - start)));
-    if (lineFeed != nullptr) {
-      position_ += static_cast<size_t>(lineFeed - start) + 1;
-      *begin = start;
-      *end = nul != nullptr ? nul : lineFeed + 1;
-      lineInText_ = true;
-      return true;
+    size_t limit = position_ + (available < kLineBufferSize - 1 ? available : kLineBufferSize - 1);
+    LineScanner::Line found = scanner_.NextLine(position_, limit);
+    if (found.end != LineScanner::kNone) {
+      size_t stop = found.end;
+      const char* start = buffer_ + position_;
+      const char* lineFeed = buffer_ + stop;
+      const char* nul = nullptr;
+      if (*lineFeed == '\0') {
+        // The line ends at its first NUL; what follows up to the line feed
+        // is dropped.
+        nul = lineFeed;
+        lineFeed = static_cast<const char*>(std::memchr(nul, '\n', limit - stop));
+      }
+      if (lineFeed != nullptr) {
+        position_ = static_cast<size_t>(lineFeed - buffer_) + 1;
+        *begin = start;
+        *end = nul != nullptr ? nul : lineFeed + 1;
+        lineEquals_ = found.equals < stop ? buffer_ + found.equals : nullptr;
+        lineInText_ = true;
+        return true;
+      }
     }
   }
   return NextBuiltLine(begin, end);
@@ -263,12 +282,13 @@ bool ProfileReader::NextBuiltLine(const char** begin, const char** end) {
 
 bool ProfileReader::ReadEntry(const char* line, const char* end) {
   EntryLine parsed;
-  EntryLineKind kind = ParseEntryLine(line, end, &parsed);
+  EntryLineKind kind = lineInText_ ? SplitEntryLine(line, lineEquals_, end, &parsed)
+                                   : ParseEntryLine(line, end, &parsed);
   if (kind != EntryLineKind::kEntry) return kind == EntryLineKind::kNoEquals;
   ProfileEntry* room = profile_->entryArena.Push(&run_, runCount_);
-  new (room) ProfileEntry{
-      Span(parsed.keyBegin, parsed.keyEnd), Span(parsed.valueBegin, parsed.valueEnd), parsed.quoted,
-      HashName(parsed.keyBegin, static_cast<size_t>(parsed.keyEnd - parsed.keyBegin))};
+  new (room)
+      ProfileEntry{Span(parsed.keyBegin, parsed.keyEnd), Span(parsed.valueBegin, parsed.valueEnd),
+                   parsed.quoted, KeyHash(parsed.keyBegin, parsed.keyEnd)};
   ++runCount_;  // Only once built: a Span that throws leaves nothing to destroy.
   if (sources_ != nullptr) sources_->entries.push_back(lineSpan_);
   return true;
@@ -320,17 +340,19 @@ void ProfileReader::ReadAll() {
 // size the file had when identified) sizes it so that one read usually takes
 // the whole file.  Returns the bytes read.
 size_t ReadWhole(File* stream, uint64_t expected, ProfileFile* file) {
-  size_t capacity = expected < (uint64_t{1} << 31) ? static_cast<size_t>(expected) + 1 : 65536;
-  std::unique_ptr<char[]> buffer(new char[capacity]);
+  // One byte more than expected, so that the read that finds the end needs
+  // no larger buffer.
+  size_t room = expected < (uint64_t{1} << 31) ? static_cast<size_t>(expected) + 1 : 65536;
+  std::unique_ptr<char[]> buffer(new char[room + kTextPadding]);
   size_t size = 0;
-  while (size_t got = stream->Read(buffer.get() + size, capacity - size)) {
+  while (size_t got = stream->Read(buffer.get() + size, room - size)) {
     size += got;
-    if (size < capacity) continue;
+    if (size < room) continue;
     // The file grew since it was identified.
-    std::unique_ptr<char[]> larger(new char[2 * capacity]);
+    std::unique_ptr<char[]> larger(new char[2 * room + kTextPadding]);
     std::memcpy(larger.get(), buffer.get(), size);
     buffer = std::move(larger);
-    capacity *= 2;
+    room *= 2;
   }
   file->text = std::move(buffer);
   return size;
@@ -392,7 +414,7 @@ void ParseProfileBytes(ProfileFile* file, size_t size, ProfileSourceMap* sources
 }
 
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {
-  file->text.reset(new char[size + 1]);
+  file->text.reset(new char[size + kTextPadding]);
   if (size > 0) std::memcpy(file->text.get(), bytes, size);
   ParseText(file, size, sources);
 }

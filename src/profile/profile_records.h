@@ -59,6 +59,10 @@ void EraseEntry(ProfileSection* section, ProfileEntry* entry);
 // file's EntryArena, and indexes them.  The reader has set each keyHash.
 void SetEntries(ProfileSection* section, ProfileEntry* lent, size_t count);
 
+// Bytes allocated past the end of a file's text: room for a word-wise read
+// of a short name that ends near it (HashNameInBuffer).
+constexpr size_t kTextPadding = kShortName;
+
 struct ProfileFile {
   ProfileFile() = default;
   // Moving keeps the list's nodes, so the section index stays right; a copy
@@ -70,7 +74,8 @@ struct ProfileFile {
 
   std::string path;  // Whole, as the first caller named it.
   // The file's bytes as read, which most names and values are spans of
-  // (profile_text.h).  Allocated once per load and never moved or changed.
+  // (profile_text.h).  Allocated once per load and never moved or changed,
+  // with kTextPadding bytes to spare past the file's last byte.
   std::unique_ptr<char[]> text;
   // Where the reader puts the sections' entry arrays.  Declared before
   // `sections`, so that it is destroyed after them; its assignment swaps, so
