@@ -53,7 +53,16 @@ EntryLineKind SplitEntryLine(const char* begin, const char* equals, const char* 
   valueBegin += valueBegin < valueEnd && IsProfileSpace(*valueBegin);
   while (valueBegin < valueEnd && IsProfileSpace(*valueBegin)) ++valueBegin;
   while (valueEnd > valueBegin && IsProfileSpace(valueEnd[-1])) --valueEnd;
-  entry->quoted = StripQuotes(&valueBegin, &valueEnd);
+  // StripQuotes without a branch on the outcome: where quoted and bare
+  // values mix, one would guess wrong on a good share of lines.  The last
+  // character read lies at or after the "=", the first only when there is
+  // one.
+  char first = valueBegin < valueEnd ? *valueBegin : '\0';
+  bool quoted =
+      (valueEnd - valueBegin > 1) & ((first == '"') | (first == '\'')) & (first == valueEnd[-1]);
+  valueBegin += quoted;
+  valueEnd -= quoted;
+  entry->quoted = quoted;
   entry->keyBegin = keyBegin;
   entry->keyEnd = keyEnd;
   entry->valueBegin = valueBegin;
