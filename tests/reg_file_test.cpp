@@ -163,6 +163,18 @@ TEST(RegFileReadTest, MalformedLinesNameTheirLine) {
        3, "512 levels"},
       {kHeader + "[HKCU\\A\\\\B]\r\n", 3, "empty key name"},
       {kHeader + "[HKCU\\" + std::string(256, 'k') + "]\r\n", 3, "longer than 255"},
+#ifndef _WIN32
+      // 100 lone surrogates: 100 units read back, but the registry counts the
+      // three bytes each is stored as.
+      {kHeader + "[HKCU\\" +
+           [] {
+             std::string name;
+             for (int i = 0; i < 100; ++i) name += "\xED\xA0\x80";
+             return name;
+           }() +
+           "]\r\n",
+       3, "longer than 255"},
+#endif
       {kHeader + "[-HKCU]\r\n", 3, "root key cannot be deleted"},
       {kHeader + "[-HKCU\\A]\r\n\"a\"=\"b\"\r\n", 4, "under [-KEY]"},
       {kHeader + "[HKCU\\A]\r\n\r\n\"a\"\"b\"\r\n", 5, "expected \"=\""},

@@ -213,7 +213,7 @@ class Parser {
     if (line[0] == '"') {
       pos = 0;
       if (!ParseQuoted(line, &pos, &value.name, number)) return false;
-      if (RegistryTextToWide(value.name).size() > kMaxValueNameLength) {
+      if (RegistryNameUnits(value.name) > kMaxValueNameLength) {
         return Fail(number, "the value name is longer than 16383 characters");
       }
       // Cut short at a NUL, the name would set or delete another value.
@@ -478,7 +478,7 @@ bool SplitRegKeyPath(const std::string& path, RegRoot* root, std::string* subkey
       *error = "empty key name in \"" + path + "\" (two backslashes in a row, or one at the end)";
       return false;
     }
-    if (RegistryTextToWide(rest.substr(start, end - start)).size() > kMaxKeyNameLength) {
+    if (RegistryNameUnits(rest.substr(start, end - start)) > kMaxKeyNameLength) {
       *error = "a key name in \"" + path + "\" is longer than 255 characters";
       return false;
     }

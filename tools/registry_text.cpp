@@ -58,6 +58,7 @@ bool IsWellFormedUtf8(const std::string& bytes) {
 #ifdef _WIN32
 
 std::u16string RegistryTextToWide(const std::string& text) { return AnsiToWide(text); }
+size_t RegistryNameUnits(const std::string& text) { return AnsiToWide(text).size(); }
 std::string WideToRegistryText(const std::u16string& units) { return WideToAnsi(units); }
 std::string Utf8ToRegistryText(const std::string& utf8) { return WideToAnsi(DecodeUtf8(utf8)); }
 std::string RegistryTextToUtf8(const std::string& text) { return EncodeUtf8(AnsiToWide(text)); }
@@ -66,6 +67,9 @@ bool IsPortableRegistryText(const std::string&) { return true; }
 #else
 
 std::u16string RegistryTextToWide(const std::string& text) { return DecodeUtf8(text); }
+size_t RegistryNameUnits(const std::string& text) {
+  return Utf16UnitsOfBytes(text.data(), text.size());
+}
 std::string WideToRegistryText(const std::u16string& units) { return EncodeUtf8(units); }
 std::string Utf8ToRegistryText(const std::string& utf8) { return utf8; }
 std::string RegistryTextToUtf8(const std::string& text) { return text; }

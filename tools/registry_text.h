@@ -12,6 +12,7 @@
 #ifndef INIREG_TOOLS_REGISTRY_TEXT_H_
 #define INIREG_TOOLS_REGISTRY_TEXT_H_
 
+#include <cstddef>
 #include <string>
 
 namespace inireg::tool {
@@ -22,6 +23,11 @@ std::string EncodeUtf8(const std::u16string& units);
 bool IsWellFormedUtf8(const std::string& bytes);
 
 std::u16string RegistryTextToWide(const std::string& text);
+// The length of a key or value name in UTF-16 units as the registry counts
+// it against its limits.  On Linux a byte outside well-formed UTF-8 is one
+// unit there, so a lone surrogate written as three bytes counts three
+// (RegistryTextToWide gives it back as one).
+size_t RegistryNameUnits(const std::string& text);
 std::string WideToRegistryText(const std::u16string& units);
 
 // UTF-8 file text to registry text and back (the same bytes on Linux).

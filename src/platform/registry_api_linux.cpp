@@ -85,6 +85,7 @@
 
 #include "inireg/win32_registry.h"
 #include "platform/registry_database.h"
+#include "text/utf.h"
 
 namespace inireg {
 
@@ -124,34 +125,7 @@ bool IsPredefined(HKEY handle) {
 // The length of a name in UTF-16 code units, which is how Windows limits
 // names.  The A functions' code page is UTF-8; a byte that is not part of
 // well-formed UTF-8 converts to one unit (a lone surrogate).
-size_t Utf16Length(const char* text, size_t size) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  auto continuation = [&](size_t at, unsigned char low, unsigned char high) {
-    return at < size && bytes[at] >= low && bytes[at] <= high;
-  };
-  size_t units = 0;
-  for (size_t i = 0; i < size; ++units) {
-    unsigned char lead = bytes[i];
-    size_t length = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      if (continuation(i + 1, 0x80, 0xBF)) length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-      unsigned char high = lead == 0xED ? 0x9F : 0xBF;
-      if (continuation(i + 1, low, high) && continuation(i + 2, 0x80, 0xBF)) length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-      unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-      if (continuation(i + 1, low, high) && continuation(i + 2, 0x80, 0xBF) &&
-          continuation(i + 3, 0x80, 0xBF)) {
-        length = 4;
-        ++units;  // A surrogate pair.
-      }
-    }
-    i += length;
-  }
-  return units;
-}
+size_t Utf16Length(const char* text, size_t size) { return Utf16UnitsOfBytes(text, size); }
 
 // What a handle stands for.  The database is shared so that a handle keeps
 // working on the file it was opened in after the registry is pointed

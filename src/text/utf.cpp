@@ -149,6 +149,17 @@ size_t Utf8SequenceAt(const char* text, size_t count, size_t i, uint32_t* codePo
   return 0;
 }
 
+size_t Utf16UnitsOfBytes(const char* bytes, size_t count) {
+  size_t units = 0;
+  for (size_t i = 0; i < count; ++units) {
+    uint32_t codePoint = 0;
+    size_t length = Utf8SequenceAt(bytes, count, i, &codePoint);
+    if (length == 4) ++units;  // A surrogate pair.
+    i += length == 0 ? 1 : length;
+  }
+  return units;
+}
+
 bool IsWellFormedUtf8(const char* bytes, size_t count) {
   for (size_t i = 0; i < count;) {
     uint32_t codePoint = 0;

@@ -40,6 +40,11 @@ size_t Utf8SequenceAt(const char* bytes, size_t count, size_t i, uint32_t* codeP
 
 bool IsWellFormedUtf8(const char* bytes, size_t count);
 
+// The UTF-16 code units `count` bytes convert to when each byte that is not
+// part of well-formed UTF-8 becomes one unit of its own (a lone surrogate).
+// How the registry measures names against its limits.
+size_t Utf16UnitsOfBytes(const char* bytes, size_t count);
+
 // Appends the UTF-16 form of `count` bytes to `output`.  False when some
 // bytes were not well formed; `policy` says what became of them.
 bool Utf8ToUtf16(const char* bytes, size_t count, BadUtf8 policy, std::u16string* output);
