@@ -294,6 +294,16 @@ TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) 
     std::string rendered = RenderProfileFile(file);
     ProfileFile reread = Load(rendered);
     EXPECT_EQ(Describe(reread), Describe(file));
+    // A record moved keeps its sections where they are; a section deleted
+    // leaves its node to the next one added.
+    ProfileFile moved = std::move(file);
+    EXPECT_EQ(FindSection(&moved, "large", 5), large);
+    ASSERT_TRUE(EraseSection(&moved, "large", 5));
+    ProfileSection* again = AppendSection(&moved, ProfileText("large"));
+    EXPECT_EQ(FindSection(&moved, "large", 5), again);
+    EXPECT_EQ(again->entries.size(), 0u);
+    file = std::move(moved);
+    EXPECT_EQ(file.sections.back().name, "large");
     file = Load("[other]\nk=v\n");  // The old record's sections go after its arena moved.
     EXPECT_EQ(Describe(file), "[other]k=v;");
     EXPECT_EQ(RenderProfileFile(reread), rendered);

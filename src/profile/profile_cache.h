@@ -76,7 +76,7 @@ struct SectionCursor {
   const ProfileFile* file = nullptr;  // Null: nothing remembered.
   size_t sectionCount = 0;            // The list's size then.
   int32_t index = 0;
-  std::list<ProfileSection>::iterator position;
+  ProfileSectionList::iterator position;
 };
 SectionCursor& CachedSectionCursor();
 void ForgetSectionCursor();

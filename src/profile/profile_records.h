@@ -21,6 +21,7 @@
 #include "inireg/profile_engine.h"
 #include "platform/file_system.h"
 #include "profile/name_hash.h"
+#include "profile/node_pool.h"
 #include "profile/profile_entries.h"
 #include "profile/profile_journal.h"
 #include "profile/profile_line.h"
@@ -63,6 +64,8 @@ void SetEntries(ProfileSection* section, ProfileEntry* lent, size_t count);
 // of a short name that ends near it (HashNameInBuffer).
 constexpr size_t kTextPadding = kShortName;
 
+using ProfileSectionList = std::list<ProfileSection, PooledAllocator<ProfileSection>>;
+
 struct ProfileFile {
   ProfileFile() = default;
   // Moving keeps the list's nodes, so the section index stays right; a copy
@@ -83,10 +86,10 @@ struct ProfileFile {
   // until they are gone.
   EntryArena entryArena;
   // In file order, duplicates kept.  A list, so that a ProfileSection pointer
-  // stays valid while other sections are added or deleted.  Change it only
-  // through AppendSection, EraseSection and ClearSections, which keep the
-  // section index right.
-  std::list<ProfileSection> sections;
+  // stays valid while other sections are added or deleted, with its nodes
+  // in a pool of its own.  Change it only through AppendSection,
+  // EraseSection and ClearSections, which keep the section index right.
+  ProfileSectionList sections;
   bool dirty = false;
   bool joinContinuations = false;
   bool keepQuotes = false;
