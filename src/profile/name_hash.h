@@ -100,11 +100,17 @@ inline uint32_t HashLongName(const char* text, size_t length) {
 inline uint32_t HashName(const char* text, size_t length) {
   using namespace name_detail;
   if (length > kShortName) return HashLongName(text, length);
+  uint64_t low = 0;
+  uint64_t high = 0;
+  if (length >= 8) {
+    low = LoadWord(text);
+    // The last eight bytes, shifted down past the ones `low` holds.
+    size_t overlap = kShortName - length;
+    high = LoadTail(text, length) >> (4 * overlap) >> (4 * overlap);
+  } else if (length > 0) {
+    low = LoadPart(text, length);
+  }
   size_t first = length < 8 ? length : 8;
-  uint64_t low = first == 8 ? LoadWord(text) : first > 0 ? LoadPart(text, first) : 0;
-  uint64_t high = length == 16 ? LoadWord(text + 8)
-                  : length > 8 ? LoadPart(text + 8, length - 8)
-                               : 0;
   uint64_t hash = Mix(HashStart(length), HashWord(low) & ByteMask(first));
   return HashEnd(Mix(hash, HashWord(high) & ByteMask(length - first)));
 }
