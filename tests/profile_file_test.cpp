@@ -1,9 +1,12 @@
 // The profile file format: what the reader keeps, and how a file is written back.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
+#include "platform/page_blocks.h"
 #include "profile/profile_reader.h"
 #include "profile/profile_writer.h"
 #include "test_support.h"
@@ -307,6 +310,25 @@ TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) 
     file = Load("[other]\nk=v\n");  // The old record's sections go after its arena moved.
     EXPECT_EQ(Describe(file), "[other]k=v;");
     EXPECT_EQ(RenderProfileFile(reread), rendered);
+  }
+}
+
+// Freed huge-page blocks are kept for reuse: each block handed out must be
+// one no one else holds, whole, whether fresh or kept.
+TEST(PageBlocksTest, KeptBlocksAreHandedOutOnceEach) {
+  for (int round = 0; round < 3; ++round) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 3; ++i) {
+      void* block = AllocatePageBlock(kHugePageSize);
+      ASSERT_NE(block, nullptr);
+      std::memset(block, round * 3 + i, kHugePageSize);
+      blocks.push_back(block);
+    }
+    EXPECT_EQ(std::set<void*>(blocks.begin(), blocks.end()).size(), blocks.size());
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[kHugePageSize - 1], round * 3 + i);
+    }
+    for (void* block : blocks) FreePageBlock(block, kHugePageSize);
   }
 }
 

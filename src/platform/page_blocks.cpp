@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <mutex>
 #endif
 
 // The leak checker looks for pointers in the heap, not in memory mapped
@@ -24,12 +25,60 @@ namespace {
 
 bool WantsHugePages(size_t size) { return size >= kHugePageSize && size % kHugePageSize == 0; }
 
+// Huge-page blocks freed and kept for the next ones of their size, up to
+// kRetainedBytes.  A fresh block costs the kernel's zeroing of every byte
+// at its first touch (about 0.1 ms a huge page), which a program that
+// loads a big file again, or another one, would otherwise pay each time.
+constexpr size_t kRetainedBytes = 2 * kHugePageSize;
+struct RetainedBlock {
+  void* block;
+  size_t size;
+};
+struct Retained {
+  std::mutex mutex;
+  RetainedBlock blocks[kRetainedBytes / kHugePageSize];
+  size_t count = 0;
+  size_t bytes = 0;
+};
+Retained& RetainedBlocks() {
+  static Retained* retained = new Retained;  // Never destroyed: blocks may be freed at exit.
+  return *retained;
+}
+
+void* TakeRetained(size_t size) {
+  Retained& retained = RetainedBlocks();
+  std::lock_guard<std::mutex> lock(retained.mutex);
+  for (size_t i = 0; i < retained.count; ++i) {
+    if (retained.blocks[i].size != size) continue;
+    void* block = retained.blocks[i].block;
+    retained.blocks[i] = retained.blocks[--retained.count];
+    retained.bytes -= size;
+    return block;
+  }
+  return nullptr;
+}
+
+bool Retain(void* block, size_t size) {
+  Retained& retained = RetainedBlocks();
+  std::lock_guard<std::mutex> lock(retained.mutex);
+  if (retained.bytes + size > kRetainedBytes) return false;
+  retained.blocks[retained.count++] = RetainedBlock{block, size};
+  retained.bytes += size;
+  return true;
+}
+
 }  // namespace
 
 // Maps a huge page more than asked for, and returns the unaligned ends to the
 // system: the kernel places a huge page only where one fits aligned.
 void* AllocatePageBlock(size_t size) {
   if (!WantsHugePages(size)) return ::operator new(size, std::nothrow);
+  if (void* block = TakeRetained(size)) {
+#ifdef INIREG_TELL_LEAK_CHECKER
+    __lsan_register_root_region(block, size);
+#endif
+    return block;
+  }
   size_t mapped = size + kHugePageSize;
   void* start = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (start == MAP_FAILED) return nullptr;
@@ -55,7 +104,7 @@ void FreePageBlock(void* block, size_t size) {
 #ifdef INIREG_TELL_LEAK_CHECKER
     __lsan_unregister_root_region(block, size);
 #endif
-    munmap(block, size);
+    if (!Retain(block, size)) munmap(block, size);
   } else {
     ::operator delete(block);
   }

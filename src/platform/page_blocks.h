@@ -7,7 +7,9 @@
 // pages cost 512.  Faulting in fresh memory is a large share of parsing a
 // big file, the more so in a virtual machine, where a fault can also go
 // through the host.  Where the system gives no huge pages (or is told not
-// to), the block is ordinary memory.
+// to), the block is ordinary memory.  A few freed huge-page blocks are kept
+// for reuse rather than returned to the system (page_blocks.cpp): their
+// contents are whatever was left in them.
 #ifndef INIREG_PLATFORM_PAGE_BLOCKS_H_
 #define INIREG_PLATFORM_PAGE_BLOCKS_H_
 
