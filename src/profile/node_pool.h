@@ -3,7 +3,7 @@
 //
 // A big file has thousands of sections; a heap allocation for each cost the
 // load about as much as parsing the section's header.  The pool takes its
-// blocks from the heap, a few dozen nodes at first and up to kMaxBlockNodes,
+// blocks from the heap, a few nodes at first and up to kMaxBlockNodes,
 // keeps the nodes given back on a free list for reuse, and frees the blocks
 // when the last allocator sharing it goes.  Not thread-safe: a pool belongs
 // to one container, which its owner guards.  Nodes must all have one size,
@@ -31,7 +31,7 @@ class NodePool {
   void Free(void* node);
 
  private:
-  static constexpr size_t kFirstBlockNodes = 16;
+  static constexpr size_t kFirstBlockNodes = 4;
   static constexpr size_t kMaxBlockNodes = 256;
   // A freed node holds the next free one.
   struct FreeNode {
