@@ -181,6 +181,32 @@ TEST_F(ProfileSharingTest, AHandEditWhileCachedIsKeptAndSeen) {
   EXPECT_EQ(ReadFile(path_), "[Window]\nWidth=800\nHeight=999\nTitle=Program\n\n");
 }
 
+// Another process's write-back may create the file between the load's
+// looking for it and its reading it.  The file was absent when looked for:
+// the load gives an empty profile, not an unreadable one (which refuses
+// every write), and the write-back keeps what the other process wrote.
+TEST_F(ProfileSharingTest, AFileCreatedWhileItIsLoadedIsNotTakenForUnreadable) {
+  class CreatedAfterTheCheck : public test_support::ForwardingFileSystem {
+   public:
+    explicit CreatedAfterTheCheck(std::string path) : path_(std::move(path)) {}
+    bool Exists(const std::string& path) override {
+      if (path != path_ || created_) return ForwardingFileSystem::Exists(path);
+      created_ = true;
+      WriteFile(path_, "[s]\nother=1\n");  // Just after the check.
+      return false;
+    }
+
+   private:
+    std::string path_;
+    bool created_ = false;
+  };
+  CreatedAfterTheCheck racing(path_);
+  ScopedFileSystem scoped(&racing);
+  EXPECT_EQ(ProfileWriteString("s", "mine", "m", path_.c_str()), 1);
+  EXPECT_TRUE(ProfileSync(path_.c_str()).ok());
+  EXPECT_EQ(ReadFile(path_), "[s]\nother=1\nmine=m\n\n");
+}
+
 // An edit in place, at the same size, within one timestamp tick leaves the
 // file's identity as it was (simulated: every identity reports one time).
 // The contents tell.  A file unchanged for longer than a tick costs one

@@ -29,8 +29,11 @@ class RetryPauses {
 
 // Opens `path` for reading (fails at once when it does not exist) or for
 // writing, with up to kOpenTries tries and a pause after each failed one.
+// `absent`, when given, tells whether a read failed because the file did not
+// exist when looked for: another process may create it a moment later, and
+// the file was absent all the same at the moment that counts.
 enum class OpenMode { kRead, kWrite };
-std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode);
+std::unique_ptr<File> OpenFileRetry(const std::string& path, OpenMode mode, bool* absent = nullptr);
 
 }  // namespace inireg
 

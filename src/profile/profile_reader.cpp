@@ -381,11 +381,14 @@ void LoadProfileFile(ProfileFile* file) {
     file->identity.size = ~uint64_t{0};
   }
   file->contentHash = HashBytes(nullptr, 0);
-  std::unique_ptr<File> stream = OpenFileRetry(file->path, OpenMode::kRead);
+  bool absent = false;
+  std::unique_ptr<File> stream = OpenFileRetry(file->path, OpenMode::kRead, &absent);
   if (!stream) {
     // Absent: an empty profile.  Present but not openable: empty too, but it
-    // must never be written back over the file it failed to read.
-    file->unreadable = fileSystem->Exists(file->path);
+    // must never be written back over the file it failed to read.  A file
+    // that was absent when looked for is absent, even when another process's
+    // write-back has created it since (its changes are merged at ours).
+    file->unreadable = !absent && fileSystem->Exists(file->path);
     return;
   }
   size_t size = ReadWhole(stream.get(), file->identity.size, file);
