@@ -92,6 +92,8 @@ namespace inireg {
 namespace {
 
 constexpr uintptr_t kFirstPredefined = 0x80000000u;
+// Name limits in UTF-16 units, counted as Windows converts the A functions'
+// UTF-8: a byte outside well-formed UTF-8 is one unit (Utf16UnitsOfBytes).
 constexpr size_t kMaxKeyNameUnits = 255;
 constexpr size_t kMaxValueNameUnits = 16383;
 
@@ -121,11 +123,6 @@ bool IsPredefined(HKEY handle) {
   return (value >= kFirstPredefined && value < kFirstPredefined + RegistryDatabase::kRootCount) ||
          value == HandleValue(HKEY_CURRENT_CONFIG);
 }
-
-// The length of a name in UTF-16 code units, which is how Windows limits
-// names.  The A functions' code page is UTF-8; a byte that is not part of
-// well-formed UTF-8 converts to one unit (a lone surrogate).
-size_t Utf16Length(const char* text, size_t size) { return Utf16UnitsOfBytes(text, size); }
 
 // What a handle stands for.  The database is shared so that a handle keeps
 // working on the file it was opened in after the registry is pointed
@@ -298,7 +295,7 @@ LONG ParseKeyPath(LPCSTR subKey, KeyPath* path) {
   for (;;) {
     const char* end = std::strchr(start, '\\');
     if (end == nullptr) end = start + std::strlen(start);
-    if (Utf16Length(start, static_cast<size_t>(end - start)) > kMaxKeyNameUnits) {
+    if (Utf16UnitsOfBytes(start, static_cast<size_t>(end - start)) > kMaxKeyNameUnits) {
       return ERROR_INVALID_PARAMETER;
     }
     if (end != start) path->emplace_back(start, end);
@@ -311,7 +308,7 @@ LONG ParseKeyPath(LPCSTR subKey, KeyPath* path) {
 LONG ParseValueName(LPCSTR name, std::string* parsed) {
   if (name == nullptr) return ERROR_SUCCESS;
   size_t length = std::strlen(name);
-  if (Utf16Length(name, length) > kMaxValueNameUnits) return ERROR_INVALID_PARAMETER;
+  if (Utf16UnitsOfBytes(name, length) > kMaxValueNameUnits) return ERROR_INVALID_PARAMETER;
   parsed->assign(name, length);
   return ERROR_SUCCESS;
 }
