@@ -91,8 +91,11 @@ TEST_F(ProfileFileTest, JoinsContinuationLinesOnlyWhenAsked) {
   const std::string text = "[s]\na=1\\\n2\nb=x\\\r\ny\n";
   EXPECT_EQ(Describe(Load(text, true)), "[s]a=12;b=xy;");
   EXPECT_EQ(Describe(Load(text, false)), "[s]a=1\\;b=x\\;");
-  // A backslash on the last line has nothing to join.
+  // A backslash on the last line has nothing to join, nor one before a NUL
+  // (the line ends there) or inside a line.
   EXPECT_EQ(Describe(Load("[s]\na=1\\\n", true)), "[s]a=1\\;");
+  EXPECT_EQ(Describe(Load(std::string("[s]\na=1\\\0x\\\nb=2\n", 17), true)), "[s]a=1\\;b=2;");
+  EXPECT_EQ(Describe(Load("[s]\na=\\1\\\r\n\\2\nb=\\\n", true)), "[s]a=\\1\\2;b=\\;");
 }
 
 TEST_F(ProfileFileTest, CarriageReturnLineFeedReadsAsLineFeed) {
@@ -191,6 +194,13 @@ TEST_F(ProfileFileTest, ReadsUtf16LittleEndianByCodeUnits) {
             Lines({"[\xD0\x8A]", "k=\xD0\x9A\xD0\x8Ax", "n=\xF0\x9F\x98\x80", ""}));
 #endif
   EXPECT_EQ(Describe(Load(Utf16(u"[s]\r\nk=v\r\n"))), Describe(Load("[s]\r\nk=v\r\n")));
+  // Nor the bytes 0A 00 across two units (U+0A00 U+4E00).
+  ProfileFile across = Load(Utf16(u"[s]\nk=\u0A00\u4E00=x\nj=1\n"));
+  ASSERT_EQ(across.sections.size(), 1u);
+  const ProfileEntries& entries = across.sections.front().entries;
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].key, "k");
+  EXPECT_EQ(entries[1].key, "j");
 }
 
 TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
@@ -311,6 +321,24 @@ TEST_F(ProfileFileTest, EntriesKeptInTheParsesArenaSurviveEditsAndReassignment) 
     EXPECT_EQ(Describe(file), "[other]k=v;");
     EXPECT_EQ(RenderProfileFile(reread), rendered);
   }
+}
+
+// The names and values of built lines live in the record's own blocks:
+// enough of them for several blocks, and one value larger than any block,
+// read as the 8-bit file reads, also after the record moved.
+TEST_F(ProfileFileTest, BuiltLinesKeepTheirTextThroughMoves) {
+  std::string narrow = "[s]\n";
+  for (int k = 0; k < 3000; ++k)
+    narrow += "key" + std::to_string(k) + "=v " + std::to_string(k) + "\n";
+  narrow += "big=" + std::string(30000, 'b') + "\nlast=1\n";
+  const std::string expected = Describe(Load(narrow));
+  ProfileFile file = Load(Utf16(std::u16string(narrow.begin(), narrow.end())));
+  EXPECT_EQ(Describe(file), expected);
+  ProfileFile moved = std::move(file);
+  file = Load("[other]\nk=v\n");
+  EXPECT_EQ(Describe(moved), expected);
+  moved = Load(Utf16(u"[t]\nk=v\n"));
+  EXPECT_EQ(Describe(moved), "[t]k=v;");
 }
 
 // Freed huge-page blocks are kept for reuse: each block handed out must be

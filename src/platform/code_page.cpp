@@ -70,6 +70,15 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
                        char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
+    if (text[i] < 0x80) {  // Most text: one byte, itself.
+      if (output != nullptr) {
+        if (produced == capacity) break;
+        output[produced] = static_cast<char>(text[i]);
+      }
+      ++produced;
+      ++i;
+      continue;
+    }
     char encoded[4];
     size_t consumed = 1;
     size_t length =

@@ -1,5 +1,6 @@
 #include "profile/profile_reader.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -85,6 +86,9 @@ class ProfileReader {
   bool ReadNarrowLine(char* buffer, size_t size);
   bool ReadWideLine(char* buffer, size_t size);
   bool NextUnit(char16_t* unit);
+  // Appends to lineUnits_ the units of the line being read, up to `room` in
+  // all and through its line feed: first those pending, then the file's.
+  void TakeLineUnits(size_t room);
   // Adds the entry of a line that belongs to a section.  False for a line
   // whose key is empty, which ends the section.
   bool ReadEntry(const char* line, const char* end);
@@ -95,13 +99,13 @@ class ProfileReader {
   }
   // Hands the entries read so far to the current section.
   void FinishSection();
-  // The text [begin, end) of the current line, borrowed when the line lies
-  // in the file's bytes, which outlive the record's spans, rather than in
-  // line_.
+  // The text [begin, end) of the current line, borrowed from the file's
+  // bytes when the line lies in them, else from a copy in the record's
+  // builtText: both outlive the record's spans, and line_ does not.
   ProfileText Span(const char* begin, const char* end) const {
     size_t size = static_cast<size_t>(end - begin);
     return lineInText_ ? ProfileText::Borrow(begin, size)
-                       : ProfileText(std::string_view(begin, size));
+                       : profile_->builtText.Copy(std::string_view(begin, size));
   }
 
   // False at the end of the file.
@@ -177,17 +181,50 @@ bool ProfileReader::NextUnit(char16_t* unit) {
   *unit = static_cast<char16_t>(low | (high << 8));
   return true;
 }
+
+void ProfileReader::TakeLineUnits(size_t room) {
+  while (lineUnits_.size() < room && pendingPosition_ < pendingUnits_.size()) {
+    char16_t unit = pendingUnits_[pendingPosition_++];
+    lineUnits_.push_back(unit);
+    if (unit == u'\n') return;
+  }
+  // The file's whole units up to the first line feed: a byte 0A at an even
+  // offset with a zero byte after it.
+  size_t wanted = room - lineUnits_.size();
+  size_t whole = std::min(wanted, (end_ - position_) / 2);
+  const char* start = buffer_ + position_;
+  const char* stop = start + 2 * whole;
+  size_t count = whole;
+  for (const char* from = start; from < stop;) {
+    const char* hit = static_cast<const char*>(std::memchr(from, '\n', stop - from));
+    if (hit == nullptr) break;
+    if ((hit - start) % 2 == 0 && hit[1] == '\0') {
+      count = static_cast<size_t>(hit - start) / 2 + 1;
+      break;
+    }
+    from = hit + 1;
+  }
+  size_t first = lineUnits_.size();
+  lineUnits_.resize(first + count);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(start);
+  for (size_t i = 0; i < count; ++i) {
+    lineUnits_[first + i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  position_ += 2 * count;
+  // An odd last byte is read with a zero high byte, as the zero-filled line
+  // buffer of the classic reader delivers it.
+  if (count == wanted || end_ - position_ != 1) return;
+  if (count > 0 && lineUnits_.back() == u'\n') return;
+  lineUnits_.push_back(static_cast<unsigned char>(buffer_[position_++]));
+}
+
 bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   if (size < 2) return false;
   size_t room = size - 1;
   // Every code unit converts to at least one byte, so no more than `room`
   // units can be delivered.
   lineUnits_.clear();
-  char16_t unit;
-  while (lineUnits_.size() < room && NextUnit(&unit)) {
-    lineUnits_.push_back(unit);
-    if (unit == u'\n') break;
-  }
+  TakeLineUnits(room);
   if (lineUnits_.empty()) return false;
   // A CR LF cut by the room ends the line as one line feed (see
   // ReadNarrowLine).
@@ -205,8 +242,12 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
 
   // The longest prefix whose conversion fits the room; a surrogate pair is
   // never split.  What does not fit is read as the next line.
+  // No code page takes more than four bytes for a unit: a line of at most a
+  // quarter of the room fits without being measured.
   const char16_t* units = lineUnits_.data();
-  size_t taken = WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
+  size_t taken = lineUnits_.size() <= room / 4
+                     ? lineUnits_.size()
+                     : WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
   if (taken < lineUnits_.size()) {
     pendingUnits_ = lineUnits_.substr(taken) + pendingUnits_.substr(pendingPosition_);
     pendingPosition_ = 0;
@@ -238,13 +279,25 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
   return true;
 }
 
+// Whether the line [start, lineFeed) ends in a backslash, before a CR if
+// there is one: a continuation when lines are joined (ReadLine), which
+// looks at the character before the line feed.  A last byte other than a
+// backslash is no backslash in any code page: a double-byte character's
+// lead byte is never one.
+bool EndsInBackslash(const char* start, const char* lineFeed) {
+  const char* last = lineFeed;
+  if (last > start && last[-1] == '\r') --last;
+  return last > start && last[-1] == '\\';
+}
+
 // Every line of a file passes here: in line, with the built lines' way out
 // of line.
 inline bool ProfileReader::NextLine(const char** begin, const char** end) {
   // A narrow line that lies whole in the buffer is used where it is.  Its
   // CR LF stays two bytes: every use of a line trims trailing whitespace
   // or looks at characters before it, so the CR changes nothing there.
-  if (!profile_->wideText && !profile_->joinContinuations && Fill()) {
+  // With continuation lines joined, so is a line that does not end in one.
+  if (!profile_->wideText && Fill()) {
     size_t available = end_ - position_;
     size_t limit = position_ + (available < kLineBufferSize - 1 ? available : kLineBufferSize - 1);
     LineScanner::Line found = scanner_.NextLine(position_, limit);
@@ -259,7 +312,8 @@ inline bool ProfileReader::NextLine(const char** begin, const char** end) {
         nul = lineFeed;
         lineFeed = static_cast<const char*>(std::memchr(nul, '\n', limit - stop));
       }
-      if (lineFeed != nullptr) {
+      if (lineFeed != nullptr &&
+          !(profile_->joinContinuations && nul == nullptr && EndsInBackslash(start, lineFeed))) {
         position_ = static_cast<size_t>(lineFeed - buffer_) + 1;
         *begin = start;
         *end = nul != nullptr ? nul : lineFeed + 1;

@@ -80,6 +80,9 @@ struct ProfileFile {
   // (profile_text.h).  Allocated once per load and never moved or changed,
   // with kTextPadding bytes to spare past the file's last byte.
   std::unique_ptr<char[]> text;
+  // The names and values of the lines the reader built, which are not in
+  // `text`.
+  ProfileTextArena builtText;
   // Where the reader puts the sections' entry arrays.  Declared before
   // `sections`, so that it is destroyed after them; its assignment swaps, so
   // that a record assigned from another keeps its old sections' memory

@@ -2,19 +2,23 @@
 //
 // The reader keeps a file's bytes whole in one buffer (ProfileFile::text)
 // and most names and values are spans of it: loading allocates nothing per
-// line, and a key lies in memory right before its value.  Text that is not in
-// that buffer (what a write gave, a line the reader had to build from UTF-16
-// or joined lines) is a copy of its own.  A borrowed span is valid for as long
-// as the record whose buffer it points into; ProfileFile keeps its buffer at
-// one address for its whole life, moves included.
+// line, and a key lies in memory right before its value.  The names and
+// values of lines the reader had to build (from UTF-16, joined lines) are
+// spans too, of copies in the record's ProfileTextArena.  Text a write gave
+// is a copy of its own.  A borrowed span is valid for as long as the record
+// whose memory it points into; ProfileFile keeps both at one address for
+// its whole life, moves included.
 #ifndef INIREG_PROFILE_PROFILE_TEXT_H_
 #define INIREG_PROFILE_PROFILE_TEXT_H_
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace inireg {
 
@@ -103,6 +107,35 @@ class ProfileText {
   const char* data_ = "";
   uint32_t size_ = 0;
   bool owned_ = false;
+};
+
+// Copies of the names and values of lines the reader built (UTF-16 text,
+// joined lines, lines cut at the length limit), which no file buffer holds:
+// packed into blocks that keep their address until the arena is destroyed,
+// so that the records borrow them as they borrow the file's bytes, with no
+// allocation of its own for each.
+class ProfileTextArena {
+ public:
+  ProfileTextArena() = default;
+  ProfileTextArena(const ProfileTextArena&) = delete;
+  ProfileTextArena& operator=(const ProfileTextArena&) = delete;
+  ProfileTextArena(ProfileTextArena&& other) noexcept { Swap(&other); }
+  // Swaps, as ProfileFile's other owners of borrowed memory do.
+  ProfileTextArena& operator=(ProfileTextArena&& other) noexcept {
+    Swap(&other);
+    return *this;
+  }
+
+  // A span of a copy of `text` that lives as long as the arena.
+  ProfileText Copy(std::string_view text);
+
+ private:
+  void Swap(ProfileTextArena* other) noexcept;
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;  // The unused rest of the last block.
+  size_t left_ = 0;
+  size_t blockSize_ = 0;  // Of the last block of the doubling series.
 };
 
 }  // namespace inireg
