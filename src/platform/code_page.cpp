@@ -100,6 +100,11 @@ size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t cap
                         char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
+    if (text[i] < 0x80) {
+      if (++produced > capacity) return i;
+      ++i;
+      continue;
+    }
     char encoded[4];
     size_t consumed = 1;
     produced += EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,

@@ -43,6 +43,11 @@ inline const char* FindInLine(const char* text, size_t size, char byte) {
 // loop per line would mispredict its exit on every line.
 class LineScanner {
  public:
+  // The bytes that must be readable past the end of the text scanned: a
+  // window at a line near the end reaches that far (and ignores them).
+  static constexpr size_t kPadding = 64;
+
+  // `text` holds `size` bytes and kPadding more that may be read.
   LineScanner(const char* text, size_t size) : text_(text), size_(size) {}
 
   struct Line {
@@ -77,7 +82,7 @@ class LineScanner {
   Masks MasksAt(size_t from) const {
     const char* bytes = text_ + from;
 #if defined(__SSE2__)
-    if (size_ - from >= 64) {
+    {
       const __m128i lineFeed = _mm_set1_epi8('\n');
       const __m128i zero = _mm_setzero_si128();
       const __m128i sign = _mm_set1_epi8('=');
@@ -91,9 +96,12 @@ class LineScanner {
                      static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, sign))))
                  << (16 * i);
       }
-      return Masks{ends, signs};
+      // The padding's bytes are no part of the text.
+      size_t left = size_ - from;
+      uint64_t inText = left >= 64 ? ~uint64_t{0} : (uint64_t{1} << left) - 1;
+      return Masks{ends & inText, signs & inText};
     }
-#endif
+#else
     size_t count = size_ - from < 64 ? size_ - from : 64;
     Masks masks{0, 0};
     for (size_t i = 0; i < count; ++i) {
@@ -101,6 +109,7 @@ class LineScanner {
       masks.equals |= static_cast<uint64_t>(bytes[i] == '=') << i;
     }
     return masks;
+#endif
   }
 
   // The offset of the lowest set bit of `bits`, bit 0 being `base`, or

@@ -408,6 +408,7 @@ size_t ReadWhole(File* stream, uint64_t expected, ProfileFile* file) {
     buffer = std::move(larger);
     room *= 2;
   }
+  std::memset(buffer.get() + size, 0, kTextPadding);
   file->text = std::move(buffer);
   return size;
 }
@@ -473,6 +474,7 @@ void ParseProfileBytes(ProfileFile* file, size_t size, ProfileSourceMap* sources
 void ReadProfileText(const char* bytes, size_t size, ProfileFile* file, ProfileSourceMap* sources) {
   file->text.reset(new char[size + kTextPadding]);
   if (size > 0) std::memcpy(file->text.get(), bytes, size);
+  std::memset(file->text.get() + size, 0, kTextPadding);
   ParseText(file, size, sources);
 }
 

@@ -20,6 +20,7 @@
 
 #include "inireg/profile_engine.h"
 #include "platform/file_system.h"
+#include "profile/line_search.h"
 #include "profile/name_hash.h"
 #include "profile/node_pool.h"
 #include "profile/profile_entries.h"
@@ -60,9 +61,11 @@ void EraseEntry(ProfileSection* section, ProfileEntry* entry);
 // file's EntryArena, and indexes them.  The reader has set each keyHash.
 void SetEntries(ProfileSection* section, ProfileEntry* lent, size_t count);
 
-// Bytes allocated past the end of a file's text: room for a word-wise read
-// of a short name that ends near it (HashNameInBuffer).
-constexpr size_t kTextPadding = kShortName;
+// Bytes allocated past the end of a file's text, zero-filled: room for the
+// reader's line scan (LineScanner) and for a word-wise read of a short name
+// (HashNameInBuffer) that end near it.
+constexpr size_t kTextPadding = LineScanner::kPadding;
+static_assert(kTextPadding >= kShortName, "a short name's words must be readable");
 
 using ProfileSectionList = std::list<ProfileSection, PooledAllocator<ProfileSection>>;
 
@@ -78,7 +81,7 @@ struct ProfileFile {
   std::string path;  // Whole, as the first caller named it.
   // The file's bytes as read, which most names and values are spans of
   // (profile_text.h).  Allocated once per load and never moved or changed,
-  // with kTextPadding bytes to spare past the file's last byte.
+  // with kTextPadding zero bytes past the file's last byte.
   std::unique_ptr<char[]> text;
   // The names and values of the lines the reader built, which are not in
   // `text`.
