@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -235,6 +236,19 @@ void CopyFile(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
+// A UTF-16LE copy, with its byte-order mark, of a file of ASCII text.
+void CopyAsUtf16(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string wide = "\xFF\xFE";
+  wide.reserve(2 * bytes.size() + 2);
+  for (char byte : bytes) {
+    wide += byte;
+    wide += '\0';
+  }
+  std::ofstream(to, std::ios::binary | std::ios::trunc) << wide;
+}
+
 // --- The libraries, behind one interface --------------------------------------
 
 class Library {
@@ -259,12 +273,16 @@ class Library {
 class IniregStore : public Library {
  public:
   // keepLayout: write-backs keep the file's own lines (comments, spacing).
-  explicit IniregStore(bool keepLayout = false) : keepLayout_(keepLayout) {}
+  // options: the store's option word (non-zero: continuation lines joined).
+  explicit IniregStore(bool keepLayout = false, int32_t options = 0)
+      : keepLayout_(keepLayout), options_(options) {}
   const char* Name() const override { return keepLayout_ ? "inireg (layout kept)" : "inireg"; }
   void Load(const std::string& path) override {
     path_ = path;
     inireg::ProfileClose(path_.c_str());  // Forces a fresh parse.
     store_ = std::make_unique<inireg::ProfileStore>(path_);
+    // Options first: setting them drops what was read (SetKeepLayout reads).
+    if (options_ != 0) store_->SetOptions(options_);
     store_->SetKeepLayout(keepLayout_);
     std::string out;
     store_->GetString(out, "", "Width", "no such section");
@@ -290,6 +308,7 @@ class IniregStore : public Library {
 
  protected:
   bool keepLayout_;
+  int32_t options_;
   std::string path_;
   std::unique_ptr<inireg::ProfileStore> store_;
 };
@@ -639,6 +658,8 @@ int main(int argc, char** argv) {
       newValues.push_back("changed value " + std::to_string(i));
 
     Row load = NewRow("load " + std::string(size.name), "ms");
+    Row loadWide = NewRow("load " + std::string(size.name) + " as UTF-16LE (inireg)", "ms");
+    Row loadJoined = NewRow("load " + std::string(size.name) + " lines joined (inireg)", "ms");
     Row storeLookup =
         NewRow("lookup " + std::string(size.name) + " (inireg: ProfileStore::GetString)", "ns");
     Row engineLookup =
@@ -673,6 +694,7 @@ int main(int argc, char** argv) {
       return name;
     };
 
+    auto joined = std::make_unique<IniregStore>(/*keepLayout=*/false, /*options=*/1);
     if (wanted("load")) {
       // Each timed load follows an untimed one of the same library, so that
       // it meets the heap as that library's own last load left it and not
@@ -693,6 +715,25 @@ int main(int argc, char** argv) {
                               fs::remove(copy);
                               return took;
                             }});
+      }
+      // inireg alone, on the same text as UTF-16LE and with continuation
+      // lines joined (the option word 1), which its reader takes other ways.
+      if (libraries[0]) {
+        std::string wide = works[0] + ".utf16.ini";
+        CopyAsUtf16(corpus.path, wide);
+        auto addInireg = [&](Library* which, const std::string& path, double* into) {
+          samplers.push_back({into, 1e3, [which, path] {
+                                which->Load(path);
+                                which->Unload();
+                                Clock::time_point start = Clock::now();
+                                which->Load(path);
+                                double took = Seconds(start);
+                                which->Unload();
+                                return took;
+                              }});
+        };
+        addInireg(libraries[0].get(), wide, &loadWide.values[0]);
+        addInireg(joined.get(), works[0], &loadJoined.values[0]);
       }
       MeasureInTurn(samplers, 5, 200, budget);
       std::fprintf(stderr, ".");
@@ -818,8 +859,8 @@ int main(int argc, char** argv) {
       memory.values[c] = increase / 1024.0;
       wholeMemory.values[c] = whole / 1024.0;
     }
-    for (Row* row : {&load, &storeLookup, &engineLookup, &coldLookup, &write, &writeNoSync,
-                     &writeLayout, &memory, &wholeMemory}) {
+    for (Row* row : {&load, &loadWide, &loadJoined, &storeLookup, &engineLookup, &coldLookup,
+                     &write, &writeNoSync, &writeLayout, &memory, &wholeMemory}) {
       bool measured = false;
       for (double value : row->values) measured = measured || !std::isnan(value);
       if (measured) rows.push_back(*row);
