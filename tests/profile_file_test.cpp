@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 
@@ -209,6 +210,44 @@ TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
   std::string bytes = Utf16(u"[s]\nk=a\xD800z\nj=1") + "x";
   ProfileFile file = Load(bytes);
   EXPECT_EQ(Describe(file), "[s]k=a z;j=1x;");
+}
+
+// A UTF-16 file is converted whole, unless lines are joined or the line
+// offsets are wanted (the layout editor's), when it is read line by line:
+// both ways must give the same records, whatever the units.
+TEST_F(ProfileFileTest, Utf16TextConvertedWholeReadsAsLineByLine) {
+  auto both = [](const std::string& bytes) {
+    ProfileFile whole, byLine;
+    ProfileSourceMap sources;
+    ReadProfileText(bytes.data(), bytes.size(), &whole, nullptr);
+    ReadProfileText(bytes.data(), bytes.size(), &byLine, &sources);
+    return std::make_pair(Describe(whole), Describe(byLine));
+  };
+  // Lone and paired surrogates, U+0A00 (the byte 0A), U+000A and U+0000.
+  const std::u16string alphabet =
+      std::u16string(u"ab =[]\"\r\n\n\t;\\\u00E9\u4E00\u0A00") + u"\xD83D" + u"\xDE00" + u"\xD800";
+  std::mt19937 random(7);
+  for (int round = 0; round < 400; ++round) {
+    std::u16string text = u"[s]\n";
+    size_t length = random() % 120;
+    for (size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    std::string bytes = Utf16(text);
+    if (round % 3 == 0) bytes.push_back('x');  // An odd last byte.
+    if (round % 5 == 0) bytes.insert(bytes.size() / 2 & ~size_t{1}, std::string(2, '\0'));
+    auto [whole, byLine] = both(bytes);
+    EXPECT_EQ(whole, byLine) << "round " << round;
+  }
+  // A surrogate pair where the conversion's runs of 16,384 units meet.
+  std::u16string text = u"[s]\n";
+  while (text.size() < 16300) text += u"filler=0123456789\n";
+  text += u"pair=";
+  text += std::u16string(16383 - text.size(), u'v');
+  text += u"\U0001F600 after\n";
+  auto [whole, byLine] = both(Utf16(text));
+  EXPECT_EQ(whole, byLine);
+#ifndef _WIN32
+  EXPECT_NE(whole.find("\xF0\x9F\x98\x80 after;"), std::string::npos);
+#endif
 }
 
 #ifndef _WIN32  // Needs a code page of multi-byte characters (UTF-8 here).

@@ -12,6 +12,7 @@
 #include "profile/file_retry.h"
 #include "profile/line_search.h"
 #include "profile/profile_identity.h"
+#include "text/utf.h"
 
 namespace inireg {
 
@@ -48,11 +49,20 @@ class ProfileReader {
     if (available >= 2 && start[0] == 0xFF && start[1] == 0xFE) {
       position_ += 2;
       profile_->wideText = true;
+      wideUnits_ = true;
     } else if (available >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) {
       position_ += 3;
       profile_->utf8Bom = true;
     }
   }
+
+  // For a UTF-16 file: converts all of its text at once into a buffer of
+  // the record's and reads that as 8-bit text, where the result is the
+  // same as converting line by line.  It is not when lines are joined or
+  // come near the line limit (the two ways cut them differently), and the
+  // file offsets of lines are known only line by line: then nothing
+  // changes and the file is read by code units.
+  void ConvertWholeText();
 
   // Reads every section of the file into the profile.
   void ReadAll();
@@ -81,7 +91,7 @@ class ProfileReader {
   bool NextBuiltLine(const char** begin, const char** end);
   bool ReadLine(char* buffer, size_t size);
   bool ReadRawLine(char* buffer, size_t size) {
-    return profile_->wideText ? ReadWideLine(buffer, size) : ReadNarrowLine(buffer, size);
+    return wideUnits_ ? ReadWideLine(buffer, size) : ReadNarrowLine(buffer, size);
   }
   bool ReadNarrowLine(char* buffer, size_t size);
   bool ReadWideLine(char* buffer, size_t size);
@@ -112,7 +122,10 @@ class ProfileReader {
   bool Fill() const { return position_ < end_; }
 
   ProfileFile* profile_;
-  const char* buffer_;  // The file's bytes: profile_->text.
+  // The file's bytes (profile_->text), or its text converted whole from
+  // UTF-16 (ConvertWholeText).
+  const char* buffer_;
+  bool wideUnits_ = false;  // buffer_ holds UTF-16 code units.
   size_t position_ = 0;
   size_t end_;
   size_t consumed_;  // The file's size.
@@ -279,6 +292,71 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
   return true;
 }
 
+// Sets the units[i] to the UTF-16LE code units of `size` bytes, (size + 1)
+// / 2 of them: an odd last byte is a unit with a zero high byte.
+void TakeUnits(const unsigned char* bytes, size_t size, char16_t* units) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(units, bytes, size & ~size_t{1});
+#else
+  for (size_t i = 0; i < size / 2; ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+#endif
+  if (size % 2 != 0) units[size / 2] = bytes[size - 1];
+}
+
+void ProfileReader::ConvertWholeText() {
+  if (!wideUnits_ || profile_->joinContinuations || sources_ != nullptr) return;
+  // No code page takes more than three bytes for a unit (a surrogate pair
+  // takes four for two).  A line of fewer units than a third of the limit,
+  // with room for a CR and a LF, converts whole, as the line by line reader
+  // converts it.
+  constexpr size_t kBytesPerUnit = 3;
+  constexpr size_t kLongestLineUnits = (kLineBufferSize - 3) / kBytesPerUnit;
+  constexpr size_t kChunkUnits = 16384;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer_ + position_);
+  size_t byteCount = end_ - position_;
+  size_t unitCount = (byteCount + 1) / 2;  // An odd last byte: a unit with a zero high byte.
+  // Room for text that is mostly ASCII, grown when it is not.
+  size_t capacity = unitCount + unitCount / 4 + kBytesPerUnit * kChunkUnits + kTextPadding;
+  std::unique_ptr<char[]> converted(new char[capacity]);
+  size_t produced = 0;
+  size_t lineStart = 0;  // The unit after the last line feed.
+  std::u16string chunk;
+  for (size_t first = 0; first < unitCount;) {
+    size_t count = std::min(kChunkUnits, unitCount - first);
+    chunk.resize(count);
+    TakeUnits(bytes + 2 * first, std::min(2 * count, byteCount - 2 * first), &chunk[0]);
+    for (size_t i = 0; i < count; ++i) {
+      if (chunk[i] != u'\n') continue;
+      if (lineStart + kLongestLineUnits <= first + i) return;
+      lineStart = first + i + 1;
+    }
+    if (lineStart + kLongestLineUnits <= first + count) return;
+    // A surrogate pair is converted whole: a chunk does not end inside one.
+    if (first + count < unitCount && IsHighSurrogate(chunk[count - 1])) --count;
+    size_t needed = produced + kBytesPerUnit * count + kTextPadding;
+    if (needed > capacity) {
+      capacity = std::max(2 * capacity, needed);
+      std::unique_ptr<char[]> larger(new char[capacity]);
+      std::memcpy(larger.get(), converted.get(), produced);
+      converted = std::move(larger);
+    }
+    size_t written = ConvertWideText(CodePage::kOem, chunk.data(), count,
+                                     converted.get() + produced, kBytesPerUnit * count, ' ');
+    if (written == 0) return;  // It took more than three bytes a unit.
+    produced += written;
+    first += count;
+  }
+  std::memset(converted.get() + produced, 0, kTextPadding);
+  buffer_ = converted.get();
+  position_ = 0;
+  end_ = produced;
+  scanner_ = LineScanner(buffer_, produced);
+  wideUnits_ = false;
+  profile_->builtText.Keep(std::move(converted));
+}
+
 // Whether the line [start, lineFeed) ends in a backslash, before a CR if
 // there is one: a continuation when lines are joined (ReadLine), which
 // looks at the character before the line feed.  A last byte other than a
@@ -297,7 +375,7 @@ inline bool ProfileReader::NextLine(const char** begin, const char** end) {
   // CR LF stays two bytes: every use of a line trims trailing whitespace
   // or looks at characters before it, so the CR changes nothing there.
   // With continuation lines joined, so is a line that does not end in one.
-  if (!profile_->wideText && Fill()) {
+  if (!wideUnits_ && Fill()) {
     size_t available = end_ - position_;
     size_t limit = position_ + (available < kLineBufferSize - 1 ? available : kLineBufferSize - 1);
     LineScanner::Line found = scanner_.NextLine(position_, limit);
@@ -419,6 +497,7 @@ void ParseText(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
   auto reader = std::make_unique<ProfileReader>(file, size);
   reader->RecordSources(sources);
   reader->DetectWideText();
+  reader->ConvertWholeText();
   reader->ReadAll();
 }
 

@@ -128,6 +128,9 @@ class ProfileTextArena {
 
   // A span of a copy of `text` that lives as long as the arena.
   ProfileText Copy(std::string_view text);
+  // Takes a block that records borrow text from, to live as long as the
+  // arena.
+  void Keep(std::unique_ptr<char[]> block) { blocks_.push_back(std::move(block)); }
 
  private:
   void Swap(ProfileTextArena* other) noexcept;
