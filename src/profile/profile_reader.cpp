@@ -25,6 +25,10 @@ namespace {
 // converted to the ANSI code page.  Names and values of lines that lie whole
 // in the bytes are kept as spans of them; lines the reader has to build
 // (UTF-16, joined, cut at the line limit) are copied.
+// No ANSI or OEM code page takes more than three bytes for a UTF-16 code
+// unit (UTF-8 does for some; a surrogate pair takes four for two units).
+constexpr size_t kMostBytesPerUnit = 3;
+
 class ProfileReader {
  public:
   ProfileReader(ProfileFile* profile, size_t size)
@@ -254,11 +258,10 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   }
 
   // The longest prefix whose conversion fits the room; a surrogate pair is
-  // never split.  What does not fit is read as the next line.
-  // No code page takes more than four bytes for a unit: a line of at most a
-  // quarter of the room fits without being measured.
+  // never split.  What does not fit is read as the next line.  A line of at
+  // most a third of the room fits without being measured.
   const char16_t* units = lineUnits_.data();
-  size_t taken = lineUnits_.size() <= room / 4
+  size_t taken = lineUnits_.size() <= room / kMostBytesPerUnit
                      ? lineUnits_.size()
                      : WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
   if (taken < lineUnits_.size()) {
@@ -307,18 +310,15 @@ void TakeUnits(const unsigned char* bytes, size_t size, char16_t* units) {
 
 void ProfileReader::ConvertWholeText() {
   if (!wideUnits_ || profile_->joinContinuations || sources_ != nullptr) return;
-  // No code page takes more than three bytes for a unit (a surrogate pair
-  // takes four for two).  A line of fewer units than a third of the limit,
-  // with room for a CR and a LF, converts whole, as the line by line reader
-  // converts it.
-  constexpr size_t kBytesPerUnit = 3;
-  constexpr size_t kLongestLineUnits = (kLineBufferSize - 3) / kBytesPerUnit;
+  // A line of fewer units than a third of the limit, with room for a CR and
+  // a LF, converts whole, as the line by line reader converts it.
+  constexpr size_t kLongestLineUnits = (kLineBufferSize - 3) / kMostBytesPerUnit;
   constexpr size_t kChunkUnits = 16384;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer_ + position_);
   size_t byteCount = end_ - position_;
   size_t unitCount = (byteCount + 1) / 2;  // An odd last byte: a unit with a zero high byte.
   // Room for text that is mostly ASCII, grown when it is not.
-  size_t capacity = unitCount + unitCount / 4 + kBytesPerUnit * kChunkUnits + kTextPadding;
+  size_t capacity = unitCount + unitCount / 4 + kMostBytesPerUnit * kChunkUnits + kTextPadding;
   std::unique_ptr<char[]> converted(new char[capacity]);
   size_t produced = 0;
   size_t lineStart = 0;  // The unit after the last line feed.
@@ -335,7 +335,7 @@ void ProfileReader::ConvertWholeText() {
     if (lineStart + kLongestLineUnits <= first + count) return;
     // A surrogate pair is converted whole: a chunk does not end inside one.
     if (first + count < unitCount && IsHighSurrogate(chunk[count - 1])) --count;
-    size_t needed = produced + kBytesPerUnit * count + kTextPadding;
+    size_t needed = produced + kMostBytesPerUnit * count + kTextPadding;
     if (needed > capacity) {
       capacity = std::max(2 * capacity, needed);
       std::unique_ptr<char[]> larger(new char[capacity]);
@@ -343,7 +343,7 @@ void ProfileReader::ConvertWholeText() {
       converted = std::move(larger);
     }
     size_t written = ConvertWideText(CodePage::kOem, chunk.data(), count,
-                                     converted.get() + produced, kBytesPerUnit * count, ' ');
+                                     converted.get() + produced, kMostBytesPerUnit * count, ' ');
     if (written == 0) return;  // It took more than three bytes a unit.
     produced += written;
     first += count;
