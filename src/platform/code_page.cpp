@@ -68,16 +68,24 @@ bool ConvertToWideText(CodePage codePage, const char* text, size_t count, std::u
 
 #else  // UTF-8 on both code pages.
 
+#if defined(__SSE2__)
+// Whether the eight units at `text` are all ASCII: one byte each in UTF-8.
+inline bool EightAreAscii(const char16_t* text) {
+  __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF;
+}
+#endif
+
 size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output, size_t capacity,
                        char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
 #if defined(__SSE2__)
     // Eight ASCII units at a time, narrowed to their low bytes.
-    while (output != nullptr && count - i >= 8 && capacity - produced >= 8) {
+    while (output != nullptr && count - i >= 8 && capacity - produced >= 8 &&
+           EightAreAscii(text + i)) {
       __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-      __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
       _mm_storel_epi64(reinterpret_cast<__m128i*>(output + produced),
                        _mm_packus_epi16(units, units));
       produced += 8;
@@ -115,6 +123,13 @@ size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t cap
                         char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
+#if defined(__SSE2__)
+    while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i)) {
+      produced += 8;
+      i += 8;
+    }
+    if (i == count) break;
+#endif
     if (text[i] < 0x80) {
       if (++produced > capacity) return i;
       ++i;

@@ -318,7 +318,8 @@ void ProfileReader::ConvertWholeText() {
   size_t byteCount = end_ - position_;
   size_t unitCount = (byteCount + 1) / 2;  // An odd last byte: a unit with a zero high byte.
   // Room for text that is mostly ASCII, grown when it is not.
-  size_t capacity = unitCount + unitCount / 4 + kMostBytesPerUnit * kChunkUnits + kTextPadding;
+  size_t capacity = unitCount + unitCount / 4 +
+                    kMostBytesPerUnit * std::min(kChunkUnits, unitCount) + kTextPadding;
   std::unique_ptr<char[]> converted(new char[capacity]);
   size_t produced = 0;
   size_t lineStart = 0;  // The unit after the last line feed.
