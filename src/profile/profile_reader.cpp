@@ -199,6 +199,19 @@ bool ProfileReader::NextUnit(char16_t* unit) {
   return true;
 }
 
+// Sets the units[i] to the UTF-16LE code units of `size` bytes, (size + 1)
+// / 2 of them: an odd last byte is a unit with a zero high byte.
+void TakeUnits(const unsigned char* bytes, size_t size, char16_t* units) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(units, bytes, size & ~size_t{1});
+#else
+  for (size_t i = 0; i < size / 2; ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+#endif
+  if (size % 2 != 0) units[size / 2] = bytes[size - 1];
+}
+
 void ProfileReader::TakeLineUnits(size_t room) {
   while (lineUnits_.size() < room && pendingPosition_ < pendingUnits_.size()) {
     char16_t unit = pendingUnits_[pendingPosition_++];
@@ -223,10 +236,7 @@ void ProfileReader::TakeLineUnits(size_t room) {
   }
   size_t first = lineUnits_.size();
   lineUnits_.resize(first + count);
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(start);
-  for (size_t i = 0; i < count; ++i) {
-    lineUnits_[first + i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
+  TakeUnits(reinterpret_cast<const unsigned char*>(start), 2 * count, &lineUnits_[first]);
   position_ += 2 * count;
   // An odd last byte is read with a zero high byte, as the zero-filled line
   // buffer of the classic reader delivers it.
@@ -293,19 +303,6 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
     if (!ReadRawLine(before, size - static_cast<size_t>(before - buffer))) break;
   }
   return true;
-}
-
-// Sets the units[i] to the UTF-16LE code units of `size` bytes, (size + 1)
-// / 2 of them: an odd last byte is a unit with a zero high byte.
-void TakeUnits(const unsigned char* bytes, size_t size, char16_t* units) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  std::memcpy(units, bytes, size & ~size_t{1});
-#else
-  for (size_t i = 0; i < size / 2; ++i) {
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-#endif
-  if (size % 2 != 0) units[size / 2] = bytes[size - 1];
 }
 
 void ProfileReader::ConvertWholeText() {
