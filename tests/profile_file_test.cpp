@@ -212,12 +212,13 @@ TEST_F(ProfileFileTest, SurvivesBrokenUtf16) {
   EXPECT_EQ(Describe(file), "[s]k=a z;j=1x;");
 }
 
-// A UTF-16 file is converted whole, unless lines are joined or the line
-// offsets are wanted (the layout editor's), when it is read line by line:
-// both ways must give the same records, whatever the units.
+// A UTF-16 file is converted whole, unless the line offsets are wanted (the
+// layout editor's), when it is read line by line: both ways must give the
+// same records, whatever the units, with lines joined or not.
 TEST_F(ProfileFileTest, Utf16TextConvertedWholeReadsAsLineByLine) {
-  auto both = [](const std::string& bytes) {
+  auto both = [](const std::string& bytes, bool joined = false) {
     ProfileFile whole, byLine;
+    whole.joinContinuations = byLine.joinContinuations = joined;
     ProfileSourceMap sources;
     ReadProfileText(bytes.data(), bytes.size(), &whole, nullptr);
     ReadProfileText(bytes.data(), bytes.size(), &byLine, &sources);
@@ -234,8 +235,19 @@ TEST_F(ProfileFileTest, Utf16TextConvertedWholeReadsAsLineByLine) {
     std::string bytes = Utf16(text);
     if (round % 3 == 0) bytes.push_back('x');  // An odd last byte.
     if (round % 5 == 0) bytes.insert(bytes.size() / 2 & ~size_t{1}, std::string(2, '\0'));
-    auto [whole, byLine] = both(bytes);
+    auto [whole, byLine] = both(bytes, round % 2 == 1);
     EXPECT_EQ(whole, byLine) << "round " << round;
+  }
+  // Joined lines that are short each but together near the line limit, or
+  // past it (where the line by line reader cuts them by units), in
+  // three-byte characters.
+  for (size_t lines : {3, 4}) {
+    std::u16string joinedText = u"[s]\nk=";
+    for (size_t i = 0; i < lines; ++i) joinedText += std::u16string(3000, u'\u4E2D') + u"\\\r\n";
+    joinedText += u"end\nj=1\n";
+    auto [whole, byLine] = both(Utf16(joinedText), true);
+    EXPECT_EQ(whole, byLine) << lines << " lines";
+    EXPECT_NE(whole.find(";j=1;"), std::string::npos) << whole.substr(0, 40);
   }
   // A surrogate pair where the conversion's runs of 16,384 units meet.
   std::u16string text = u"[s]\n";

@@ -62,9 +62,9 @@ class ProfileReader {
 
   // For a UTF-16 file: converts all of its text at once into a buffer of
   // the record's and reads that as 8-bit text, where the result is the
-  // same as converting line by line.  It is not when lines are joined or
-  // come near the line limit (the two ways cut them differently), and the
-  // file offsets of lines are known only line by line: then nothing
+  // same as converting line by line.  It is not when lines (or lines joined
+  // into one) come near the line limit, which the two ways cut differently,
+  // and the file offsets of lines are known only line by line: then nothing
   // changes and the file is read by code units.
   void ConvertWholeText();
 
@@ -305,15 +305,30 @@ bool ProfileReader::ReadLine(char* buffer, size_t size) {
   return true;
 }
 
+// Whether the line whose line feed is unit `lineFeed` of the UTF-16LE
+// `bytes` may continue on the next when lines are joined: its last unit
+// before the line feed, and one CR, is a backslash or a character that a
+// code page's best fit might turn into one.
+bool MayContinue(const unsigned char* bytes, size_t lineFeed) {
+  auto unitAt = [bytes](size_t index) { return bytes[2 * index] | (bytes[2 * index + 1] << 8); };
+  size_t last = lineFeed;
+  if (last > 0 && unitAt(last - 1) == u'\r') --last;
+  if (last == 0) return false;
+  char16_t unit = static_cast<char16_t>(unitAt(last - 1));
+  return unit == u'\\' || unit >= 0x80;
+}
+
 void ProfileReader::ConvertWholeText() {
-  if (!wideUnits_ || profile_->joinContinuations || sources_ != nullptr) return;
+  if (!wideUnits_ || sources_ != nullptr) return;
   // A line of fewer units than a third of the limit, with room for a CR and
-  // a LF, converts whole, as the line by line reader converts it.
+  // a LF, converts whole, as the line by line reader converts it.  Joined
+  // lines count as one: each is read into the room the ones before it left.
   constexpr size_t kLongestLineUnits = (kLineBufferSize - 3) / kMostBytesPerUnit;
   constexpr size_t kChunkUnits = 16384;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer_ + position_);
   size_t byteCount = end_ - position_;
   size_t unitCount = (byteCount + 1) / 2;  // An odd last byte: a unit with a zero high byte.
+  const bool joined = profile_->joinContinuations;
   // Room for text that is mostly ASCII, grown when it is not.
   size_t capacity = unitCount + unitCount / 4 +
                     kMostBytesPerUnit * std::min(kChunkUnits, unitCount) + kTextPadding;
@@ -328,7 +343,7 @@ void ProfileReader::ConvertWholeText() {
     for (size_t i = 0; i < count; ++i) {
       if (chunk[i] != u'\n') continue;
       if (lineStart + kLongestLineUnits <= first + i) return;
-      lineStart = first + i + 1;
+      if (!joined || !MayContinue(bytes, first + i)) lineStart = first + i + 1;
     }
     if (lineStart + kLongestLineUnits <= first + count) return;
     // A surrogate pair is converted whole: a chunk does not end inside one.
