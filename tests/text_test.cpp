@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "inireg/text.h"
+#include "platform/code_page.h"
 #include "profile/name_hash.h"
 #include "profile/profile_line.h"
 #include "text/ascii_case.h"
@@ -219,6 +221,40 @@ TEST(Utf, LoneSurrogatesAreReplacedOrEscaped) {
   EXPECT_EQ(std::string(encoded, 4), "\xF0\x9F\x98\x80");
   EXPECT_EQ(EncodeUtf16Character(pair, 1, 0, LoneSurrogate::kReplace, '?', encoded, &consumed), 1u);
   EXPECT_EQ(consumed, 1u);
+}
+
+// The reader's converter: within any capacity it writes whole characters
+// only, as many as WideUnitsFitting counts, and with room enough what the
+// codec writes (where the code page is UTF-8).
+TEST(CodePage, WideTextConvertsWholeCharactersWithinTheCapacity) {
+  const char16_t alphabet[] = {u'a',      u'=',      u'\u00E9', u'\u07FF', u'\u0800',
+                               u'\u4E2D', u'\uFFFD', 0xD83D,    0xDE00,    0xDC00};
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    std::u16string units;
+    for (size_t length = random() % 40; units.size() < length;) {
+      units += alphabet[random() % (sizeof alphabet / sizeof alphabet[0])];
+    }
+    size_t whole = ConvertWideText(CodePage::kOem, units.data(), units.size(), nullptr, 0, ' ');
+#ifndef _WIN32
+    std::string expected;
+    Utf16ToUtf8(units.data(), units.size(), LoneSurrogate::kReplace, ' ', &expected);
+    ASSERT_EQ(whole, expected.size());
+#endif
+    for (size_t capacity = 0; capacity <= whole; ++capacity) {
+      std::string output(capacity + 4, '#');
+      size_t written =
+          ConvertWideText(CodePage::kOem, units.data(), units.size(), &output[0], capacity, ' ');
+      size_t fitting = WideUnitsFitting(CodePage::kOem, units.data(), units.size(), capacity, ' ');
+      ASSERT_LE(written, capacity);
+      EXPECT_EQ(output.substr(capacity), "####") << "round " << round;
+      EXPECT_EQ(written, ConvertWideText(CodePage::kOem, units.data(), fitting, nullptr, 0, ' '))
+          << "round " << round << ", capacity " << capacity;
+#ifndef _WIN32
+      EXPECT_EQ(output.substr(0, written), expected.substr(0, written));
+#endif
+    }
+  }
 }
 
 }  // namespace

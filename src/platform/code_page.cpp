@@ -1,5 +1,7 @@
 #include "platform/code_page.h"
 
+#include <cstring>
+
 #include "text/utf.h"
 
 #ifdef _WIN32
@@ -93,23 +95,32 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
     }
     if (i == count) break;
 #endif
-    if (text[i] < 0x80) {  // Most text: one byte, itself.
+    char16_t unit = text[i];
+    if (unit < 0x80) {  // Most text: one byte, itself.
       if (output != nullptr) {
         if (produced == capacity) break;
-        output[produced] = static_cast<char>(text[i]);
+        output[produced] = static_cast<char>(unit);
       }
       ++produced;
       ++i;
       continue;
     }
+    // Two or three bytes in line; a surrogate needs the unit after it.
+    // Encoded straight into the output where four bytes are free, else into
+    // a copy, which is dropped when it does not fit (never a partial
+    // character).
     char encoded[4];
+    bool direct = output != nullptr && capacity - produced >= 4;
+    char* to = direct ? output + produced : encoded;
     size_t consumed = 1;
     size_t length =
-        EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
-                             static_cast<unsigned char>(defaultChar), encoded, &consumed);
-    if (output != nullptr) {
-      if (produced + length > capacity) break;  // Never a partial character.
-      for (size_t k = 0; k < length; ++k) output[produced + k] = encoded[k];
+        !IsSurrogate(unit)
+            ? EncodeCodePoint(unit, to)
+            : EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
+                                   static_cast<unsigned char>(defaultChar), to, &consumed);
+    if (output != nullptr && !direct) {
+      if (produced + length > capacity) break;
+      std::memcpy(output + produced, encoded, length);
     }
     produced += length;
     i += consumed;
@@ -130,15 +141,17 @@ size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t cap
     }
     if (i == count) break;
 #endif
-    if (text[i] < 0x80) {
-      if (++produced > capacity) return i;
-      ++i;
-      continue;
-    }
-    char encoded[4];
+    char16_t unit = text[i];
     size_t consumed = 1;
-    produced += EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
-                                     static_cast<unsigned char>(defaultChar), encoded, &consumed);
+    if (unit < 0x80) {
+      ++produced;
+    } else if (!IsSurrogate(unit)) {
+      produced += unit < 0x800 ? 2 : 3;
+    } else {
+      char encoded[4];
+      produced += EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
+                                       static_cast<unsigned char>(defaultChar), encoded, &consumed);
+    }
     if (produced > capacity) return i;
     i += consumed;
   }

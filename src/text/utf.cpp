@@ -26,29 +26,6 @@ char16_t EncodedSurrogateAt(const unsigned char* bytes, size_t count, size_t i) 
   return IsEscapedByte(unit) ? 0 : unit;
 }
 
-size_t EncodeCodePoint(uint32_t codePoint, char encoded[4]) {
-  if (codePoint < 0x80) {
-    encoded[0] = static_cast<char>(codePoint);
-    return 1;
-  }
-  if (codePoint < 0x800) {
-    encoded[0] = static_cast<char>(0xC0 | (codePoint >> 6));
-    encoded[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
-    return 2;
-  }
-  if (codePoint < 0x10000) {
-    encoded[0] = static_cast<char>(0xE0 | (codePoint >> 12));
-    encoded[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    encoded[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
-    return 3;
-  }
-  encoded[0] = static_cast<char>(0xF0 | (codePoint >> 18));
-  encoded[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-  encoded[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-  encoded[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
-  return 4;
-}
-
 void AppendCodePoint(uint32_t codePoint, std::u16string* output) {
   if (codePoint >= 0x10000) {
     codePoint -= 0x10000;

@@ -62,6 +62,32 @@ void Utf16ToUtf8(const char16_t* units, size_t count, LoneSurrogate policy, char
 
 inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+inline bool IsSurrogate(char16_t unit) { return (unit & 0xF800) == 0xD800; }
+
+// Writes the UTF-8 form of `codePoint` (at most U+10FFFF) and returns its
+// length.  Inline: converters call it for every character that is not ASCII.
+inline size_t EncodeCodePoint(uint32_t codePoint, char encoded[4]) {
+  if (codePoint < 0x80) {
+    encoded[0] = static_cast<char>(codePoint);
+    return 1;
+  }
+  if (codePoint < 0x800) {
+    encoded[0] = static_cast<char>(0xC0 | (codePoint >> 6));
+    encoded[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  if (codePoint < 0x10000) {
+    encoded[0] = static_cast<char>(0xE0 | (codePoint >> 12));
+    encoded[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    encoded[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    return 3;
+  }
+  encoded[0] = static_cast<char>(0xF0 | (codePoint >> 18));
+  encoded[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+  encoded[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+  encoded[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
+  return 4;
+}
 
 }  // namespace inireg
 
