@@ -144,7 +144,9 @@ class ProfileReader {
   std::u16string pendingUnits_;
   size_t pendingPosition_ = 0;
   std::u16string lineUnits_;
-  char line_[kLineBufferSize];
+  // The buffer lines are built in, allocated by the first line that needs
+  // one: most files never do.
+  std::unique_ptr<char[]> line_;
   // The section being read and its entries so far, built in place in the
   // record's arena (the run), which the section is lent when it ends.
   ProfileSection* section_ = nullptr;
@@ -419,9 +421,10 @@ inline bool ProfileReader::NextLine(const char** begin, const char** end) {
 
 bool ProfileReader::NextBuiltLine(const char** begin, const char** end) {
   lineInText_ = false;
-  if (!ReadLine(line_, sizeof line_)) return false;
-  *begin = line_;
-  *end = line_ + std::strlen(line_);
+  if (line_ == nullptr) line_.reset(new char[kLineBufferSize]);
+  if (!ReadLine(line_.get(), kLineBufferSize)) return false;
+  *begin = line_.get();
+  *end = line_.get() + std::strlen(line_.get());
   return true;
 }
 
@@ -507,11 +510,11 @@ size_t ReadWhole(File* stream, uint64_t expected, ProfileFile* file) {
 // Parses the profile's own bytes, `size` of them, into its records.
 void ParseText(ProfileFile* file, size_t size, ProfileSourceMap* sources) {
   file->entryArena.SizeFor(size);
-  auto reader = std::make_unique<ProfileReader>(file, size);
-  reader->RecordSources(sources);
-  reader->DetectWideText();
-  reader->ConvertWholeText();
-  reader->ReadAll();
+  ProfileReader reader(file, size);
+  reader.RecordSources(sources);
+  reader.DetectWideText();
+  reader.ConvertWholeText();
+  reader.ReadAll();
 }
 
 }  // namespace
