@@ -83,20 +83,24 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
                        char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
-#if defined(__SSE2__)
-    // Eight ASCII units at a time, narrowed to their low bytes.
-    while (output != nullptr && count - i >= 8 && capacity - produced >= 8 &&
-           EightAreAscii(text + i)) {
-      __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(output + produced),
-                       _mm_packus_epi16(units, units));
-      produced += 8;
-      i += 8;
-    }
-    if (i == count) break;
-#endif
     char16_t unit = text[i];
     if (unit < 0x80) {  // Most text: one byte, itself.
+#if defined(__SSE2__)
+      // Often eight such units, narrowed to their low bytes at once.  Only
+      // tried at an ASCII unit, so that text of other characters does not
+      // pay for it unit by unit.
+      if (output != nullptr && count - i >= 8 && capacity - produced >= 8 &&
+          EightAreAscii(text + i)) {
+        do {
+          __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(output + produced),
+                           _mm_packus_epi16(units, units));
+          produced += 8;
+          i += 8;
+        } while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i));
+        continue;
+      }
+#endif
       if (output != nullptr) {
         if (produced == capacity) break;
         output[produced] = static_cast<char>(unit);
@@ -134,16 +138,18 @@ size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t cap
                         char defaultChar) {
   size_t produced = 0;
   for (size_t i = 0; i < count;) {
-#if defined(__SSE2__)
-    while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i)) {
-      produced += 8;
-      i += 8;
-    }
-    if (i == count) break;
-#endif
     char16_t unit = text[i];
     size_t consumed = 1;
     if (unit < 0x80) {
+#if defined(__SSE2__)
+      if (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i)) {
+        do {
+          produced += 8;
+          i += 8;
+        } while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i));
+        continue;
+      }
+#endif
       ++produced;
     } else if (!IsSurrogate(unit)) {
       produced += unit < 0x800 ? 2 : 3;

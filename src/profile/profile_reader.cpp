@@ -214,28 +214,36 @@ void TakeUnits(const unsigned char* bytes, size_t size, char16_t* units) {
   if (size % 2 != 0) units[size / 2] = bytes[size - 1];
 }
 
-void ProfileReader::TakeLineUnits(size_t room) {
-  while (lineUnits_.size() < room && pendingPosition_ < pendingUnits_.size()) {
-    char16_t unit = pendingUnits_[pendingPosition_++];
-    lineUnits_.push_back(unit);
-    if (unit == u'\n') return;
+// The first line feed of the UTF-16LE units from `start` to `stop`: a byte
+// 0A at an even offset from `start` with a zero byte after it, or alone as
+// an odd last byte (read as a unit with a zero high byte).  Null when there
+// is none.
+const char* FindUnitLineFeed(const char* start, const char* stop) {
+  for (const char* from = start; from < stop;) {
+    const char* hit = static_cast<const char*>(std::memchr(from, '\n', stop - from));
+    if (hit == nullptr) return nullptr;
+    if ((hit - start) % 2 == 0 && (hit + 1 == stop || hit[1] == '\0')) return hit;
+    from = hit + 1;
   }
-  // The file's whole units up to the first line feed: a byte 0A at an even
-  // offset with a zero byte after it.
+  return nullptr;
+}
+
+void ProfileReader::TakeLineUnits(size_t room) {
+  if (pendingPosition_ < pendingUnits_.size()) {
+    const char16_t* pending = pendingUnits_.data() + pendingPosition_;
+    size_t count = std::min(room - lineUnits_.size(), pendingUnits_.size() - pendingPosition_);
+    const char16_t* lineFeed = std::char_traits<char16_t>::find(pending, count, u'\n');
+    if (lineFeed != nullptr) count = static_cast<size_t>(lineFeed - pending) + 1;
+    lineUnits_.append(pending, count);
+    pendingPosition_ += count;
+    if (lineFeed != nullptr) return;
+  }
+  // The file's whole units up to the first line feed.
   size_t wanted = room - lineUnits_.size();
   size_t whole = std::min(wanted, (end_ - position_) / 2);
   const char* start = buffer_ + position_;
-  const char* stop = start + 2 * whole;
-  size_t count = whole;
-  for (const char* from = start; from < stop;) {
-    const char* hit = static_cast<const char*>(std::memchr(from, '\n', stop - from));
-    if (hit == nullptr) break;
-    if ((hit - start) % 2 == 0 && hit[1] == '\0') {
-      count = static_cast<size_t>(hit - start) / 2 + 1;
-      break;
-    }
-    from = hit + 1;
-  }
+  const char* lineFeed = FindUnitLineFeed(start, start + 2 * whole);
+  size_t count = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) / 2 + 1 : whole;
   size_t first = lineUnits_.size();
   lineUnits_.resize(first + count);
   TakeUnits(reinterpret_cast<const unsigned char*>(start), 2 * count, &lineUnits_[first]);
@@ -277,7 +285,8 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
                      ? lineUnits_.size()
                      : WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
   if (taken < lineUnits_.size()) {
-    pendingUnits_ = lineUnits_.substr(taken) + pendingUnits_.substr(pendingPosition_);
+    // The units not taken go back before those still pending.
+    pendingUnits_.replace(0, pendingPosition_, lineUnits_, taken);
     pendingPosition_ = 0;
   }
   if (taken == 0) return false;
@@ -342,10 +351,13 @@ void ProfileReader::ConvertWholeText() {
     size_t count = std::min(kChunkUnits, unitCount - first);
     chunk.resize(count);
     TakeUnits(bytes + 2 * first, std::min(2 * count, byteCount - 2 * first), &chunk[0]);
-    for (size_t i = 0; i < count; ++i) {
-      if (chunk[i] != u'\n') continue;
-      if (lineStart + kLongestLineUnits <= first + i) return;
-      if (!joined || !MayContinue(bytes, first + i)) lineStart = first + i + 1;
+    const char* chunkStart = reinterpret_cast<const char*>(bytes + 2 * first);
+    const char* chunkStop = chunkStart + std::min(2 * count, byteCount - 2 * first);
+    for (const char* lineFeed = chunkStart;
+         (lineFeed = FindUnitLineFeed(lineFeed, chunkStop)) != nullptr; lineFeed += 2) {
+      size_t unit = first + static_cast<size_t>(lineFeed - chunkStart) / 2;
+      if (lineStart + kLongestLineUnits <= unit) return;
+      if (!joined || !MayContinue(bytes, unit)) lineStart = unit + 1;
     }
     if (lineStart + kLongestLineUnits <= first + count) return;
     // A surrogate pair is converted whole: a chunk does not end inside one.
