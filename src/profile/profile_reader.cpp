@@ -100,8 +100,9 @@ class ProfileReader {
   bool ReadNarrowLine(char* buffer, size_t size);
   bool ReadWideLine(char* buffer, size_t size);
   bool NextUnit(char16_t* unit);
-  // Appends to lineUnits_ the units of the line being read, up to `room` in
-  // all and through its line feed: first those pending, then the file's.
+  // Appends to lineUnits_ the units of the line being read, up to `room`
+  // (less than kLineBufferSize) in all and through its line feed: first
+  // those pending, then the file's.
   void TakeLineUnits(size_t room);
   // Adds the entry of a line that belongs to a section.  False for a line
   // whose key is empty, which ends the section.
@@ -143,7 +144,10 @@ class ProfileReader {
   // a line that was cut for room.
   std::u16string pendingUnits_;
   size_t pendingPosition_ = 0;
-  std::u16string lineUnits_;
+  // The units of the line ReadWideLine reads: kLineBufferSize of them,
+  // allocated by the first such line, of which lineUnitCount_ are used.
+  std::unique_ptr<char16_t[]> lineUnits_;
+  size_t lineUnitCount_ = 0;
   // The buffer lines are built in, allocated by the first line that needs
   // one: most files never do.
   std::unique_ptr<char[]> line_;
@@ -231,28 +235,29 @@ const char* FindUnitLineFeed(const char* start, const char* stop) {
 void ProfileReader::TakeLineUnits(size_t room) {
   if (pendingPosition_ < pendingUnits_.size()) {
     const char16_t* pending = pendingUnits_.data() + pendingPosition_;
-    size_t count = std::min(room - lineUnits_.size(), pendingUnits_.size() - pendingPosition_);
+    size_t count = std::min(room - lineUnitCount_, pendingUnits_.size() - pendingPosition_);
     const char16_t* lineFeed = std::char_traits<char16_t>::find(pending, count, u'\n');
     if (lineFeed != nullptr) count = static_cast<size_t>(lineFeed - pending) + 1;
-    lineUnits_.append(pending, count);
+    std::copy_n(pending, count, lineUnits_.get() + lineUnitCount_);
+    lineUnitCount_ += count;
     pendingPosition_ += count;
     if (lineFeed != nullptr) return;
   }
   // The file's whole units up to the first line feed.
-  size_t wanted = room - lineUnits_.size();
+  size_t wanted = room - lineUnitCount_;
   size_t whole = std::min(wanted, (end_ - position_) / 2);
   const char* start = buffer_ + position_;
   const char* lineFeed = FindUnitLineFeed(start, start + 2 * whole);
   size_t count = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) / 2 + 1 : whole;
-  size_t first = lineUnits_.size();
-  lineUnits_.resize(first + count);
-  TakeUnits(reinterpret_cast<const unsigned char*>(start), 2 * count, &lineUnits_[first]);
+  TakeUnits(reinterpret_cast<const unsigned char*>(start), 2 * count,
+            lineUnits_.get() + lineUnitCount_);
+  lineUnitCount_ += count;
   position_ += 2 * count;
   // An odd last byte is read with a zero high byte, as the zero-filled line
   // buffer of the classic reader delivers it.
   if (count == wanted || end_ - position_ != 1) return;
-  if (count > 0 && lineUnits_.back() == u'\n') return;
-  lineUnits_.push_back(static_cast<unsigned char>(buffer_[position_++]));
+  if (count > 0 && lineUnits_[lineUnitCount_ - 1] == u'\n') return;
+  lineUnits_[lineUnitCount_++] = static_cast<unsigned char>(buffer_[position_++]);
 }
 
 bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
@@ -260,16 +265,19 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   size_t room = size - 1;
   // Every code unit converts to at least one byte, so no more than `room`
   // units can be delivered.
-  lineUnits_.clear();
+  if (lineUnits_ == nullptr) lineUnits_.reset(new char16_t[kLineBufferSize]);
+  lineUnitCount_ = 0;
   TakeLineUnits(room);
-  if (lineUnits_.empty()) return false;
+  if (lineUnitCount_ == 0) return false;
   // A CR LF cut by the room ends the line as one line feed (see
   // ReadNarrowLine).
-  if (lineUnits_.size() == room && lineUnits_.back() == u'\r') {
+  char16_t* units = lineUnits_.get();
+  size_t count = lineUnitCount_;
+  if (count == room && units[count - 1] == u'\r') {
     char16_t next;
     if (NextUnit(&next)) {
       if (next == u'\n') {
-        lineUnits_.back() = u'\n';
+        units[count - 1] = u'\n';
       } else {
         pendingUnits_.insert(pendingUnits_.begin() + static_cast<std::ptrdiff_t>(pendingPosition_),
                              next);
@@ -280,13 +288,12 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   // The longest prefix whose conversion fits the room; a surrogate pair is
   // never split.  What does not fit is read as the next line.  A line of at
   // most a third of the room fits without being measured.
-  const char16_t* units = lineUnits_.data();
-  size_t taken = lineUnits_.size() <= room / kMostBytesPerUnit
-                     ? lineUnits_.size()
-                     : WideUnitsFitting(CodePage::kAnsi, units, lineUnits_.size(), room, ' ');
-  if (taken < lineUnits_.size()) {
+  size_t taken = count <= room / kMostBytesPerUnit
+                     ? count
+                     : WideUnitsFitting(CodePage::kAnsi, units, count, room, ' ');
+  if (taken < count) {
     // The units not taken go back before those still pending.
-    pendingUnits_.replace(0, pendingPosition_, lineUnits_, taken);
+    pendingUnits_.replace(0, pendingPosition_, units + taken, count - taken);
     pendingPosition_ = 0;
   }
   if (taken == 0) return false;
@@ -346,11 +353,10 @@ void ProfileReader::ConvertWholeText() {
   std::unique_ptr<char[]> converted(new char[capacity]);
   size_t produced = 0;
   size_t lineStart = 0;  // The unit after the last line feed.
-  std::u16string chunk;
+  std::unique_ptr<char16_t[]> chunk(new char16_t[std::min(kChunkUnits, unitCount)]);
   for (size_t first = 0; first < unitCount;) {
     size_t count = std::min(kChunkUnits, unitCount - first);
-    chunk.resize(count);
-    TakeUnits(bytes + 2 * first, std::min(2 * count, byteCount - 2 * first), &chunk[0]);
+    TakeUnits(bytes + 2 * first, std::min(2 * count, byteCount - 2 * first), chunk.get());
     const char* chunkStart = reinterpret_cast<const char*>(bytes + 2 * first);
     const char* chunkStop = chunkStart + std::min(2 * count, byteCount - 2 * first);
     for (const char* lineFeed = chunkStart;
@@ -369,8 +375,8 @@ void ProfileReader::ConvertWholeText() {
       std::memcpy(larger.get(), converted.get(), produced);
       converted = std::move(larger);
     }
-    size_t written = ConvertWideText(CodePage::kOem, chunk.data(), count,
-                                     converted.get() + produced, kMostBytesPerUnit * count, ' ');
+    size_t written = ConvertWideText(CodePage::kOem, chunk.get(), count, converted.get() + produced,
+                                     kMostBytesPerUnit * count, ' ');
     if (written == 0) return;  // It took more than three bytes a unit.
     produced += written;
     first += count;
