@@ -223,10 +223,11 @@ TEST(Utf, LoneSurrogatesAreReplacedOrEscaped) {
   EXPECT_EQ(consumed, 1u);
 }
 
-// The reader's converter: within any capacity it writes whole characters
-// only, as many as WideUnitsFitting counts, and with room enough what the
-// codec writes (where the code page is UTF-8).
-TEST(CodePage, WideTextConvertsWholeCharactersWithinTheCapacity) {
+// The reader's conversion of a line: within any capacity it takes the run
+// WideUnitsFitting measures and writes that run's conversion, whole
+// characters only.  Where the code page is UTF-8, that is what the codec
+// writes, and ConvertWideText cut by the capacity writes the same.
+TEST(CodePage, ALineConvertsWholeCharactersWithinTheCapacity) {
   const char16_t alphabet[] = {u'a',      u'=',      u'\u00E9', u'\u07FF', u'\u0800',
                                u'\u4E2D', u'\uFFFD', 0xD83D,    0xDE00,    0xDC00};
   std::mt19937 random(11);
@@ -235,23 +236,29 @@ TEST(CodePage, WideTextConvertsWholeCharactersWithinTheCapacity) {
     for (size_t length = random() % 40; units.size() < length;) {
       units += alphabet[random() % (sizeof alphabet / sizeof alphabet[0])];
     }
-    size_t whole = ConvertWideText(CodePage::kOem, units.data(), units.size(), nullptr, 0, ' ');
+    size_t whole = ConvertWideText(CodePage::kAnsi, units.data(), units.size(), nullptr, 0, ' ');
 #ifndef _WIN32
     std::string expected;
     Utf16ToUtf8(units.data(), units.size(), LoneSurrogate::kReplace, ' ', &expected);
     ASSERT_EQ(whole, expected.size());
 #endif
     for (size_t capacity = 0; capacity <= whole; ++capacity) {
-      std::string output(capacity + 4, '#');
+      SCOPED_TRACE("round " + std::to_string(round) + ", capacity " + std::to_string(capacity));
+      std::string line(capacity + 4, '#');
+      size_t taken = units.size() + 1;
       size_t written =
-          ConvertWideText(CodePage::kOem, units.data(), units.size(), &output[0], capacity, ' ');
-      size_t fitting = WideUnitsFitting(CodePage::kOem, units.data(), units.size(), capacity, ' ');
+          ConvertWideTextFitting(units.data(), units.size(), &line[0], capacity, ' ', &taken);
       ASSERT_LE(written, capacity);
-      EXPECT_EQ(output.substr(capacity), "####") << "round " << round;
-      EXPECT_EQ(written, ConvertWideText(CodePage::kOem, units.data(), fitting, nullptr, 0, ' '))
-          << "round " << round << ", capacity " << capacity;
+      EXPECT_EQ(line.substr(capacity), "####");
+      EXPECT_EQ(taken,
+                WideUnitsFitting(CodePage::kAnsi, units.data(), units.size(), capacity, ' '));
+      EXPECT_EQ(written, ConvertWideText(CodePage::kOem, units.data(), taken, nullptr, 0, ' '));
 #ifndef _WIN32
-      EXPECT_EQ(output.substr(0, written), expected.substr(0, written));
+      EXPECT_EQ(line.substr(0, written), expected.substr(0, written));
+      std::string cut(capacity + 4, '#');
+      EXPECT_EQ(ConvertWideText(CodePage::kOem, units.data(), units.size(), &cut[0], capacity, ' '),
+                written);
+      EXPECT_EQ(cut, line);
 #endif
     }
   }

@@ -47,6 +47,12 @@ size_t WideUnitsFitting(CodePage codePage, const char16_t* text, size_t count, s
   return fits;
 }
 
+size_t ConvertWideTextFitting(const char16_t* text, size_t count, char* output, size_t capacity,
+                              char defaultChar, size_t* taken) {
+  *taken = WideUnitsFitting(CodePage::kAnsi, text, count, capacity, defaultChar);
+  return ConvertWideText(CodePage::kOem, text, *taken, output, capacity, defaultChar);
+}
+
 const char* PreviousCharacter(const char* start, const char* current) {
   return CharPrevA(start, current);
 }
@@ -79,10 +85,15 @@ inline bool EightAreAscii(const char16_t* text) {
 }
 #endif
 
-size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output, size_t capacity,
-                       char defaultChar) {
+namespace {
+
+// ConvertWideText, stopping before the first character that does not fit;
+// *converted is the number of units converted.
+size_t ConvertUnits(const char16_t* text, size_t count, char* output, size_t capacity,
+                    char defaultChar, size_t* converted) {
   size_t produced = 0;
-  for (size_t i = 0; i < count;) {
+  size_t i = 0;
+  while (i < count) {
     char16_t unit = text[i];
     if (unit < 0x80) {  // Most text: one byte, itself.
 #if defined(__SSE2__)
@@ -129,7 +140,22 @@ size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* outpu
     produced += length;
     i += consumed;
   }
+  *converted = i;
   return produced;
+}
+
+}  // namespace
+
+size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output, size_t capacity,
+                       char defaultChar) {
+  size_t converted;
+  return ConvertUnits(text, count, output, capacity, defaultChar, &converted);
+}
+
+// Both code pages are UTF-8: the conversion stops where the measure would.
+size_t ConvertWideTextFitting(const char16_t* text, size_t count, char* output, size_t capacity,
+                              char defaultChar, size_t* taken) {
+  return ConvertUnits(text, count, output, capacity, defaultChar, taken);
 }
 
 // One pass: each character's length is known as it is encoded, and a

@@ -31,6 +31,13 @@ size_t ConvertWideText(CodePage codePage, const char16_t* text, size_t count, ch
 size_t WideUnitsFitting(CodePage codePage, const char16_t* text, size_t count, size_t capacity,
                         char defaultChar);
 
+// The profile reader's conversion of a line: converts to the OEM code page
+// the longest run of the `count` units at `text` whose conversion to the
+// ANSI code page takes at most `capacity` bytes (WideUnitsFitting's run),
+// sets *taken to its number of units and returns the bytes written.
+size_t ConvertWideTextFitting(const char16_t* text, size_t count, char* output, size_t capacity,
+                              char defaultChar, size_t* taken);
+
 // Converts `count` bytes of code-page text to UTF-16 code units, appended to
 // `output`.  False when some bytes are not a character of the code page
 // (they are then left out); the caller should not rely on partial output.

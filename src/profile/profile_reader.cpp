@@ -288,17 +288,16 @@ bool ProfileReader::ReadWideLine(char* buffer, size_t size) {
   // The longest prefix whose conversion fits the room; a surrogate pair is
   // never split.  What does not fit is read as the next line.  A line of at
   // most a third of the room fits without being measured.
-  size_t taken = count <= room / kMostBytesPerUnit
-                     ? count
-                     : WideUnitsFitting(CodePage::kAnsi, units, count, room, ' ');
+  size_t taken = count;
+  size_t produced = count <= room / kMostBytesPerUnit
+                        ? ConvertWideText(CodePage::kOem, units, count, buffer, room, ' ')
+                        : ConvertWideTextFitting(units, count, buffer, room, ' ', &taken);
   if (taken < count) {
     // The units not taken go back before those still pending.
     pendingUnits_.replace(0, pendingPosition_, units + taken, count - taken);
     pendingPosition_ = 0;
   }
   if (taken == 0) return false;
-
-  size_t produced = ConvertWideText(CodePage::kOem, units, taken, buffer, room, ' ');
   if (produced >= 2 && buffer[produced - 1] == '\n' && buffer[produced - 2] == '\r') {
     buffer[produced - 2] = '\n';
     --produced;
