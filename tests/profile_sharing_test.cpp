@@ -181,6 +181,39 @@ TEST_F(ProfileSharingTest, AHandEditWhileCachedIsKeptAndSeen) {
   EXPECT_EQ(ReadFile(path_), "[Window]\nWidth=800\nHeight=999\nTitle=Program\n\n");
 }
 
+// A UTF-16LE file read with continuation lines joined, which the reader
+// converts whole: a hand edit between two calls and the keys another
+// process writes at the same time are all kept, and so is the joined value.
+TEST_F(ProfileSharingTest, AJoinedUtf16FileKeepsHandEditsAndOthersKeys) {
+  auto utf16 = [](const std::u16string& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+  };
+  const std::u16string text = u"[shared]\r\nlong=a\\\r\nb\u00E9\r\n";
+  WriteFile(path_, utf16(text));
+  ProfileStore store(path_);
+  store.SetOptions(1);
+  std::string value;
+  store.GetString(value, "", "long", "shared");
+  EXPECT_EQ(value, "ab\xC3\xA9");
+  WriteFile(path_, utf16(text + u"hand=7\r\n"));
+  constexpr int kKeys = 20;
+  pid_t writer = Start({PROFILE_WRITER, path_, "held", "p", std::to_string(kKeys), "joined"});
+  for (int i = 0; i < kKeys; ++i) {
+    EXPECT_EQ(store.SetInt(i, "m" + std::to_string(i), "shared"), 1);
+    EXPECT_TRUE(store.Sync().ok());
+  }
+  EXPECT_EQ(Finish(writer), 0);
+  EXPECT_EQ(CountKept(path_, "p", kKeys), kKeys);
+  EXPECT_EQ(CountKept(path_, "m", kKeys), kKeys);
+  EXPECT_EQ(Get("shared", "hand"), "7");
+  EXPECT_EQ(Get("shared", "long"), "ab\xC3\xA9");
+}
+
 // Another process's write-back may create the file between the load's
 // looking for it and its reading it.  The file was absent when looked for:
 // the load gives an empty profile, not an unreadable one (which refuses

@@ -6,7 +6,8 @@
 //   profile_writer FILE held PREFIX COUNT     one store for all keys, synced
 //                                              after each
 //
-// A fifth argument "layout" turns on the layout-keeping write-back.
+// A fifth argument "layout" turns on the layout-keeping write-back, "joined"
+// the joining of continuation lines (option word 1).
 //
 // Exits 0 when every write and write-back reported success.
 #include <cstdio>
@@ -17,7 +18,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 5 && argc != 6) {
-    std::fprintf(stderr, "usage: profile_writer FILE stores|held PREFIX COUNT [layout]\n");
+    std::fprintf(stderr, "usage: profile_writer FILE stores|held PREFIX COUNT [layout|joined]\n");
     return 2;
   }
   std::string path = argv[1];
@@ -25,15 +26,18 @@ int main(int argc, char** argv) {
   std::string prefix = argv[3];
   int count = std::atoi(argv[4]);
   bool layout = argc == 6 && std::string(argv[5]) == "layout";
+  int options = argc == 6 && std::string(argv[5]) == "joined" ? 1 : 0;
   int failures = 0;
   if (mode == "stores") {
     for (int i = 0; i < count; ++i) {
       inireg::ProfileStore store(path);
+      store.SetOptions(options);
       store.SetKeepLayout(layout);
       if (store.SetInt(i, prefix + std::to_string(i), "shared") != 1) ++failures;
     }
   } else {
     inireg::ProfileStore store(path);
+    store.SetOptions(options);
     store.SetKeepLayout(layout);
     for (int i = 0; i < count; ++i) {
       if (store.SetInt(i, prefix + std::to_string(i), "shared") != 1) ++failures;
