@@ -1,5 +1,6 @@
 #include "platform/code_page.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "text/utf.h"
@@ -87,8 +88,9 @@ inline bool EightAreAscii(const char16_t* text) {
 
 namespace {
 
-// ConvertWideText, stopping before the first character that does not fit;
-// *converted is the number of units converted.
+// Converts units until the next character would not fit `capacity` bytes,
+// never writing part of one; with a null `output` it only counts.  Returns
+// the bytes the converted units take; *converted is their number.
 size_t ConvertUnits(const char16_t* text, size_t count, char* output, size_t capacity,
                     char defaultChar, size_t* converted) {
   size_t produced = 0;
@@ -100,30 +102,28 @@ size_t ConvertUnits(const char16_t* text, size_t count, char* output, size_t cap
       // Often eight such units, narrowed to their low bytes at once.  Only
       // tried at an ASCII unit, so that text of other characters does not
       // pay for it unit by unit.
-      if (output != nullptr && count - i >= 8 && capacity - produced >= 8 &&
-          EightAreAscii(text + i)) {
+      if (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i)) {
         do {
-          __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-          _mm_storel_epi64(reinterpret_cast<__m128i*>(output + produced),
-                           _mm_packus_epi16(units, units));
+          if (output != nullptr) {
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(output + produced),
+                             _mm_packus_epi16(units, units));
+          }
           produced += 8;
           i += 8;
         } while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i));
         continue;
       }
 #endif
-      if (output != nullptr) {
-        if (produced == capacity) break;
-        output[produced] = static_cast<char>(unit);
-      }
+      if (produced == capacity) break;
+      if (output != nullptr) output[produced] = static_cast<char>(unit);
       ++produced;
       ++i;
       continue;
     }
     // Two or three bytes in line; a surrogate needs the unit after it.
     // Encoded straight into the output where four bytes are free, else into
-    // a copy, which is dropped when it does not fit (never a partial
-    // character).
+    // a copy, which is dropped when it does not fit.
     char encoded[4];
     bool direct = output != nullptr && capacity - produced >= 4;
     char* to = direct ? output + produced : encoded;
@@ -133,9 +133,9 @@ size_t ConvertUnits(const char16_t* text, size_t count, char* output, size_t cap
             ? EncodeCodePoint(unit, to)
             : EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
                                    static_cast<unsigned char>(defaultChar), to, &consumed);
-    if (output != nullptr && !direct) {
+    if (!direct) {
       if (produced + length > capacity) break;
-      std::memcpy(output + produced, encoded, length);
+      if (output != nullptr) std::memcpy(output + produced, encoded, length);
     }
     produced += length;
     i += consumed;
@@ -149,6 +149,7 @@ size_t ConvertUnits(const char16_t* text, size_t count, char* output, size_t cap
 size_t ConvertWideText(CodePage, const char16_t* text, size_t count, char* output, size_t capacity,
                        char defaultChar) {
   size_t converted;
+  if (output == nullptr) capacity = SIZE_MAX;  // Counting: no limit.
   return ConvertUnits(text, count, output, capacity, defaultChar, &converted);
 }
 
@@ -158,36 +159,11 @@ size_t ConvertWideTextFitting(const char16_t* text, size_t count, char* output, 
   return ConvertUnits(text, count, output, capacity, defaultChar, taken);
 }
 
-// One pass: each character's length is known as it is encoded, and a
-// surrogate pair is encoded whole.
 size_t WideUnitsFitting(CodePage, const char16_t* text, size_t count, size_t capacity,
                         char defaultChar) {
-  size_t produced = 0;
-  for (size_t i = 0; i < count;) {
-    char16_t unit = text[i];
-    size_t consumed = 1;
-    if (unit < 0x80) {
-#if defined(__SSE2__)
-      if (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i)) {
-        do {
-          produced += 8;
-          i += 8;
-        } while (count - i >= 8 && capacity - produced >= 8 && EightAreAscii(text + i));
-        continue;
-      }
-#endif
-      ++produced;
-    } else if (!IsSurrogate(unit)) {
-      produced += unit < 0x800 ? 2 : 3;
-    } else {
-      char encoded[4];
-      produced += EncodeUtf16Character(text, count, i, LoneSurrogate::kReplace,
-                                       static_cast<unsigned char>(defaultChar), encoded, &consumed);
-    }
-    if (produced > capacity) return i;
-    i += consumed;
-  }
-  return count;
+  size_t fitting;
+  ConvertUnits(text, count, nullptr, capacity, defaultChar, &fitting);
+  return fitting;
 }
 
 bool ConvertToWideText(CodePage, const char* text, size_t count, std::u16string* output) {

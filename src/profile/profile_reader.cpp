@@ -355,9 +355,10 @@ void ProfileReader::ConvertWholeText() {
   std::unique_ptr<char16_t[]> chunk(new char16_t[std::min(kChunkUnits, unitCount)]);
   for (size_t first = 0; first < unitCount;) {
     size_t count = std::min(kChunkUnits, unitCount - first);
-    TakeUnits(bytes + 2 * first, std::min(2 * count, byteCount - 2 * first), chunk.get());
+    size_t chunkBytes = std::min(2 * count, byteCount - 2 * first);
+    TakeUnits(bytes + 2 * first, chunkBytes, chunk.get());
     const char* chunkStart = reinterpret_cast<const char*>(bytes + 2 * first);
-    const char* chunkStop = chunkStart + std::min(2 * count, byteCount - 2 * first);
+    const char* chunkStop = chunkStart + chunkBytes;
     for (const char* lineFeed = chunkStart;
          (lineFeed = FindUnitLineFeed(lineFeed, chunkStop)) != nullptr; lineFeed += 2) {
       size_t unit = first + static_cast<size_t>(lineFeed - chunkStart) / 2;
